@@ -1,0 +1,78 @@
+// Tarnwick's table of the tags the reader hears.
+//
+// TagTableThread drains FrameQueue, checks each frame's CRC (FF header: over
+// everything before the CRC; 55 AA header: leaving out 55 AA), marks the
+// reader connected and enters the tag under TableLock, keeping at most 3000
+// records sorted by unsigned ID. The GUI thread ages the table once a second,
+// takes locked snapshots of the visible rows, and resets it when the port
+// opens. TableLock is the only lock of the program; nothing else is done
+// while holding it.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+constexpr int kMaxTags = 3000;
+constexpr int kOfflineDistance = 65535;
+
+struct TagRecord {
+    uint32_t id;
+    uint8_t status;      // latest status byte; bit 0 under-voltage, bits 5-7 extra count
+    int8_t samples[3];   // rotating signal window, dB
+    uint8_t next_sample; // 0..2
+    uint8_t filling;     // 1 until the window has been filled once
+    uint8_t extra[7];
+    int32_t activity;    // reports since created or last counted offline
+    int32_t countdown;   // ageing ticks left; 0 = offline
+};
+
+// Guarded by TableLock: TagTable, TagCount, ReaderConnected, ConnectedCountdown.
+// The GUI thread may read TagCount, OfflineCount and ReaderConnected without
+// it for labels and paging (one step old is fine), hence the atomics.
+extern TagRecord TagTable[kMaxTags];
+extern std::atomic<int32_t> TagCount;
+extern std::mutex TableLock;
+extern std::atomic<int32_t> ReaderConnected;
+extern int32_t ConnectedCountdown;
+extern std::atomic<int32_t> OfflineCount;
+
+// Page shown by the grid; GUI thread only. Reset with the table.
+extern int32_t PageIndex;
+
+struct TagRowSnapshot {
+    int32_t index;
+    uint32_t id;
+    uint8_t status;
+    uint8_t extra[7];
+    int32_t signal;   // not set when offline
+    int32_t distance; // centimetres; 65535 = offline
+    int32_t activity;
+};
+
+// Start-up, before the table and assembler threads exist.
+void InitTagBench();
+
+// One wake-up of the table thread: enters every queued frame. Returns the
+// number of frames taken from the queue.
+uint32_t ProcessQueuedFrames();
+// Enters one frame (bytes and length as in a FrameSlot). Table thread only.
+void EnterFrame(const uint8_t *frame, uint32_t length);
+// The table thread's endless loop; returns only when *stop becomes true.
+void TagTableLoop(const std::atomic<bool> *stop);
+
+// GUI thread, after a successful port open. clear_display resets the labels
+// and rows (may be null in tests). Ends by setting CaptureEnabled.
+void ResetTagBench(void (*clear_display)());
+
+// GUI thread, every 1000 ms tick while capturing.
+void AgeTagTable();
+
+// Caller holds TableLock. Returns the distance in cm (65535 offline) and
+// sets *signal to the strongest recent sample unless offline.
+int32_t EstimateDistance(int index, int32_t *signal);
+// Pure form of the distance steps, for a known strongest signal m.
+int32_t DistanceForSignal(int32_t m);
+
+// Takes TableLock itself; index must be below TagCount.
+TagRowSnapshot SnapshotTag(int index);
