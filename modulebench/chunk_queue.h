@@ -1,0 +1,75 @@
+// Pellfray's receive path: the chunk queue between the serial receive thread
+// and the chunk processor, and the processor's decisions.
+//
+//   receive thread   -> ChunkQueuePushLong / ChunkQueuePush: copies the chunk
+//                       into a heap block, fills the slot at head, then
+//                       publishes head (release). Writes head only.
+//   processor thread -> ChunkProcessorDrain: loads head (acquire), logs each
+//                       chunk, tests the CRC of FF FF FF FF chunks, answers an
+//                       armed tag wake-up frame, frees the copy, then
+//                       publishes tail (release). Writes tail only.
+//
+// One slot always stays free, so 999 chunks fit; a full queue drops the
+// newest chunk and tells the debug console. A slot carries at most 255
+// bytes: longer reads are split into consecutive slots in order, so each
+// byte is logged once and counted once, but a frame split this way (or by
+// the port itself) is never recognised as a wake-up frame.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+constexpr uint32_t kChunkQueueSlots = 1000;
+constexpr uint32_t kChunkMaxLength = 255;
+
+extern const char kMsgBufferFull[];   // "msg buffer full\r\n"
+extern const char kMsgCheckError[];   // "check error\r\n"
+
+struct ChunkSlot {
+    uint8_t length;
+    uint8_t *data; // owned heap copy of exactly length bytes, or null
+};
+
+struct ChunkQueueState {
+    ChunkSlot slots[kChunkQueueSlots];
+    std::atomic<uint32_t> head; // written by the receive thread only
+    std::atomic<uint32_t> tail; // written by the processor thread only
+};
+extern ChunkQueueState ChunkQueue;
+
+// Set by the GUI thread when the port closes and before the reader frame;
+// cleared by the processor after every pass and by ChunkQueueInit. Chunks
+// taken from the queue while it is set are not logged.
+extern std::atomic<bool> SkipRxLog;
+
+// Empties the queue (releasing any copies still held), sets head and tail to
+// 0 and clears ConfigPending and SkipRxLog. Only while no thread uses the
+// queue: the dialog's initialisation, or between tests.
+void ChunkQueueInit();
+
+// Receive thread. Queues a copy of one chunk of 1..255 bytes. Returns false
+// when it was dropped (queue full: "msg buffer full\r\n" to the console, or
+// out of memory) or empty.
+bool ChunkQueuePush(const uint8_t *data, uint8_t length);
+
+// Receive thread: the sink the serial link calls with each read (up to 1024
+// bytes). Queues the chunk as consecutive slots of at most 255 bytes; when a
+// slot cannot be queued the rest of this read is dropped with it, so what is
+// queued is always a prefix of the read. Returns the bytes queued.
+uint32_t ChunkQueuePushLong(const uint8_t *data, uint32_t length);
+
+// The same with the serial link's sink signature (SerialConfigure takes it).
+void ChunkReceiveSink(const uint8_t *data, uint32_t length);
+
+// Chunks waiting; any thread (a snapshot).
+uint32_t ChunkQueueCount();
+
+// Processor thread: one pass of the processor. Takes every chunk queued,
+// re-reading head before each one so chunks arriving meanwhile are taken in
+// the same pass, then clears SkipRxLog. Returns the number of chunks taken.
+uint32_t ChunkProcessorDrain();
+
+// The processor's endless loop: 1 ms sleep, then ChunkProcessorDrain. Ends
+// only when stop is non-null and becomes true (tests); the program's
+// ChunkProcessorThread passes nullptr.
+void ChunkProcessorLoop(const std::atomic<bool> *stop);

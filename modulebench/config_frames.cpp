@@ -1,0 +1,46 @@
+#include "modulebench/config_frames.h"
+
+#include "modulebench/module_hooks.h"
+#include "serial/crc16.h"
+
+uint8_t OutFrame[kOutFrameSize];
+std::atomic<bool> ConfigPending{false};
+
+void BuildTagConfigFrame(int32_t id, int32_t send_period, int32_t battery_period)
+{
+    // The arithmetic runs unsigned: a negative atoi result must only lose its
+    // high bits, never shift a sign.
+    const uint32_t uid = static_cast<uint32_t>(id);
+    OutFrame[0] = 0xFF;
+    OutFrame[1] = 0xFF;
+    OutFrame[2] = 0xFF;
+    OutFrame[3] = 0xFF;
+    OutFrame[4] = 0x00;
+    OutFrame[5] = static_cast<uint8_t>(uid >> 16);
+    OutFrame[6] = static_cast<uint8_t>(uid >> 8);
+    OutFrame[7] = static_cast<uint8_t>(uid);
+    OutFrame[8] = static_cast<uint8_t>(static_cast<uint32_t>(send_period));
+    OutFrame[9] = static_cast<uint8_t>(static_cast<uint32_t>(battery_period));
+    PutCrc16(OutFrame + 10, Crc16Modbus(OutFrame, 10));
+}
+
+void SendReaderFrame(int32_t id, int32_t channel)
+{
+    const uint32_t uid = static_cast<uint32_t>(id);
+    OutFrame[0] = 0x55;
+    OutFrame[1] = 0xAA;
+    OutFrame[2] = 0x03;
+    OutFrame[3] = 0x07;
+    OutFrame[4] = static_cast<uint8_t>(uid >> 24);
+    OutFrame[5] = static_cast<uint8_t>(uid >> 16);
+    OutFrame[6] = static_cast<uint8_t>(uid >> 8);
+    OutFrame[7] = static_cast<uint8_t>(uid);
+    OutFrame[8] = static_cast<uint8_t>(static_cast<uint32_t>(channel));
+    OutFrame[9] = kReaderCreateTimeout;
+    OutFrame[10] = kReaderExitTimeout;
+    PutCrc16(OutFrame + 11, Crc16Modbus(OutFrame + 2, 9));
+
+    // The write reports nothing, so the frame is logged as sent in any case.
+    HookSerialWrite(OutFrame, kReaderFrameLength);
+    HookLogSent(kReaderFrameLength, OutFrame);
+}

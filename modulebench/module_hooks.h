@@ -1,0 +1,39 @@
+// The module bench core's way out to the rest of the program.
+//
+// The queue, the processor and the frame builders never touch a window or a
+// port themselves: they reach the serial link, the traffic log, the status
+// label and the debug console through these five function pointers. Pellfray
+// fills them with its Win32 functions during the main dialog's start-up; the
+// host tests fill them with recorders. A null member is simply not called.
+//
+// The table is written with SetModuleHooks before any thread that uses it is
+// started (the dialog's initialisation, or a test before it starts threads)
+// and is only read afterwards, by the GUI, receive and processor threads.
+#pragma once
+
+#include <cstdint>
+
+struct ModuleHooks {
+    // The port: one write of the whole buffer, no result (SerialWrite).
+    void (*serial_write)(const uint8_t *data, uint32_t length);
+    // One received / sent line in the log list plus the byte counter.
+    void (*log_received)(uint32_t count, const uint8_t *bytes);
+    void (*log_sent)(uint32_t count, const uint8_t *bytes);
+    // Text of the tag configuration status label.
+    void (*show_config_status)(const char *text);
+    // A finished message for the remote console, "\r\n" included; the
+    // program forwards it as ConsolePrintf("%s", text).
+    void (*console_print)(const char *text);
+};
+
+// Replaces the whole table. Not thread-safe by design: call it only while no
+// other thread of the core runs.
+void SetModuleHooks(const ModuleHooks &hooks);
+const ModuleHooks &CurrentModuleHooks();
+
+// Null-safe forwarders used by the core.
+void HookSerialWrite(const uint8_t *data, uint32_t length);
+void HookLogReceived(uint32_t count, const uint8_t *bytes);
+void HookLogSent(uint32_t count, const uint8_t *bytes);
+void HookShowConfigStatus(const char *text);
+void HookConsolePrint(const char *text);

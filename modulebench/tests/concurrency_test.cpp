@@ -1,0 +1,222 @@
+// The receive path with real threads: a producer pushing as the serial
+// receive thread does, the processor loop draining, and a GUI thread arming
+// configurations and clearing counters. Meant to run under ThreadSanitizer.
+#include "modulebench/chunk_queue.h"
+#include "modulebench/config_frames.h"
+#include "modulebench/module_hooks.h"
+#include "modulebench/traffic_log.h"
+#include "serial/crc16.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <random>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// Written by the processor thread only while it runs; read after the join.
+Bytes LoggedBytes;
+std::vector<size_t> LoggedLengths;
+std::vector<Bytes> Answers;
+std::atomic<uint32_t> ConsoleMessages{0};
+std::atomic<uint32_t> StatusUpdates{0};
+
+void OnWrite(const uint8_t *data, uint32_t length)
+{
+    Answers.emplace_back(data, data + length);
+}
+
+void OnReceived(uint32_t count, const uint8_t *bytes)
+{
+    AddRxBytes(count);
+    LoggedLengths.push_back(count);
+    LoggedBytes.insert(LoggedBytes.end(), bytes, bytes + count);
+}
+
+void OnSent(uint32_t count, const uint8_t *)
+{
+    AddTxBytes(count);
+}
+
+void OnStatus(const char *)
+{
+    StatusUpdates.fetch_add(1);
+}
+
+void OnConsole(const char *)
+{
+    ConsoleMessages.fetch_add(1);
+}
+
+Bytes WakeUp(uint8_t x)
+{
+    Bytes frame{0xFF, 0xFF, 0xFF, 0xFF, 0x00, x, static_cast<uint8_t>(~x)};
+    const uint16_t crc = Crc16Modbus(frame.data(), frame.size());
+    frame.push_back(static_cast<uint8_t>(crc >> 8));
+    frame.push_back(static_cast<uint8_t>(crc));
+    return frame;
+}
+
+TEST(ReceivePathConcurrency, EveryByteLoggedOnceInOrderWhileConfigurationsAreAnswered)
+{
+    ChunkQueueInit();
+    ResetByteCounts();
+    LoggedBytes.clear();
+    LoggedLengths.clear();
+    Answers.clear();
+    ConsoleMessages.store(0);
+    StatusUpdates.store(0);
+    SetModuleHooks(ModuleHooks{OnWrite, OnReceived, OnSent, OnStatus, OnConsole});
+
+    std::atomic<bool> stop_processor{false};
+    std::atomic<bool> producer_done{false};
+    std::thread processor(ChunkProcessorLoop, &stop_processor);
+
+    // GUI thread: arms configuration k as soon as the previous one has been
+    // claimed, so OutFrame is rebuilt right after each hand-over.
+    std::atomic<uint32_t> armed{0};
+    std::thread gui([&] {
+        for (uint32_t k = 1; k <= 200 && !producer_done.load(); ++k) {
+            while (ConfigPending.load(std::memory_order_acquire) && !producer_done.load())
+                std::this_thread::yield();
+            BuildTagConfigFrame(static_cast<int32_t>(k), 5, 10);
+            ConfigPending.store(true, std::memory_order_release);
+            armed.store(k);
+        }
+    });
+
+    Bytes pushed;
+    std::mt19937 rng(12345);
+    std::uniform_int_distribution<uint32_t> length_of(1, 1024);
+    std::uniform_int_distribution<uint32_t> byte_of(0, 255);
+    uint32_t wake_ups = 0;
+    for (uint32_t chunk = 0; chunk < 4000; ++chunk) {
+        // Wait for room for the largest read (5 slots): this test is about
+        // order and hand-over, not about dropping.
+        while (kChunkQueueSlots - 1 - ChunkQueueCount() < 5)
+            std::this_thread::yield();
+        Bytes data;
+        if (chunk % 10 == 0) {
+            data = WakeUp(static_cast<uint8_t>(chunk));
+            ++wake_ups;
+        } else {
+            data.resize(chunk % 3 == 0 ? length_of(rng) : length_of(rng) % 40 + 1);
+            for (uint8_t &b : data)
+                b = static_cast<uint8_t>(byte_of(rng));
+            data[0] = 0x00; // never an FF FF FF FF head by chance
+        }
+        ChunkReceiveSink(data.data(), static_cast<uint32_t>(data.size()));
+        pushed.insert(pushed.end(), data.begin(), data.end());
+    }
+    while (ChunkQueueCount() != 0)
+        std::this_thread::yield();
+    producer_done.store(true);
+    gui.join();
+    // One more pass after the GUI stopped, so the last arm meets no wake-up.
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    stop_processor.store(true);
+    processor.join();
+
+    EXPECT_EQ(ConsoleMessages.load(), 0u);
+    ASSERT_EQ(LoggedBytes.size(), pushed.size());
+    EXPECT_TRUE(LoggedBytes == pushed);
+    for (size_t length : LoggedLengths)
+        ASSERT_LE(length, kChunkMaxLength);
+    EXPECT_EQ(RxByteCount.load(), pushed.size());
+
+    // Every answer is an intact configuration frame, each arm sent once and
+    // in the order armed.
+    ASSERT_GT(Answers.size(), 0u);
+    EXPECT_LE(Answers.size(), wake_ups);
+    EXPECT_LE(Answers.size(), armed.load());
+    uint32_t last_id = 0;
+    for (const Bytes &a : Answers) {
+        ASSERT_EQ(a.size(), kTagConfigFrameLength);
+        EXPECT_EQ(GetCrc16(a.data() + 10), Crc16Modbus(a.data(), 10));
+        const uint32_t id = (uint32_t(a[5]) << 16) | (uint32_t(a[6]) << 8) | a[7];
+        EXPECT_GT(id, last_id);
+        last_id = id;
+    }
+    EXPECT_EQ(TxByteCount.load(), Answers.size() * kTagConfigFrameLength);
+    EXPECT_LE(StatusUpdates.load(), Answers.size());
+
+    SetModuleHooks(ModuleHooks{});
+    ChunkQueueInit();
+}
+
+TEST(ReceivePathConcurrency, ReceiveSinkDropsCleanlyWhenTheProcessorLags)
+{
+    ChunkQueueInit();
+    ResetByteCounts();
+    LoggedBytes.clear();
+    LoggedLengths.clear();
+    ConsoleMessages.store(0);
+    SetModuleHooks(ModuleHooks{nullptr, OnReceived, nullptr, nullptr, OnConsole});
+
+    std::atomic<bool> stop_processor{false};
+    std::thread processor(ChunkProcessorLoop, &stop_processor);
+    // Pushing without waiting: some reads are cut short, but what is queued
+    // of a read is a prefix, and counted bytes equal logged bytes.
+    uint64_t queued = 0;
+    Bytes data(1024, 0x11);
+    for (uint32_t i = 0; i < 3000; ++i)
+        queued += ChunkQueuePushLong(data.data(), 1 + i % 1024);
+    while (ChunkQueueCount() != 0)
+        std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    stop_processor.store(true);
+    processor.join();
+
+    EXPECT_EQ(LoggedBytes.size(), queued);
+    EXPECT_EQ(RxByteCount.load(), queued);
+    SetModuleHooks(ModuleHooks{});
+    ChunkQueueInit();
+}
+
+TEST(CounterConcurrency, ClearsNeverLoseOrDoubleCountAnAddition)
+{
+    ResetByteCounts();
+    constexpr uint32_t kAdds = 200000;
+    std::atomic<bool> adders_done{false};
+    std::atomic<bool> gui_running{false};
+    std::thread processor([&] {
+        while (!gui_running.load())
+            std::this_thread::yield();
+        for (uint32_t i = 0; i < kAdds; ++i) {
+            AddRxBytes(i % 255 + 1);
+            if (i % 4 == 0)
+                AddTxBytes(12);
+        }
+    });
+    uint64_t rx_taken = 0;
+    uint64_t tx_taken = 0;
+    uint64_t gui_adds = 0;
+    std::thread gui([&] {
+        gui_running.store(true);
+        while (!adders_done.load()) {
+            AddTxBytes(4);
+            ++gui_adds;
+            const ByteCounts taken = ResetByteCounts();
+            rx_taken += taken.rx;
+            tx_taken += taken.tx;
+        }
+    });
+    processor.join();
+    adders_done.store(true);
+    gui.join();
+
+    uint64_t rx_expected = 0;
+    for (uint32_t i = 0; i < kAdds; ++i)
+        rx_expected += i % 255 + 1;
+    EXPECT_EQ(rx_taken + RxByteCount.load(), rx_expected);
+    EXPECT_GT(gui_adds, 0u);
+    EXPECT_EQ(tx_taken + TxByteCount.load(), gui_adds * 4 + (kAdds / 4) * 12ull);
+    ResetByteCounts();
+}
+
+} // namespace

@@ -1,0 +1,82 @@
+#include "modulebench/tests/test_hooks.h"
+
+#include "serial/crc16.h"
+
+HookRecorder Recorded;
+
+namespace {
+
+void RecordWrite(const uint8_t *data, uint32_t length)
+{
+    Recorded.events.push_back({HookEvent::Write, Bytes(data, data + length), {}});
+    // Once only: the action may itself write.
+    void (*action)() = Recorded.during_write;
+    Recorded.during_write = nullptr;
+    if (action != nullptr)
+        action();
+}
+
+void RecordReceived(uint32_t count, const uint8_t *bytes)
+{
+    Recorded.events.push_back({HookEvent::Received, Bytes(bytes, bytes + count), {}});
+}
+
+void RecordSent(uint32_t count, const uint8_t *bytes)
+{
+    Recorded.events.push_back({HookEvent::Sent, Bytes(bytes, bytes + count), {}});
+}
+
+void RecordStatus(const char *text)
+{
+    Recorded.events.push_back({HookEvent::Status, {}, text});
+}
+
+void RecordConsole(const char *text)
+{
+    Recorded.events.push_back({HookEvent::Console, {}, text});
+}
+
+} // namespace
+
+std::vector<Bytes> HookRecorder::Of(HookEvent::Kind kind) const
+{
+    std::vector<Bytes> out;
+    for (const HookEvent &e : events)
+        if (e.kind == kind)
+            out.push_back(e.bytes);
+    return out;
+}
+
+std::vector<std::string> HookRecorder::TextsOf(HookEvent::Kind kind) const
+{
+    std::vector<std::string> out;
+    for (const HookEvent &e : events)
+        if (e.kind == kind)
+            out.push_back(e.text);
+    return out;
+}
+
+void HookRecorder::Clear()
+{
+    events.clear();
+    during_write = nullptr;
+}
+
+void InstallRecorder()
+{
+    Recorded.Clear();
+    SetModuleHooks(ModuleHooks{RecordWrite, RecordReceived, RecordSent, RecordStatus, RecordConsole});
+}
+
+Bytes WakeUpFrame(uint8_t x, uint8_t y)
+{
+    return WithCrc({0xFF, 0xFF, 0xFF, 0xFF, 0x00, x, y});
+}
+
+Bytes WithCrc(Bytes bytes)
+{
+    const uint16_t crc = Crc16Modbus(bytes.data(), bytes.size());
+    bytes.push_back(static_cast<uint8_t>(crc >> 8));
+    bytes.push_back(static_cast<uint8_t>(crc & 0xFF));
+    return bytes;
+}

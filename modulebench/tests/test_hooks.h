@@ -1,0 +1,38 @@
+// Records what the core hands to the outside world, for single-threaded
+// tests: one event list in call order plus per-kind views.
+#pragma once
+
+#include "modulebench/module_hooks.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+using Bytes = std::vector<uint8_t>;
+
+struct HookEvent {
+    enum Kind { Write, Received, Sent, Status, Console } kind;
+    Bytes bytes;      // Write, Received, Sent
+    std::string text; // Status, Console
+};
+
+struct HookRecorder {
+    std::vector<HookEvent> events;
+    // Called once from inside the next serial_write, after recording; lets
+    // a test act as the GUI thread while a write is in progress.
+    void (*during_write)() = nullptr;
+
+    std::vector<Bytes> Of(HookEvent::Kind kind) const;
+    std::vector<std::string> TextsOf(HookEvent::Kind kind) const;
+    void Clear();
+};
+
+extern HookRecorder Recorded;
+
+// Installs recording hooks and clears the record.
+void InstallRecorder();
+
+// A 9-byte tag wake-up frame FF FF FF FF 00 x y with its CRC.
+Bytes WakeUpFrame(uint8_t x, uint8_t y);
+// bytes plus a correct CRC (high byte first) over all of them.
+Bytes WithCrc(Bytes bytes);

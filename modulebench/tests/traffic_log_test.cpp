@@ -1,0 +1,78 @@
+// Log lines and byte counters.
+#include "modulebench/hex_text.h"
+#include "modulebench/traffic_log.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+TEST(TrafficLogLine, ReceivedAndSentLinesInLowerCaseHex)
+{
+    std::string line;
+    const uint8_t bytes[] = {0x01, 0xAB, 0xFF};
+    FormatLogLine('R', 9, 5, 7, bytes, 3, line);
+    EXPECT_EQ(line, "[ R 09:05:07 ] 01 ab ff\r\n");
+
+    // What HEX发送 of "01 02 0A FF " logs.
+    uint8_t parsed[kHexMaxBytes];
+    const char text[] = "01 02 0A FF ";
+    const HexParseResult r = ParseHexText(text, std::strlen(text), parsed);
+    FormatLogLine('S', 23, 59, 0, parsed, r.count, line);
+    EXPECT_EQ(line, "[ S 23:59:00 ] 01 02 0a ff\r\n");
+
+    // No caller logs 0 bytes, but the line stays well formed.
+    FormatLogLine('S', 0, 0, 0, nullptr, 0, line);
+    EXPECT_EQ(line, "[ S 00:00:00 ]\r\n");
+}
+
+TEST(TrafficLogLine, LengthIsFourteenPlusThreePerByte)
+{
+    std::vector<uint8_t> bytes(255);
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<uint8_t>(i);
+    std::string line;
+    FormatLogLine('R', 12, 0, 0, bytes.data(), 255, line);
+    EXPECT_EQ(LogLineLength(255), 779u);
+    ASSERT_EQ(line.size(), 779u + 2);
+    EXPECT_EQ(line.substr(779), "\r\n");
+    EXPECT_EQ(line.substr(14, 9), " 00 01 02");
+    EXPECT_EQ(line.substr(776, 3), " fe");
+
+    const uint8_t one = 0x5A;
+    FormatLogLine('S', 1, 2, 3, &one, 1, line);
+    EXPECT_EQ(line.size(), LogLineLength(1) + 2);
+}
+
+TEST(TrafficCounters, AddReturnsTotalsAndResetReturnsWhatItTook)
+{
+    ResetByteCounts();
+    EXPECT_EQ(AddRxBytes(9), 9u);
+    EXPECT_EQ(AddRxBytes(255), 264u);
+    EXPECT_EQ(AddTxBytes(4), 4u);
+    EXPECT_EQ(AddTxBytes(12), 16u);
+
+    const ByteCounts taken = ResetByteCounts();
+    EXPECT_EQ(taken.rx, 264u);
+    EXPECT_EQ(taken.tx, 16u);
+    EXPECT_EQ(RxByteCount.load(), 0u);
+    EXPECT_EQ(AddTxBytes(4), 4u); // counts from 0 after a clear
+
+    // Past the 32-bit range the count keeps growing instead of turning negative.
+    ResetByteCounts();
+    AddRxBytes(0xFFFFFFFFu);
+    EXPECT_EQ(AddRxBytes(2), 0x100000001ull);
+    ResetByteCounts();
+}
+
+TEST(TrafficCounters, LabelText)
+{
+    char text[21];
+    EXPECT_STREQ(FormatByteCount(0, text), "0");
+    EXPECT_STREQ(FormatByteCount(1234, text), "1234");
+    EXPECT_STREQ(FormatByteCount(UINT64_MAX, text), "18446744073709551615");
+}
+
+} // namespace

@@ -1,0 +1,67 @@
+#include "modulebench/traffic_log.h"
+
+#include <cstdio>
+
+const char kStatusNotConfigured[] = "未配置";
+const char kStatusWaiting[] = "等待生效";
+const char kStatusConfigured[] = "完成配置";
+
+std::atomic<uint64_t> RxByteCount{0};
+std::atomic<uint64_t> TxByteCount{0};
+
+void FormatLogLine(char direction, int hour, int minute, int second, const uint8_t *bytes, uint32_t count,
+                   std::string &out)
+{
+    static const char kHexDigits[] = "0123456789abcdef";
+    // The head is short and the same width for every valid time; the bytes
+    // are written by hand, since a 1024-byte read makes four 255-byte lines
+    // and snprintf per byte would dominate the log's cost.
+    char head[64];
+    int head_length = std::snprintf(head, sizeof head, "[ %c %02d:%02d:%02d ]", direction, hour, minute, second);
+    if (head_length < 0)
+        head_length = 0;
+    if (static_cast<size_t>(head_length) >= sizeof head)
+        head_length = sizeof head - 1;
+
+    out.clear();
+    out.reserve(static_cast<size_t>(head_length) + 3 * static_cast<size_t>(count) + 2);
+    out.append(head, static_cast<size_t>(head_length));
+    for (uint32_t i = 0; i < count; ++i) {
+        out.push_back(' ');
+        out.push_back(kHexDigits[bytes[i] >> 4]);
+        out.push_back(kHexDigits[bytes[i] & 0x0F]);
+    }
+    out.append("\r\n");
+}
+
+uint64_t AddRxBytes(uint32_t count)
+{
+    return RxByteCount.fetch_add(count) + count;
+}
+
+uint64_t AddTxBytes(uint32_t count)
+{
+    return TxByteCount.fetch_add(count) + count;
+}
+
+ByteCounts ResetByteCounts()
+{
+    ByteCounts taken;
+    taken.rx = RxByteCount.exchange(0);
+    taken.tx = TxByteCount.exchange(0);
+    return taken;
+}
+
+char *FormatByteCount(uint64_t total, char *out)
+{
+    char reversed[21];
+    int n = 0;
+    do {
+        reversed[n++] = static_cast<char>('0' + total % 10);
+        total /= 10;
+    } while (total != 0);
+    for (int i = 0; i < n; ++i)
+        out[i] = reversed[n - 1 - i];
+    out[n] = '\0';
+    return out;
+}

@@ -1,0 +1,69 @@
+// Portable half of Pellfray's traffic log: the log line, the two byte
+// counters and the status texts. The list box, the labels and the local
+// clock belong to the Win32 side, which calls these.
+//
+// Log line for n bytes, 14 + 3n characters before the CR LF:
+//   "[ R 09:05:07 ] 01 ab ff\r\n"   (received; "[ S ...]" for sent)
+//
+// Byte counters. Each logged chunk adds its length exactly once with one
+// atomic addition, so additions from the processor thread and the GUI thread
+// are never lost. ResetByteCounts swaps each counter to 0 in one atomic step
+// and returns what it took away: an addition racing with the reset lands
+// either wholly before it (taken away with the old total) or wholly after it
+// (counted from 0), never in both and never in neither.
+//
+// What the labels show: the total returned by an addition, formatted by the
+// thread that made it. For the label always to equal the bytes of the lines
+// in the list since the last clear, the Win32 side does the addition, the
+// label and the list line in one step on the GUI thread (LogReceived from the
+// processor forwards to the GUI thread with one SendMessage), and clears on
+// the GUI thread too: then nothing interleaves. If an addition is made on the
+// processor thread instead, the totals stay exact but a label update formed
+// just before a clear and shown just after it shows the pre-clear total
+// until the next chunk is logged.
+//
+// The counters are 64-bit: at line rate a 32-bit signed count would turn
+// negative after about two days of traffic.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// Status label texts (code page of the build: GBK in the program).
+extern const char kStatusNotConfigured[]; // "未配置"
+extern const char kStatusWaiting[];       // "等待生效"
+extern const char kStatusConfigured[];    // "完成配置"
+
+// Characters of a log line for count bytes, without the CR LF.
+constexpr size_t LogLineLength(size_t count)
+{
+    return 14 + 3 * count;
+}
+
+// Replaces out with the whole line, CR LF included. direction is 'R' or 'S';
+// hour, minute and second are the local time (0..23, 0..59, 0..59; other
+// values are printed as they are, at least two digits).
+void FormatLogLine(char direction, int hour, int minute, int second, const uint8_t *bytes, uint32_t count,
+                   std::string &out);
+
+// Written by the processor thread (received; sent after a wake-up answer) and
+// the GUI thread (sent; both on clear). Read by either.
+extern std::atomic<uint64_t> RxByteCount;
+extern std::atomic<uint64_t> TxByteCount;
+
+// Adds count and returns the new total.
+uint64_t AddRxBytes(uint32_t count);
+uint64_t AddTxBytes(uint32_t count);
+
+struct ByteCounts {
+    uint64_t rx;
+    uint64_t tx;
+};
+// Sets both counters to 0; returns the totals taken away.
+ByteCounts ResetByteCounts();
+
+// Decimal text of a counter for the labels ("0", "1234"); out holds at least
+// 21 bytes. Returns out.
+char *FormatByteCount(uint64_t total, char *out);
