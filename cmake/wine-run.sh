@@ -90,6 +90,10 @@ wineserver -p </dev/null >/dev/null 2>&1
 # Bring the session's services up here, detached from the caller's handles.
 # wineboot only starts what is not yet running, so it is cheap once up.
 wineboot </dev/null >/dev/null 2>&1
+# Every session start links the host's own serial devices (/dev/ttyS0 ...)
+# into the prefix as COM1 and up. Tests and the run script must never open a
+# port they did not create, so those links go; links to our ptys stay.
+find "$WINEPREFIX/dosdevices" -maxdepth 1 -name 'com*' -lname '/dev/*' -delete 2>/dev/null
 flock -u 9
 exec 9>&-
 

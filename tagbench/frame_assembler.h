@@ -57,6 +57,9 @@ extern std::atomic<uint32_t> LastFrame55AA;
 // Assembler thread only.
 void PushFrame(const uint8_t *frame, uint32_t length);
 
+// Assembler thread only: one byte through the header search and the cut.
+void AssembleByte(uint8_t byte);
+
 // One wake-up of the assembler: takes every byte the ring holds (re-reading
 // the head until it stays put) and cuts and queues frames. Returns the number
 // of bytes taken. Also honours a pending ring reset.
@@ -69,9 +72,14 @@ void FrameAssemblerLoop(const std::atomic<bool> *stop);
 // Emptying both rings while their threads run. Only an index's own thread
 // may store it, so the GUI thread raises a request and each consumer empties
 // its ring by moving its tail up to the head it sees (the assembler for
-// RxRing, the tag table thread for FrameQueue). RequestRingReset returns once
-// both have done so, or after about 200 ms if a consumer is not running.
-// Bytes or frames in flight at that moment may be lost; none is half-read.
+// RxRing, the tag table thread for FrameQueue). The table thread serves a
+// request only after the assembler has, so every frame cut from bytes that
+// were in the ring before the reset is also gone from the queue after it.
+// RequestRingReset returns once both have done so, or after about 200 ms if
+// a consumer is not running (the request then stays pending and is served at
+// the consumer's next wake-up). Bytes or frames in flight at that moment may
+// be lost; none is half-read. The partial frame in AssemblyBuffer survives,
+// as it survives a close and reopen.
 void RequestRingReset();
 // Called by the tag table thread at each wake-up (see tag_table.h).
 void ServeFrameQueueReset();

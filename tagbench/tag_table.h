@@ -30,6 +30,12 @@ struct TagRecord {
 // Guarded by TableLock: TagTable, TagCount, ReaderConnected, ConnectedCountdown.
 // The GUI thread may read TagCount, OfflineCount and ReaderConnected without
 // it for labels and paging (one step old is fine), hence the atomics.
+//   TagTable, TagCount: written by the table thread (reports) and the GUI
+//     thread (reset), always under the lock.
+//   ReaderConnected, ConnectedCountdown: set by the table thread on every
+//     valid frame, counted down and cleared by the GUI thread (ageing, reset,
+//     port close), always under the lock.
+//   OfflineCount: written by the GUI thread only (ageing, reset).
 extern TagRecord TagTable[kMaxTags];
 extern std::atomic<int32_t> TagCount;
 extern std::mutex TableLock;
@@ -53,20 +59,29 @@ struct TagRowSnapshot {
 // Start-up, before the table and assembler threads exist.
 void InitTagBench();
 
-// One wake-up of the table thread: enters every queued frame. Returns the
-// number of frames taken from the queue.
+// One wake-up of the table thread: serves a pending queue reset, then enters
+// every queued frame. Returns the number of frames taken from the queue.
 uint32_t ProcessQueuedFrames();
 // Enters one frame (bytes and length as in a FrameSlot). Table thread only.
+// A frame whose CRC fails, or whose length is not 12 + (status >> 5), changes
+// nothing; a valid one marks the reader connected even when status 14 keeps
+// it out of the table or the table is full.
 void EnterFrame(const uint8_t *frame, uint32_t length);
 // The table thread's endless loop; returns only when *stop becomes true.
 void TagTableLoop(const std::atomic<bool> *stop);
 
-// GUI thread, after a successful port open. clear_display resets the labels
-// and rows (may be null in tests). Ends by setting CaptureEnabled.
+// GUI thread, after a successful port open, with the worker threads running
+// (the rings are emptied through RequestRingReset). clear_display resets the
+// labels and rows, outside TableLock (may be null in tests). Ends by setting
+// CaptureEnabled.
 void ResetTagBench(void (*clear_display)());
 
 // GUI thread, every 1000 ms tick while capturing.
 void AgeTagTable();
+
+// GUI thread, when the port is closed: clears ReaderConnected under TableLock
+// (the table thread may be setting it at the same moment).
+void ClearReaderConnected();
 
 // Caller holds TableLock. Returns the distance in cm (65535 offline) and
 // sets *signal to the strongest recent sample unless offline.
@@ -74,5 +89,6 @@ int32_t EstimateDistance(int index, int32_t *signal);
 // Pure form of the distance steps, for a known strongest signal m.
 int32_t DistanceForSignal(int32_t m);
 
-// Takes TableLock itself; index must be below TagCount.
+// Takes TableLock itself; index must be below TagCount (an index that is not
+// gives an empty offline row rather than reading a stale record).
 TagRowSnapshot SnapshotTag(int index);

@@ -1,3 +1,23 @@
+// Pellfray, the module bench: the shared shell with Pellfray's values around
+// the main dialog 129. The window is centred on the screen when created.
 #include <windows.h>
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return 0; }
+#include "modulebench/win32/main_dialog.h"
+#include "modulebench/win32/pellfray_resources.h"
+#include "shell/win32/app_shell.h"
+#include "shell/win32/shell_resources.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command)
+{
+    static const ShellValues values = {
+        IDI_PELLFRAY,            // icon
+        1021,                    // width
+        720,                     // height
+        IDD_MODULEBENCH,         // main dialog
+        MainDialogProc,          //
+        "olsaTest__20200414_NQ", // window property
+        nullptr,                 // first step of WM_CREATE
+        true,                    // centred on the screen
+    };
+    return ShellRun(instance, show_command, &values);
+}

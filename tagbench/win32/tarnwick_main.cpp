@@ -1,3 +1,23 @@
+// Tarnwick, the tag-reader bench: the shared shell with Tarnwick's values
+// around the main dialog 131.
 #include <windows.h>
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return 0; }
+#include "shell/win32/app_shell.h"
+#include "shell/win32/shell_resources.h"
+#include "tagbench/win32/tag_bench_dialog.h"
+#include "tagbench/win32/tarnwick_resources.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command)
+{
+    static const ShellValues values = {
+        IDI_TARNWICK,           // icon
+        958,                    // width
+        639,                    // height
+        IDD_TAGBENCH,           // main dialog
+        TagBenchDialogProc,     //
+        "Quorvel__20190109_NQ", // window property
+        nullptr,                // nothing else on WM_CREATE
+        false,                  // placed by the system
+    };
+    return ShellRun(instance, show_command, &values);
+}

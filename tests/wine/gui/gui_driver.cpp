@@ -135,16 +135,32 @@ void Type(HWND dialog, int id, const std::string &chars)
 int ComboCount(HWND dialog, int id) { return static_cast<int>(SendMessageA(Control(dialog, id), CB_GETCOUNT, 0, 0)); }
 int ComboSelection(HWND dialog, int id) { return static_cast<int>(SendMessageA(Control(dialog, id), CB_GETCURSEL, 0, 0)); }
 
+namespace {
+
+// Wine hands the ANSI item-text messages of another process's combo or list
+// box back as UTF-16, so item texts are read in the wide form and converted
+// to the ANSI code page the programs use.
+std::string ItemText(HWND control, UINT len_msg, UINT text_msg, int index)
+{
+    LRESULT len = SendMessageW(control, len_msg, index, 0);
+    if (len < 0)
+        return {};
+    std::wstring wide(static_cast<size_t>(len) + 1, L'\0');
+    LRESULT got = SendMessageW(control, text_msg, index, reinterpret_cast<LPARAM>(&wide[0]));
+    if (got < 0)
+        return {};
+    wide.resize(static_cast<size_t>(got));
+    int n = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+    std::string text(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide.c_str(), static_cast<int>(wide.size()), &text[0], n, nullptr, nullptr);
+    return text;
+}
+
+} // namespace
+
 std::string ComboItem(HWND dialog, int id, int index)
 {
-    HWND combo = Control(dialog, id);
-    LRESULT len = SendMessageA(combo, CB_GETLBTEXTLEN, index, 0);
-    if (len == CB_ERR || len < 0)
-        return {};
-    std::string text(static_cast<size_t>(len) + 1, '\0');
-    SendMessageA(combo, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(&text[0]));
-    text.resize(static_cast<size_t>(len));
-    return text;
+    return ItemText(Control(dialog, id), CB_GETLBTEXTLEN, CB_GETLBTEXT, index);
 }
 
 std::vector<std::string> ComboItems(HWND dialog, int id)
@@ -172,14 +188,7 @@ int ListCount(HWND dialog, int id) { return static_cast<int>(SendMessageA(Contro
 
 std::string ListItem(HWND dialog, int id, int index)
 {
-    HWND list = Control(dialog, id);
-    LRESULT len = SendMessageA(list, LB_GETTEXTLEN, index, 0);
-    if (len == LB_ERR || len < 0)
-        return {};
-    std::string text(static_cast<size_t>(len) + 1, '\0');
-    SendMessageA(list, LB_GETTEXT, index, reinterpret_cast<LPARAM>(&text[0]));
-    text.resize(static_cast<size_t>(len));
-    return text;
+    return ItemText(Control(dialog, id), LB_GETTEXTLEN, LB_GETTEXT, index);
 }
 
 bool CaptureWindow(HWND window, Capture *out)

@@ -1,0 +1,134 @@
+// Entry point, main window and About box of both programs (see app_shell.h).
+#include "shell/win32/app_shell.h"
+
+#include "shell/win32/shell_resources.h"
+
+HINSTANCE AppInstance = nullptr;
+const ShellValues *AppShellValues = nullptr;
+
+namespace {
+
+constexpr int kTextBufferSize = 100;
+char TitleText[kTextBufferSize];
+char ClassNameText[kTextBufferSize];
+
+// Style of the main window: caption, system menu, minimise and maximise
+// boxes, but no sizing border (0x00CB0000).
+constexpr DWORD kMainWindowStyle =
+    WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
+
+void RegisterMainClass(HINSTANCE instance, WORD icon_id)
+{
+    WNDCLASSEXA wc = {};
+    wc.cbSize = sizeof wc;
+    wc.style = CS_HREDRAW | CS_VREDRAW;
+    wc.lpfnWndProc = MainWindowProc;
+    wc.hInstance = instance;
+    wc.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(icon_id));
+    wc.hIconSm = LoadIconA(instance, MAKEINTRESOURCEA(icon_id));
+    wc.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512)); // IDC_ARROW
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    wc.lpszClassName = ClassNameText;
+    RegisterClassExA(&wc); // a failure shows as a window that is not created
+}
+
+} // namespace
+
+int ShellRun(HINSTANCE instance, int show_command, const ShellValues *values)
+{
+    AppShellValues = values;
+    LoadStringA(instance, IDS_APP_TITLE, TitleText, kTextBufferSize);
+    LoadStringA(instance, IDS_APP_CLASS, ClassNameText, kTextBufferSize);
+    RegisterMainClass(instance, values->icon_id);
+    // WM_CREATE, which runs inside CreateWindowExA, needs the instance.
+    AppInstance = instance;
+
+    HWND window = CreateWindowExA(0, ClassNameText, TitleText, kMainWindowStyle, CW_USEDEFAULT, 0,
+                                  values->width, values->height, nullptr, nullptr, instance, nullptr);
+    if (!window)
+        return 0;
+    ShowWindow(window, show_command);
+    UpdateWindow(window);
+
+    HACCEL accelerators = LoadAcceleratorsA(instance, MAKEINTRESOURCEA(IDA_SHELL));
+    MSG msg = {};
+    while (GetMessageA(&msg, nullptr, 0, 0)) {
+        // The message's own window, not the main window: Alt+? typed into a
+        // dialog control sends command 104 to that control.
+        if (TranslateAcceleratorA(msg.hwnd, accelerators, &msg))
+            continue;
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    return static_cast<int>(msg.wParam);
+}
+
+void CentreWindow(HWND window)
+{
+    const int screen_width = GetSystemMetrics(SM_CXSCREEN);
+    const int screen_height = GetSystemMetrics(SM_CYSCREEN);
+    RECT rect;
+    GetWindowRect(window, &rect);
+    const int width = rect.right - rect.left;
+    const int height = rect.bottom - rect.top;
+    // Signed division truncates toward zero, also for a screen smaller than
+    // the window.
+    MoveWindow(window, (screen_width - width) / 2, (screen_height - height) / 2, width, height, TRUE);
+}
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
+{
+    switch (message) {
+    case WM_CREATE: {
+        const ShellValues *values = AppShellValues;
+        if (values->on_create)
+            values->on_create();
+        if (values->centre)
+            CentreWindow(window);
+        // Marks the window as this program's; nothing reads it back.
+        SetPropA(window, values->property_name, reinterpret_cast<HANDLE>(1));
+        // The template is a visible child: it shows at once. The handle is
+        // not kept; the dialog lives as long as the main window.
+        CreateDialogParamA(AppInstance, MAKEINTRESOURCEA(values->dialog_id), window, values->dialog_proc, 0);
+        return 0;
+    }
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        BeginPaint(window, &ps);
+        EndPaint(window, &ps);
+        return 0;
+    }
+    case WM_COMMAND:
+        switch (LOWORD(wparam)) {
+        case IDM_ABOUT:
+            DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_ABOUTBOX), window, AboutBoxProc, 0);
+            return 0;
+        case IDM_EXIT:
+            DestroyWindow(window);
+            return 0;
+        default:
+            return DefWindowProcA(window, message, wparam, lparam);
+        }
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    default:
+        return DefWindowProcA(window, message, wparam, lparam);
+    }
+}
+
+INT_PTR CALLBACK AboutBoxProc(HWND dialog, UINT message, WPARAM wparam, LPARAM)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        return TRUE; // default focus: the OK button
+    case WM_COMMAND:
+        if (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL) {
+            EndDialog(dialog, LOWORD(wparam));
+            return TRUE;
+        }
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}

@@ -1,0 +1,257 @@
+// Receive ring and frame assembler, driven on one thread: the test plays the
+// receive thread (RxRingAppend), the assembler (AssembleAvailableBytes) and
+// the table thread (draining FrameQueue) in turn.
+#include "tag_frames.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace {
+
+class TagAssemblerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ResetCoreState();
+        CaptureEnabled.store(1);
+    }
+};
+
+Bytes Concat(const std::vector<Bytes> &parts)
+{
+    Bytes all;
+    for (const Bytes &p : parts) {
+        all.insert(all.end(), p.begin(), p.end());
+    }
+    return all;
+}
+
+TEST_F(TagAssemblerTest, ExampleFramesByteByByteAreQueuedWithTheirLengthAndHeaderKind)
+{
+    EXPECT_EQ(MakeReport(false, 1000, 0x00, -50), ExampleFrameFF());
+    const uint8_t extra[] = {0x12, 0x34};
+    EXPECT_EQ(MakeReport(true, 1000, 0x41, -50, extra), ExampleFrame55AA());
+
+    const Bytes ff = ExampleFrameFF();
+    for (size_t i = 0; i < ff.size(); ++i) {
+        EXPECT_EQ(QueuedFrames(), 0u) << "queued before byte " << i;
+        Feed(Bytes{ff[i]});
+    }
+    EXPECT_EQ(QueuedFrames(), 1u);
+    EXPECT_EQ(LastFrame55AA.load(), 0u);
+    EXPECT_EQ(FrameQueue.slots[0].bytes[19], 12);
+
+    const Bytes aa = ExampleFrame55AA();
+    for (uint8_t b : aa) {
+        Feed(Bytes{b});
+    }
+    EXPECT_EQ(LastFrame55AA.load(), 1u);
+    EXPECT_EQ(FrameQueue.slots[1].bytes[19], 14);
+    const std::vector<Bytes> frames = DrainQueue();
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0], ff);
+    EXPECT_EQ(frames[1], aa);
+    EXPECT_EQ(AssemblyBuffer.fill, 0);
+}
+
+TEST_F(TagAssemblerTest, EveryStatusByteCutsAtTwelvePlusExtraCount)
+{
+    for (int status = 0; status < 256; ++status) {
+        for (bool header55 : {false, true}) {
+            const Bytes f = MakeReport(header55, 0x01020304u + status, static_cast<uint8_t>(status), -40);
+            ASSERT_EQ(f.size(), 12u + (status >> 5));
+            Feed(f);
+            const std::vector<Bytes> frames = DrainQueue();
+            ASSERT_EQ(frames.size(), 1u) << "status " << status;
+            EXPECT_EQ(frames[0], f) << "status " << status;
+            EXPECT_EQ(LastFrame55AA.load(), header55 ? 1u : 0u);
+        }
+    }
+    // The named extremes: 0x00 and 0x1F give 12 bytes, 0xE0 and 0xFF give 19.
+    EXPECT_EQ(MakeReport(false, 1, 0x1F, 0).size(), 12u);
+    EXPECT_EQ(MakeReport(false, 1, 0xE0, 0).size(), 19u);
+}
+
+TEST_F(TagAssemblerTest, RandomSplitsWithJunkBetweenFramesDeliverEveryFrameInOrder)
+{
+    std::mt19937 rng(20240517);
+    std::vector<Bytes> sent;
+    Bytes stream;
+    for (int i = 0; i < 3000; ++i) {
+        if (rng() % 3 == 0) {
+            const Bytes junk = MakeJunk(rng, rng() % 40);
+            stream.insert(stream.end(), junk.begin(), junk.end());
+        }
+        const Bytes f = MakeReport(rng() % 2 == 0, rng(), static_cast<uint8_t>(rng()), static_cast<int8_t>(rng()),
+                                   nullptr, false, static_cast<uint8_t>(rng()), static_cast<uint8_t>(rng()));
+        sent.push_back(f);
+        stream.insert(stream.end(), f.begin(), f.end());
+    }
+
+    std::vector<Bytes> received;
+    size_t at = 0;
+    while (at < stream.size()) {
+        // Chunks from 1 byte to a full ring, so the indices wrap everywhere.
+        const size_t want = std::min<size_t>(1 + rng() % kRxRingSize, stream.size() - at);
+        const uint32_t stored = RxRingAppend(stream.data() + at, static_cast<uint32_t>(want));
+        ASSERT_GT(stored, 0u);
+        at += stored;
+        AssembleAvailableBytes();
+        for (Bytes &f : DrainQueue()) {
+            received.push_back(std::move(f));
+        }
+    }
+    ASSERT_EQ(received.size(), sent.size());
+    for (size_t i = 0; i < sent.size(); ++i) {
+        ASSERT_EQ(received[i], sent[i]) << "frame " << i;
+    }
+}
+
+TEST_F(TagAssemblerTest, HeaderSearchSlidesOneByteAtATime)
+{
+    const Bytes frame55 = MakeReport(true, 77, 0x20, -30, nullptr, false, 0x01, 0x02);
+    const Bytes frameFF = MakeReport(false, 78, 0x00, -31);
+
+    // 00 55 AA 01: the 00 goes when the fourth byte arrives, the header is
+    // accepted with the fifth.
+    Feed(Bytes{0x00, 0x55, 0xAA});
+    EXPECT_EQ(AssemblyBuffer.fill, 3);
+    Feed(Bytes{0x01});
+    EXPECT_EQ(AssemblyBuffer.fill, 3);
+    EXPECT_EQ(AssemblyBuffer.bytes[0], 0x55);
+    Feed(Bytes(frame55.begin() + 3, frame55.end()));
+    std::vector<Bytes> frames = DrainQueue();
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0], frame55);
+
+    // FF 55 AA 01: a lone FF is no header; the search goes on from the 55.
+    Feed(Bytes{0xFF, 0x55, 0xAA, 0x01});
+    EXPECT_EQ(AssemblyBuffer.fill, 3);
+    EXPECT_EQ(AssemblyBuffer.bytes[0], 0x55);
+    Feed(Bytes(frame55.begin() + 3, frame55.end()));
+    frames = DrainQueue();
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0], frame55);
+
+    // FF FF FF FE is rejected; the three bytes after the first stay in the
+    // window, and the true FF header that follows is still found.
+    Feed(Bytes{0xFF, 0xFF, 0xFF, 0xFE});
+    EXPECT_EQ(AssemblyBuffer.fill, 3);
+    EXPECT_EQ(AssemblyBuffer.bytes[2], 0xFE);
+    Feed(frameFF);
+    frames = DrainQueue();
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0], frameFF);
+
+    // Back to back, no gap: both cut correctly.
+    Feed(Concat({frameFF, frame55, frameFF}));
+    frames = DrainQueue();
+    ASSERT_EQ(frames.size(), 3u);
+    EXPECT_EQ(frames[1], frame55);
+    EXPECT_EQ(frames[2], frameFF);
+}
+
+TEST_F(TagAssemblerTest, NoiseThatLooksLikeAHeaderIsCutAtItsOwnLength)
+{
+    // 55 AA inside noise starts a "frame" whose byte 8 (0x60: n = 3) sets
+    // the cut at 15 bytes; it is queued as is, the CRC check is the table's.
+    const Bytes noise = {0x55, 0xAA, 0x10, 0x20, 0x30, 0x40, 0x50, 0x61, 0x60,
+                         0x01, 0x02, 0x03, 0x04, 0x05, 0x06};
+    Feed(noise);
+    const std::vector<Bytes> frames = DrainQueue();
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0], noise);
+    EXPECT_EQ(AssemblyBuffer.fill, 0);
+}
+
+TEST_F(TagAssemblerTest, CaptureOffConsumesFramesWithoutQueueingOrTouchingTheHeaderFlag)
+{
+    CaptureEnabled.store(0);
+    Feed(ExampleFrame55AA());
+    EXPECT_EQ(QueuedFrames(), 0u);
+    EXPECT_EQ(LastFrame55AA.load(), 0u);
+    EXPECT_EQ(AssemblyBuffer.fill, 0);
+    EXPECT_EQ(RingBytes(), 0u);
+
+    LastFrame55AA.store(1);
+    Feed(ExampleFrameFF());
+    EXPECT_EQ(LastFrame55AA.load(), 1u);
+    EXPECT_EQ(QueuedFrames(), 0u);
+
+    // Turned on again, the very next frame is queued: the cut stayed aligned.
+    CaptureEnabled.store(1);
+    Feed(ExampleFrameFF());
+    EXPECT_EQ(QueuedFrames(), 1u);
+    EXPECT_EQ(LastFrame55AA.load(), 0u);
+}
+
+TEST_F(TagAssemblerTest, FullQueueDropsTheNewFrameButTheHeaderFlagFollowsIt)
+{
+    for (uint32_t i = 0; i < kFrameQueueSlots - 1; ++i) {
+        Feed(MakeReport(false, i, 0x00, -40));
+    }
+    ASSERT_EQ(QueuedFrames(), kFrameQueueSlots - 1);
+    const uint32_t head = FrameQueue.head.load();
+    const FrameSlot oldest = FrameQueue.slots[FrameQueue.tail.load()];
+
+    Feed(ExampleFrame55AA());
+    EXPECT_EQ(QueuedFrames(), kFrameQueueSlots - 1);
+    EXPECT_EQ(FrameQueue.head.load(), head);
+    EXPECT_EQ(LastFrame55AA.load(), 1u);
+    EXPECT_EQ(std::memcmp(&FrameQueue.slots[FrameQueue.tail.load()], &oldest, sizeof oldest), 0);
+
+    // One slot freed by the consumer: the next frame fits again, in order.
+    uint32_t tail = FrameQueue.tail.load();
+    FrameQueue.tail.store((tail + 1) % kFrameQueueSlots);
+    Feed(ExampleFrameFF());
+    EXPECT_EQ(QueuedFrames(), kFrameQueueSlots - 1);
+    EXPECT_EQ(LastFrame55AA.load(), 0u);
+    const std::vector<Bytes> frames = DrainQueue();
+    ASSERT_EQ(frames.size(), kFrameQueueSlots - 1);
+    EXPECT_EQ(frames.front(), MakeReport(false, 1, 0x00, -40));
+    EXPECT_EQ(frames.back(), ExampleFrameFF());
+}
+
+TEST_F(TagAssemblerTest, FullRingHolds499BytesAndDropsTheRestOfTheBlock)
+{
+    Bytes block(600);
+    for (size_t i = 0; i < block.size(); ++i) {
+        block[i] = static_cast<uint8_t>(i % 7); // no header anywhere
+    }
+    EXPECT_EQ(RxRingAppend(block.data(), 600), kRxRingSize - 1);
+    EXPECT_EQ(RingBytes(), kRxRingSize - 1);
+    EXPECT_EQ(RxRingAppend(block.data(), 1), 0u);
+
+    // The assembler takes all 499 in one wake-up; room comes back.
+    EXPECT_EQ(AssembleAvailableBytes(), kRxRingSize - 1);
+    EXPECT_EQ(RingBytes(), 0u);
+
+    // What was kept is the start of the block, in order: a frame split over
+    // the full-ring boundary arrives intact once the sender repeats the rest.
+    const Bytes f = ExampleFrame55AA();
+    Bytes filler(kRxRingSize - 1 - 5, 0x00);
+    EXPECT_EQ(RxRingAppend(filler.data(), static_cast<uint32_t>(filler.size())), filler.size());
+    EXPECT_EQ(RxRingAppend(f.data(), static_cast<uint32_t>(f.size())), 5u);
+    AssembleAvailableBytes();
+    EXPECT_EQ(RxRingAppend(f.data() + 5, static_cast<uint32_t>(f.size() - 5)), f.size() - 5);
+    AssembleAvailableBytes();
+    const std::vector<Bytes> frames = DrainQueue();
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0], f);
+}
+
+TEST_F(TagAssemblerTest, PartialFrameSurvivesAClosedPortAndContinuesAfterReopen)
+{
+    const Bytes f = ExampleFrameFF();
+    Feed(Bytes(f.begin(), f.begin() + 6));
+    CaptureEnabled.store(0); // port closed
+    ResetRingIndicesUnthreaded();
+    CaptureEnabled.store(1); // reopened
+    Feed(Bytes(f.begin() + 6, f.end()));
+    const std::vector<Bytes> frames = DrainQueue();
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0], f);
+}
+
+} // namespace

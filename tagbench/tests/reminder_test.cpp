@@ -1,0 +1,428 @@
+// Reminder frames, text parsing and the start/stop state machine, with the
+// dialog replaced by a recording fake.
+#include "serial/crc16.h"
+#include "tagbench/frame_assembler.h"
+#include "tagbench/reminder.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct FakeDialog {
+    std::vector<Bytes> written;
+    std::map<int, std::string> edits;
+    std::map<int, bool> checks;
+    std::vector<std::string> messages;
+    bool running_ui = false;
+    int ui_calls = 0;
+};
+FakeDialog Dialog;
+
+void FakeWrite(const uint8_t *data, uint32_t length) { Dialog.written.emplace_back(data, data + length); }
+void FakeReadEdit(int id, char *text, int size)
+{
+    std::snprintf(text, static_cast<size_t>(size), "%s", Dialog.edits[id].c_str());
+}
+bool FakeIsChecked(int id) { return Dialog.checks[id]; }
+void FakeShowMessage(const char *text) { Dialog.messages.emplace_back(text); }
+void FakeSetRunningUi(bool running)
+{
+    Dialog.running_ui = running;
+    ++Dialog.ui_calls;
+}
+
+Bytes Hex(std::initializer_list<int> values)
+{
+    Bytes b;
+    for (int v : values) {
+        b.push_back(static_cast<uint8_t>(v));
+    }
+    return b;
+}
+
+Bytes Legacy(uint32_t n, uint32_t first, uint8_t mode)
+{
+    Bytes b(kReminderFrameCapacity);
+    b.resize(BuildLegacyReminderFrame(n, first, mode, b.data(), static_cast<uint32_t>(b.size())));
+    return b;
+}
+
+Bytes Frame55(uint32_t n, uint32_t first, uint8_t mode)
+{
+    Bytes b(kReminderFrameCapacity);
+    b.resize(BuildReminderFrame55AA(n, first, mode, b.data(), static_cast<uint32_t>(b.size())));
+    return b;
+}
+
+uint32_t IdAt(const Bytes &f, size_t offset)
+{
+    return (uint32_t(f[offset]) << 24) | (uint32_t(f[offset + 1]) << 16) | (uint32_t(f[offset + 2]) << 8) | f[offset + 3];
+}
+
+// Entries of a frame of either layout, checked for CRC and length byte.
+struct Decoded {
+    bool legacy;
+    std::vector<uint32_t> ids;
+    std::vector<uint8_t> modes;
+};
+Decoded Decode(const Bytes &f)
+{
+    Decoded d{};
+    d.legacy = f.size() >= 4 && f[0] == 0xFF;
+    const size_t entries_at = d.legacy ? 6 : 4;
+    EXPECT_EQ(f[entries_at - 1], f.size() - entries_at - 2);
+    EXPECT_EQ(f[entries_at - 2], d.legacy ? 0x01 : 0x02);
+    const size_t crc_from = d.legacy ? 0 : 2;
+    EXPECT_EQ(Crc16Modbus(f.data() + crc_from, f.size() - 2 - crc_from), GetCrc16(f.data() + f.size() - 2));
+    for (size_t at = entries_at; at + 2 < f.size(); at += 5) {
+        d.ids.push_back(IdAt(f, at));
+        d.modes.push_back(f[at + 4]);
+    }
+    return d;
+}
+
+class TagReminderTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Dialog = FakeDialog{};
+        SetReminderIo(ReminderIo{FakeWrite, FakeReadEdit, FakeIsChecked, FakeShowMessage, FakeSetRunningUi});
+        ReminderRunning = false;
+        ReminderPassArmed = false;
+        ReminderSentCount = 0;
+        ReminderStartId = 0;
+        ReminderQuantity = 0;
+        ReminderMode = kReminderOffMode;
+        LastFrame55AA.store(0);
+        // The dialog's start-up choice: green with buzzer, one tag.
+        Dialog.checks = {{kReminderGreenCheck, true}, {kReminderRedCheck, false}, {kReminderBuzzerCheck, true}};
+        Dialog.edits[kReminderQuantityEdit] = "1";
+    }
+    // Runs timer 2 once and returns what it wrote (empty when nothing).
+    static Bytes Batch()
+    {
+        const size_t before = Dialog.written.size();
+        OnReminderBatchTick();
+        EXPECT_LE(Dialog.written.size(), before + 1) << "more than one frame per tick";
+        return Dialog.written.size() == before ? Bytes{} : Dialog.written.back();
+    }
+    static void Start(const char *id, const char *quantity)
+    {
+        Dialog.edits[kReminderStartIdEdit] = id;
+        Dialog.edits[kReminderQuantityEdit] = quantity;
+        ASSERT_FALSE(ReminderRunning);
+        OnReminderButton();
+    }
+};
+
+TEST_F(TagReminderTest, ReferenceFramesAreExact)
+{
+    uint8_t start[kReminderStartFrameLength];
+    ASSERT_EQ(BuildReminderStartFrame(1000, 1, start, sizeof start), 13u);
+    EXPECT_EQ(Bytes(start, start + 13), Hex({0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x05, 0x00, 0x00, 0x03, 0xE8, 0x01, 0xA5, 0x65}));
+
+    EXPECT_EQ(Legacy(2, 1000, 2), Hex({0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x0A, 0x00, 0x00, 0x03, 0xE8, 0x02, 0x00, 0x00,
+                                       0x03, 0xE9, 0x02, 0xB2, 0x60}));
+    EXPECT_EQ(Frame55(2, 1000, 2),
+              Hex({0x55, 0xAA, 0x02, 0x0A, 0x00, 0x00, 0x03, 0xE8, 0x02, 0x00, 0x00, 0x03, 0xE9, 0x02, 0xB5, 0xAB}));
+    EXPECT_EQ(Legacy(2, 1000, 0xFF), Hex({0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x0A, 0x00, 0x00, 0x03, 0xE8, 0xFF, 0x00, 0x00,
+                                          0x03, 0xE9, 0xFF, 0xDE, 0xB4}));
+    EXPECT_EQ(Frame55(2, 1000, 0xFF),
+              Hex({0x55, 0xAA, 0x02, 0x0A, 0x00, 0x00, 0x03, 0xE8, 0xFF, 0x00, 0x00, 0x03, 0xE9, 0xFF, 0xD9, 0x7F}));
+}
+
+TEST_F(TagReminderTest, FrameSizesUpToTheLengthByteLimitAndNothingBeyond)
+{
+    for (uint32_t n : {1u, 35u, 51u}) {
+        const Bytes legacy = Legacy(n, 4000000000u, 3);
+        const Bytes aa = Frame55(n, 4000000000u, 3);
+        ASSERT_EQ(legacy.size(), 5 * n + 8) << n;
+        ASSERT_EQ(aa.size(), 5 * n + 6) << n;
+        for (const Bytes *f : {&legacy, &aa}) {
+            const Decoded d = Decode(*f);
+            ASSERT_EQ(d.ids.size(), n);
+            for (uint32_t i = 0; i < n; ++i) {
+                EXPECT_EQ(d.ids[i], 4000000000u + i);
+                EXPECT_EQ(d.modes[i], 3);
+            }
+        }
+    }
+    EXPECT_EQ(Frame55(35, 1000, 1)[3], 0xAF);
+    EXPECT_EQ(Frame55(35, 1000, 1).size(), 181u);
+
+    for (uint32_t n : {52u, 80u, 0xFFFFFFFFu}) {
+        EXPECT_TRUE(Legacy(n, 1, 1).empty()) << n;
+        EXPECT_TRUE(Frame55(n, 1, 1).empty()) << n;
+    }
+    uint8_t small[20];
+    EXPECT_EQ(BuildLegacyReminderFrame(3, 1, 1, small, sizeof small), 0u); // needs 23
+
+    SendLegacyReminderFrame(52, 1, 1);
+    SendReminderFrame(52, 1);
+    LastFrame55AA.store(1);
+    SendReminderFrame(52, 1);
+    EXPECT_TRUE(Dialog.written.empty());
+    SendReminderFrame(51, 1);
+    ASSERT_EQ(Dialog.written.size(), 1u);
+    EXPECT_EQ(Dialog.written[0].size(), 261u);
+}
+
+TEST_F(TagReminderTest, IdsWrapAfter4294967295)
+{
+    const Decoded d = Decode(Legacy(2, 0xFFFFFFFFu, 0));
+    ASSERT_EQ(d.ids.size(), 2u);
+    EXPECT_EQ(d.ids[0], 0xFFFFFFFFu);
+    EXPECT_EQ(d.ids[1], 0u);
+
+    Start("4294967295", "2");
+    ASSERT_TRUE(ReminderRunning);
+    const Decoded pass = Decode(Batch());
+    EXPECT_EQ(pass.ids, (std::vector<uint32_t>{0xFFFFFFFFu, 0u}));
+}
+
+TEST_F(TagReminderTest, ModeCodeForEveryCheckBoxCombination)
+{
+    EXPECT_EQ(ReminderModeFromChecks(false, false, false), -1);
+    EXPECT_EQ(ReminderModeFromChecks(false, false, true), -1);
+    EXPECT_EQ(ReminderModeFromChecks(true, false, false), 0);
+    EXPECT_EQ(ReminderModeFromChecks(true, false, true), 1);
+    EXPECT_EQ(ReminderModeFromChecks(false, true, false), 2);
+    EXPECT_EQ(ReminderModeFromChecks(false, true, true), 3);
+    EXPECT_EQ(ReminderModeFromChecks(true, true, false), 4);
+    EXPECT_EQ(ReminderModeFromChecks(true, true, true), 5);
+
+    // And through the dialog: the start frame carries the code.
+    Dialog.checks = {{kReminderGreenCheck, true}, {kReminderRedCheck, true}, {kReminderBuzzerCheck, true}};
+    Start("9", "1");
+    ASSERT_EQ(Dialog.written.size(), 1u);
+    EXPECT_EQ(Dialog.written[0][10], 5);
+    EXPECT_EQ(ReminderButtonCaption(true), std::string("停止"));
+    EXPECT_EQ(ReminderButtonCaption(false), std::string("启动"));
+}
+
+TEST_F(TagReminderTest, ParsingFollowsTheStrtoulRulesFor32Bits)
+{
+    EXPECT_EQ(ParseUnsigned32("12abc"), 12u);
+    EXPECT_EQ(ParseUnsigned32("abc"), 0u);
+    EXPECT_EQ(ParseUnsigned32("-1"), 4294967295u);
+    EXPECT_EQ(ParseUnsigned32(" +7"), 7u);
+    EXPECT_EQ(ParseUnsigned32("\t\n 42 "), 42u);
+    EXPECT_EQ(ParseUnsigned32("4294967295"), 4294967295u);
+    EXPECT_EQ(ParseUnsigned32("4294967296"), 4294967295u);
+    EXPECT_EQ(ParseUnsigned32("-4294967296"), 4294967295u);
+    EXPECT_EQ(ParseUnsigned32("-4294967295"), 1u);
+    EXPECT_EQ(ParseUnsigned32("99999999999999999999999"), 4294967295u);
+    EXPECT_EQ(ParseUnsigned32("0000000000000000000012"), 12u);
+    EXPECT_EQ(ParseUnsigned32("-0"), 0u);
+    EXPECT_EQ(ParseUnsigned32("+-5"), 0u);
+    EXPECT_EQ(ParseUnsigned32("- 5"), 0u);
+    EXPECT_EQ(ParseUnsigned32(""), 0u);
+    EXPECT_EQ(ParseUnsigned32(nullptr), 0u);
+}
+
+TEST_F(TagReminderTest, QuantityRules)
+{
+    Start("100", ""); // empty: one tag
+    EXPECT_EQ(ReminderQuantity, 1u);
+    EXPECT_EQ(Decode(Batch()).ids, std::vector<uint32_t>{100});
+    OnReminderButton(); // stop
+    Batch();
+
+    Start("100", "0");
+    EXPECT_EQ(ReminderQuantity, 1u);
+    OnReminderButton();
+    Batch();
+
+    Start("100", "80");
+    EXPECT_TRUE(ReminderRunning);
+    EXPECT_EQ(ReminderQuantity, 80u);
+    OnReminderButton();
+
+    Dialog.written.clear();
+    Start("100", "81");
+    EXPECT_FALSE(ReminderRunning);
+    EXPECT_EQ(Dialog.messages, std::vector<std::string>{"最多呼叫80个"});
+    EXPECT_TRUE(Dialog.written.empty());
+
+    Start("100", "-1"); // 4294967295 tags: refused the same way
+    EXPECT_EQ(Dialog.messages.size(), 2u);
+    EXPECT_EQ(ReminderQuantity, 80u);
+}
+
+TEST_F(TagReminderTest, EmptyStartIdAndMissingLampAreRefusedWithoutChange)
+{
+    Start("", "5");
+    EXPECT_FALSE(ReminderRunning);
+    EXPECT_TRUE(Dialog.messages.empty());
+    EXPECT_TRUE(Dialog.written.empty());
+    EXPECT_EQ(Dialog.ui_calls, 0);
+
+    Dialog.checks = {{kReminderGreenCheck, false}, {kReminderRedCheck, false}, {kReminderBuzzerCheck, true}};
+    Start("7", "5");
+    EXPECT_FALSE(ReminderRunning);
+    EXPECT_EQ(Dialog.messages, std::vector<std::string>{"必须选择一种灯模式"});
+    EXPECT_TRUE(Dialog.written.empty());
+    EXPECT_EQ(ReminderStartId, 0u);
+    EXPECT_EQ(ReminderQuantity, 0u);
+    EXPECT_EQ(ReminderMode, kReminderOffMode);
+    EXPECT_FALSE(ReminderPassArmed);
+}
+
+TEST_F(TagReminderTest, TimelineOfStartPassesAndStop)
+{
+    LastFrame55AA.store(1);
+    Start("1000", "80");
+    ASSERT_EQ(Dialog.written.size(), 1u);
+    EXPECT_EQ(Dialog.written[0], Hex({0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x05, 0x00, 0x00, 0x03, 0xE8, 0x01, 0xA5, 0x65}));
+    EXPECT_TRUE(Dialog.running_ui);
+
+    // Changing the boxes or the quantity while running changes nothing.
+    Dialog.checks[kReminderRedCheck] = true;
+    Dialog.edits[kReminderQuantityEdit] = "3";
+
+    for (int pass = 0; pass < 2; ++pass) {
+        const Bytes f1 = Batch();
+        const Bytes f2 = Batch();
+        const Bytes f3 = Batch();
+        ASSERT_EQ(f1.size(), 181u);
+        ASSERT_EQ(f2.size(), 181u);
+        ASSERT_EQ(f3.size(), 56u);
+        EXPECT_EQ(f3[3], 0x32);
+        EXPECT_EQ(Decode(f1).ids.front(), 1000u);
+        EXPECT_EQ(Decode(f2).ids.front(), 1035u);
+        EXPECT_EQ(Decode(f3).ids.back(), 1079u);
+        for (const Bytes *f : {&f1, &f2, &f3}) {
+            EXPECT_FALSE(Decode(*f).legacy);
+            for (uint8_t m : Decode(*f).modes) {
+                EXPECT_EQ(m, 1);
+            }
+        }
+        EXPECT_TRUE(Batch().empty()) << "between passes";
+        OnReminderSecondTick();
+    }
+
+    // A second tick in mid-pass restarts from the first tag.
+    Batch();
+    OnReminderSecondTick();
+    EXPECT_EQ(Decode(Batch()).ids.front(), 1000u);
+
+    Dialog.written.clear();
+    OnReminderButton(); // stop
+    EXPECT_TRUE(Dialog.written.empty());
+    EXPECT_FALSE(Dialog.running_ui);
+    const Decoded off1 = Decode(Batch());
+    const Decoded off2 = Decode(Batch());
+    const Decoded off3 = Decode(Batch());
+    EXPECT_EQ(off1.ids.front(), 1000u);
+    EXPECT_EQ(off2.ids.front(), 1035u);
+    EXPECT_EQ(off3.ids.back(), 1079u);
+    for (const Decoded *d : {&off1, &off2, &off3}) {
+        for (uint8_t m : d->modes) {
+            EXPECT_EQ(m, 0xFF);
+        }
+    }
+    OnReminderSecondTick();
+    EXPECT_TRUE(Batch().empty());
+    EXPECT_TRUE(Batch().empty());
+}
+
+TEST_F(TagReminderTest, ReaderWithoutFramesOrWithFfHeaderGetsTheLegacyLayout)
+{
+    Start("50", "36");
+    const Bytes f1 = Batch();
+    const Bytes f2 = Batch();
+    EXPECT_EQ(f1.size(), 5u * 35 + 8);
+    EXPECT_EQ(f2.size(), 5u * 1 + 8);
+    EXPECT_TRUE(Decode(f1).legacy);
+    EXPECT_EQ(Decode(f2).ids, std::vector<uint32_t>{85});
+
+    LastFrame55AA.store(1); // the reader switched: the next frame follows
+    OnReminderSecondTick();
+    EXPECT_FALSE(Decode(Batch()).legacy);
+    LastFrame55AA.store(0);
+    EXPECT_TRUE(Decode(Batch()).legacy);
+}
+
+TEST_F(TagReminderTest, RefusedStartDuringTheOffPassLeavesThePassAlone)
+{
+    LastFrame55AA.store(1);
+    Start("1000", "80");
+    OnReminderButton(); // stop
+    EXPECT_EQ(Decode(Batch()).ids.front(), 1000u);
+
+    Dialog.written.clear();
+    Start("5", "-1");
+    EXPECT_EQ(Dialog.messages.back(), "最多呼叫80个");
+    Dialog.checks = {{kReminderGreenCheck, false}, {kReminderRedCheck, false}, {kReminderBuzzerCheck, false}};
+    Start("5", "3");
+    EXPECT_EQ(Dialog.messages.back(), "必须选择一种灯模式");
+    EXPECT_TRUE(Dialog.written.empty());
+    EXPECT_FALSE(ReminderRunning);
+
+    const Decoded off2 = Decode(Batch());
+    const Decoded off3 = Decode(Batch());
+    EXPECT_EQ(off2.ids.front(), 1035u);
+    EXPECT_EQ(off3.ids.size(), 10u);
+    EXPECT_EQ(off3.ids.back(), 1079u);
+    EXPECT_EQ(off3.modes.back(), 0xFF);
+    EXPECT_TRUE(Batch().empty());
+}
+
+TEST_F(TagReminderTest, QuickRestartDropsTheRestOfTheOffPass)
+{
+    Start("1000", "80");
+    OnReminderButton(); // stop
+    Batch();           // first off frame
+    Dialog.written.clear();
+
+    Dialog.checks = {{kReminderGreenCheck, false}, {kReminderRedCheck, true}, {kReminderBuzzerCheck, false}};
+    Start("2000", "40");
+    ASSERT_EQ(Dialog.written.size(), 1u);
+    EXPECT_EQ(Dialog.written[0].size(), 13u);
+    EXPECT_EQ(IdAt(Dialog.written[0], 6), 2000u);
+    EXPECT_EQ(Dialog.written[0][10], 2);
+
+    const Decoded a = Decode(Batch());
+    const Decoded b = Decode(Batch());
+    EXPECT_EQ(a.ids.front(), 2000u);
+    EXPECT_EQ(a.modes.front(), 2);
+    EXPECT_EQ(b.ids.size(), 5u);
+    EXPECT_EQ(b.ids.back(), 2039u);
+    EXPECT_TRUE(Batch().empty());
+}
+
+TEST_F(TagReminderTest, ClosingAndReopeningMidPassResumesWhereItStopped)
+{
+    Start("1000", "80");
+    Batch();
+    MarkReminderIdle(); // port closed: timers stop, no off frames
+    EXPECT_FALSE(ReminderRunning);
+    EXPECT_TRUE(ReminderPassArmed);
+    MarkReminderIdle(); // port opened again
+
+    const Decoded b = Decode(Batch());
+    const Decoded c = Decode(Batch());
+    EXPECT_EQ(b.ids.front(), 1035u);
+    EXPECT_EQ(c.ids.back(), 1079u);
+    EXPECT_EQ(c.modes.back(), 1); // the mode it then holds: still the lamp
+    OnReminderSecondTick();       // not running: no new pass
+    EXPECT_TRUE(Batch().empty());
+
+    // An off pass interrupted the same way finishes with the off code.
+    Start("1000", "80");
+    OnReminderButton();
+    Batch();
+    MarkReminderIdle();
+    MarkReminderIdle();
+    EXPECT_EQ(Decode(Batch()).modes.front(), 0xFF);
+    EXPECT_EQ(Decode(Batch()).ids.back(), 1079u);
+    EXPECT_TRUE(Batch().empty());
+}
+
+} // namespace

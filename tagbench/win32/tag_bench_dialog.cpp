@@ -1,0 +1,428 @@
+// Tarnwick's main dialog: start-up, port button, paging, timers and the
+// owner-drawn grid (see tag_bench_dialog.h for the threading rules).
+//
+// The grid cells are static controls from the template turned owner-drawn at
+// initialisation; their colour comes from CellOffline, which ShowTagRow sets
+// before it changes any text, so the repaint each text change causes already
+// uses the new colour. The dialog background is bitmap 134 stretched over the
+// client area on WM_CTLCOLORDLG.
+#include "tagbench/win32/tag_bench_dialog.h"
+
+#include <commctrl.h>
+
+#include <cstdio>
+#include <mutex>
+
+#include "serial/win32/serial_link.h"
+#include "shell/win32/app_shell.h"
+#include "tagbench/frame_assembler.h"
+#include "tagbench/grid_format.h"
+#include "tagbench/reminder.h"
+#include "tagbench/win32/tarnwick_resources.h"
+
+namespace {
+
+constexpr UINT_PTR kSecondTimer = 1;
+constexpr UINT kSecondTimerMs = 1000;
+constexpr UINT_PTR kBatchTimer = 2;
+constexpr UINT kBatchTimerMs = 100;
+constexpr int kHeaderCells = kGridColumns;
+// SS_CENTER | 0x0D = SS_OWNERDRAW: the cells are painted by WM_DRAWITEM.
+constexpr LONG kOwnerDrawBits = 0x0D;
+
+constexpr int kSpeedCount = 7;
+// List position = baud index of the serial link.
+const char *const kSpeedTexts[kSpeedCount] = {"9600", "14400", "19200", "38400", "56000", "57600", "115200"};
+constexpr int kDefaultSpeed = 6;
+
+// Dialog state; GUI thread only.
+HWND DialogWindow;
+HWND GridCells[kGridCellCount];
+unsigned char CellOffline[kGridCellCount]; // used for cells 6 to 77
+BOOL PortOpen;
+HDC BackgroundDC; // holds bitmap 134 for the life of the process
+int BackgroundWidth;
+int BackgroundHeight;
+HBRUSH HeaderBrush;
+HBRUSH OfflineBrush;
+HBRUSH OnlineBrush;
+HBRUSH ControlBrush;
+
+HWND PortList;
+HWND SpeedList;
+HWND PortButton;
+HWND PrevPageButton;
+HWND NextPageButton;
+HWND ReaderLabel;
+HWND TotalLabel;
+HWND OfflineLabel;
+HWND StartIdEdit;
+HWND ReminderButton;
+HWND GreenCheck;
+HWND RedCheck;
+HWND BuzzerCheck;
+
+} // namespace
+
+const int GridCellIds[kGridCellCount] = {
+    1046, 1083, 1084, 1085, 1086, 1087, // header
+    1088, 1107, 1108, 1109, 1110, 1111, // row 0: there is no control 1106
+    1112, 1113, 1114, 1115, 1116, 1117, 1118, 1119, 1120, 1121, 1122, 1123,
+    1124, 1125, 1126, 1127, 1128, 1129, 1130, 1131, 1132, 1133, 1134, 1135,
+    1136, 1137, 1138, 1139, 1140, 1141, 1142, 1143, 1144, 1145, 1146, 1147,
+    1148, 1149, 1150, 1151, 1152, 1153, 1154, 1155, 1156, 1157, 1158, 1159,
+    1160, 1161, 1162, 1163, 1164, 1165, 1166, 1167, 1168, 1169, 1170, 1171,
+    1172, 1173, 1174, 1175, 1176, 1177,
+};
+
+DWORD WINAPI TagTableThread(LPVOID)
+{
+    TagTableLoop(nullptr);
+    return 0;
+}
+
+DWORD WINAPI FrameAssemblerThread(LPVOID)
+{
+    FrameAssemblerLoop(nullptr);
+    return 0;
+}
+
+namespace {
+
+// Receive thread: every chunk read goes into RxRing; what does not fit is
+// dropped there.
+void AppendToRxRing(const uint8_t *data, uint32_t length)
+{
+    RxRingAppend(data, length);
+}
+
+void StartThread(LPTHREAD_START_ROUTINE procedure)
+{
+    // Started once and never stopped; the handle is not needed.
+    HANDLE thread = CreateThread(nullptr, 0, procedure, nullptr, 0, nullptr);
+    if (thread)
+        CloseHandle(thread);
+}
+
+void EmptyRow(int row)
+{
+    for (int c = 0; c < kGridColumns; ++c) {
+        const int k = kHeaderCells + kGridColumns * row + c;
+        CellOffline[k] = 0;
+        SetWindowTextA(GridCells[k], "");
+    }
+}
+
+// --- what the reminder borrows from the dialog --------------------------
+
+void ReadEditText(int control_id, char *text, int size)
+{
+    GetDlgItemTextA(DialogWindow, control_id, text, size);
+}
+
+bool IsBoxChecked(int control_id)
+{
+    return SendDlgItemMessageA(DialogWindow, control_id, BM_GETCHECK, 0, 0) != 0;
+}
+
+void ShowReminderMessage(const char *text)
+{
+    MessageBoxA(DialogWindow, text, nullptr, MB_ICONINFORMATION);
+}
+
+void ShowReminderRunning(bool running)
+{
+    SetWindowTextA(ReminderButton, ReminderButtonCaption(running));
+    EnableWindow(StartIdEdit, running ? FALSE : TRUE);
+}
+
+void SetReminderIdle()
+{
+    MarkReminderIdle();
+    ShowReminderRunning(false);
+}
+
+// --- start-up -------------------------------------------------------------
+
+void LoadBackground(HWND dialog)
+{
+    HBITMAP bitmap = LoadBitmapA(AppInstance, MAKEINTRESOURCEA(IDB_BACKGROUND));
+    HDC dc = GetDC(dialog);
+    BackgroundDC = CreateCompatibleDC(dc);
+    ReleaseDC(dialog, dc);
+    SelectObject(BackgroundDC, bitmap);
+    BITMAP info = {};
+    GetObjectA(bitmap, sizeof info, &info);
+    BackgroundWidth = info.bmWidth;
+    BackgroundHeight = info.bmHeight;
+}
+
+void InitDialog(HWND dialog)
+{
+    DialogWindow = dialog;
+    LoadBackground(dialog);
+
+    INITCOMMONCONTROLSEX icc = {sizeof icc, 0xFF};
+    InitCommonControlsEx(&icc);
+
+    // The worker threads, in this order: the receive thread is idle until a
+    // port opens; InitTagBench empties the rings before their other two
+    // threads exist.
+    SerialConfigure(SerialFlavor::Tarnwick, AppendToRxRing);
+    StartThread(SerialReceiveThread);
+    InitTagBench();
+    StartThread(TagTableThread);
+    StartThread(FrameAssemblerThread);
+
+    EnumerateComPorts();
+    PortList = GetDlgItem(dialog, IDC_PORT_LIST);
+    for (uint32_t i = 0; i < ComPortCount; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "COM%u", static_cast<unsigned>(ComPortList[i]));
+        SendMessageA(PortList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
+    }
+    SendMessageA(PortList, CB_SETCURSEL, 0, 0);
+
+    SpeedList = GetDlgItem(dialog, IDC_SPEED_LIST);
+    for (const char *speed : kSpeedTexts)
+        SendMessageA(SpeedList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(speed));
+    SendMessageA(SpeedList, CB_SETCURSEL, kDefaultSpeed, 0);
+
+    SetDlgItemTextA(dialog, IDC_REMINDER_QUANTITY, "1");
+
+    for (int k = 0; k < kGridCellCount; ++k) {
+        GridCells[k] = GetDlgItem(dialog, GridCellIds[k]);
+        SetWindowLongA(GridCells[k], GWL_STYLE, GetWindowLongA(GridCells[k], GWL_STYLE) | kOwnerDrawBits);
+        CellOffline[k] = 0;
+    }
+
+    StartIdEdit = GetDlgItem(dialog, IDC_REMINDER_START_ID);
+    PortButton = GetDlgItem(dialog, IDC_PORT_BUTTON);
+    PrevPageButton = GetDlgItem(dialog, IDC_PREV_PAGE);
+    NextPageButton = GetDlgItem(dialog, IDC_NEXT_PAGE);
+    ReminderButton = GetDlgItem(dialog, IDC_REMINDER_BUTTON);
+    EnableWindow(ReminderButton, FALSE);
+
+    ReaderLabel = GetDlgItem(dialog, IDC_READER_STATE);
+    TotalLabel = GetDlgItem(dialog, IDC_TAG_TOTAL);
+    OfflineLabel = GetDlgItem(dialog, IDC_OFFLINE_TOTAL);
+
+    GreenCheck = GetDlgItem(dialog, IDC_LAMP_GREEN);
+    RedCheck = GetDlgItem(dialog, IDC_LAMP_RED);
+    BuzzerCheck = GetDlgItem(dialog, IDC_BUZZER);
+    SendMessageA(GreenCheck, BM_SETCHECK, BST_CHECKED, 0);
+    SendMessageA(RedCheck, BM_SETCHECK, BST_UNCHECKED, 0);
+    SendMessageA(BuzzerCheck, BM_SETCHECK, BST_CHECKED, 0);
+
+    HeaderBrush = CreateSolidBrush(RGB(200, 200, 200));
+    OfflineBrush = CreateSolidBrush(RGB(255, 0, 0));
+    OnlineBrush = CreateSolidBrush(RGB(255, 255, 255));
+    ControlBrush = CreateSolidBrush(RGB(240, 240, 240));
+
+    ReminderIo io = {};
+    io.write = SerialWrite;
+    io.read_edit = ReadEditText;
+    io.is_checked = IsBoxChecked;
+    io.show_message = ShowReminderMessage;
+    io.set_running_ui = ShowReminderRunning;
+    SetReminderIo(io);
+    MarkReminderIdle();
+}
+
+// --- port button ----------------------------------------------------------
+
+void OpenPort(HWND dialog)
+{
+    char port[10]; // "COMnnn"; at most 9 characters are taken
+    GetWindowTextA(PortList, port, sizeof port);
+    char path[24];
+    std::snprintf(path, sizeof path, "\\\\.\\%s", port);
+    // CB_ERR (no selection) becomes an index above 6, which means 9600.
+    const uint32_t baud_index = static_cast<uint32_t>(SendMessageA(SpeedList, CB_GETCURSEL, 0, 0));
+    if (!SerialOpen(path, baud_index))
+        return; // missing or busy port: nothing changes, nothing is shown
+
+    PortOpen = TRUE;
+    EnableWindow(PortList, FALSE);
+    EnableWindow(SpeedList, FALSE);
+    EnableWindow(ReminderButton, TRUE);
+    SetReminderIdle();
+    SetWindowTextA(PortButton, "关闭串口");
+    ResetTagBench(ClearDisplay); // empties rings and table, then captures
+    SetTimer(dialog, kSecondTimer, kSecondTimerMs, nullptr);
+    SetTimer(dialog, kBatchTimer, kBatchTimerMs, nullptr);
+}
+
+void ClosePort(HWND dialog)
+{
+    PortOpen = FALSE;
+    // Stop queueing first: bytes of a read still under way may reach the
+    // ring after the close, but no frame made of them is entered.
+    CaptureEnabled.store(0, std::memory_order_release);
+    {
+        std::lock_guard<std::mutex> lock(TableLock);
+        ReaderConnected.store(0, std::memory_order_relaxed);
+    }
+    RefreshPage(); // "未连接" at once; the table stays visible until reopened
+    SerialClose();
+    KillTimer(dialog, kSecondTimer);
+    KillTimer(dialog, kBatchTimer);
+    EnableWindow(PortList, TRUE);
+    EnableWindow(SpeedList, TRUE);
+    EnableWindow(ReminderButton, FALSE);
+    SetReminderIdle();
+    SetWindowTextA(PortButton, "打开串口");
+}
+
+// --- painting ---------------------------------------------------------------
+
+void DrawCell(const DRAWITEMSTRUCT *item)
+{
+    int k = 0;
+    while (k < kGridCellCount && GridCells[k] != item->hwndItem)
+        ++k;
+    if (k == kGridCellCount)
+        return; // not a grid cell
+
+    HBRUSH brush = k < kHeaderCells ? HeaderBrush : (CellOffline[k] ? OfflineBrush : OnlineBrush);
+    RECT rect = item->rcItem;
+    HGDIOBJ previous = SelectObject(item->hDC, brush);
+    FillRect(item->hDC, &rect, brush);
+    SelectObject(item->hDC, previous);
+
+    char text[kGridCellTextSize];
+    GetWindowTextA(item->hwndItem, text, kGridCellTextSize - 1); // at most 62 chars
+    SetTextColor(item->hDC, RGB(0, 0, 0));
+    SetBkMode(item->hDC, TRANSPARENT);
+    DrawTextA(item->hDC, text, -1, &rect, DT_SINGLELINE | DT_VCENTER | DT_CENTER);
+}
+
+// Stretches the background bitmap over the client area; the NULL brush that
+// the caller returns keeps anything from painting over it.
+void PaintBackground(HWND dialog, HDC dc)
+{
+    RECT client;
+    GetClientRect(dialog, &client);
+    SetStretchBltMode(dc, COLORONCOLOR);
+    StretchBlt(dc, 0, 0, client.right, client.bottom, BackgroundDC, 0, 0, BackgroundWidth, BackgroundHeight,
+               SRCCOPY);
+}
+
+void OnCommand(HWND dialog, int control_id)
+{
+    switch (control_id) {
+    case IDC_NEXT_PAGE:
+        if (CanShowNextPage(PageIndex, TagCount.load(std::memory_order_relaxed))) {
+            ++PageIndex;
+            RefreshPage();
+        }
+        break;
+    case IDC_PREV_PAGE:
+        if (CanShowPreviousPage(PageIndex)) {
+            --PageIndex;
+            RefreshPage();
+        }
+        break;
+    case IDC_PORT_BUTTON:
+        if (PortOpen)
+            ClosePort(dialog);
+        else
+            OpenPort(dialog);
+        break;
+    case IDC_REMINDER_BUTTON:
+        OnReminderButton();
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace
+
+void ShowStatus(int32_t connected, int32_t total, int32_t offline)
+{
+    const StatusTexts texts = FormatStatus(connected, total, offline);
+    SetWindowTextA(ReaderLabel, texts.reader);
+    SetWindowTextA(TotalLabel, texts.total);
+    SetWindowTextA(OfflineLabel, texts.offline);
+}
+
+void ShowTagRow(int row, const TagRowSnapshot &snapshot)
+{
+    if (row < 0 || row >= kGridRowsPerPage)
+        return;
+    const GridRowTexts texts = FormatTagRow(snapshot);
+    const int first = kHeaderCells + kGridColumns * row;
+    // Colour first: each text change below repaints its cell.
+    for (int c = 0; c < kGridColumns; ++c)
+        CellOffline[first + c] = texts.offline ? 1 : 0;
+    for (int c = 0; c < kGridColumns; ++c)
+        SetWindowTextA(GridCells[first + c], texts.cells[c]);
+}
+
+void RefreshPage()
+{
+    ShowStatus(ReaderConnected.load(std::memory_order_relaxed), TagCount.load(std::memory_order_relaxed),
+               OfflineCount.load(std::memory_order_relaxed));
+    // TagCount only grows between resets, and resets run on this thread, so
+    // every index below the count read here stays valid for SnapshotTag.
+    const int32_t count = TagCount.load(std::memory_order_acquire);
+    for (int r = 0; r < kGridRowsPerPage; ++r) {
+        const int32_t i = kGridRowsPerPage * PageIndex + r;
+        if (i < count)
+            ShowTagRow(r, SnapshotTag(i));
+        else
+            EmptyRow(r);
+    }
+}
+
+void OnSecondTick()
+{
+    if (!CaptureEnabled.load(std::memory_order_acquire))
+        return;
+    AgeTagTable();
+    RefreshPage();
+}
+
+void ClearDisplay()
+{
+    ShowStatus(0, 0, 0);
+    for (int r = 0; r < kGridRowsPerPage; ++r)
+        EmptyRow(r);
+}
+
+INT_PTR CALLBACK TagBenchDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        InitDialog(dialog);
+        return TRUE;
+    case WM_DRAWITEM:
+        DrawCell(reinterpret_cast<const DRAWITEMSTRUCT *>(lparam));
+        return FALSE;
+    case WM_COMMAND:
+        OnCommand(dialog, LOWORD(wparam));
+        return FALSE;
+    case WM_TIMER:
+        if (wparam == kSecondTimer) {
+            OnSecondTick();
+            OnReminderSecondTick();
+        } else if (wparam == kBatchTimer) {
+            OnReminderBatchTick();
+        }
+        return FALSE;
+    case WM_CTLCOLORDLG:
+        PaintBackground(dialog, reinterpret_cast<HDC>(wparam));
+        return reinterpret_cast<INT_PTR>(GetStockObject(NULL_BRUSH));
+    case WM_CTLCOLORSTATIC:
+        SetBkMode(reinterpret_cast<HDC>(wparam), TRANSPARENT);
+        return reinterpret_cast<INT_PTR>(ControlBrush);
+    case WM_CTLCOLORBTN:
+        return reinterpret_cast<INT_PTR>(ControlBrush);
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
