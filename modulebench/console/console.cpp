@@ -1,0 +1,410 @@
+// Remote debug console: state, start-up, the accept thread, the line editor,
+// line execution and messages.
+//
+// Design. One process-wide console. The accept thread owns everything about
+// the conversation: it accepts one client at a time (later ones wait in the
+// listen backlog), receives its bytes in chunks, edits them into the line and
+// runs the line on each CR, including the command handlers. Only it changes
+// the client socket. The line and its length belong to the console rather
+// than to a connection: a client that leaves mid-line hands the text to the
+// next one.
+//
+// Other threads only write to the terminal, through ConsolePrintf. A socket
+// number can be reused by the system as soon as it is closed, so a writer
+// must never send on a number that the accept thread may be closing at that
+// moment: every send by any thread, and every change of the client socket,
+// happens under the client lock. Sends therefore never interleave within one
+// send, only between sends. Each ConsolePrintf formats into a buffer on its
+// own stack, so simultaneous messages cannot overwrite each other's text.
+//
+// Output is never buffered: every echo, prompt, listing line and message is
+// its own send on a socket with TCP_NODELAY set.
+
+#include "modulebench/console/console.h"
+
+#include "modulebench/console/console_internal.h"
+#include "modulebench/console/console_socket.h"
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+constexpr uint16_t kConsolePort = 23;
+constexpr int kListenBacklog = 10;
+constexpr int kSocketBufferBytes = 0x40000; // SO_SNDBUF and SO_RCVBUF
+constexpr int kReceiveChunk = 2048;
+constexpr int kLineCapacity = 128; // 127 characters and the NUL
+constexpr int kMaxLineLength = kLineCapacity - 1;
+constexpr int kMaxWords = 5;
+
+const char kPrompt[] = "->";
+const char kEraseEcho[] = "\b \b";
+const char kTabText[] = "    ";
+const char kNotFound[] = "\r\nCan not find this command!\r\n";
+const char kHelpHeader[] = "\r\n---------- help ------------\r\n";
+const char kHelpSeparator[] = " -- ";
+const char kLineBreak[] = "\r\n";
+
+} // namespace
+
+// Written by ConsoleStart before the accept thread starts (and by the tests'
+// stop once it has ended); read by the accept thread.
+static ConsoleSocket ListenSocket = kConsoleNoSocket;
+
+// Written by the accept thread alone, always under the client lock; every
+// other thread reads it only under that lock, immediately before its send.
+static ConsoleSocket ClientSocket = kConsoleNoSocket;
+
+// Accept thread only (emptied by ConsoleInit before the thread starts).
+static char Line[kLineCapacity];
+static uint16_t LineLength;
+static char *Words[kMaxWords];
+static int8_t WordCount;
+
+// Entries are written by ConsoleRegisterCommand under the client lock before
+// the release store of CommandCount publishes them; the accept thread reads
+// the count with acquire and only the entries below it. Published entries are
+// never changed again.
+static ConsoleCommand Commands[kConsoleMaxCommands];
+static std::atomic<uint16_t> CommandCount{0};
+
+// Tests only: set by ConsoleStopForTest, read by the accept thread; cleared
+// by the accept thread as its last act.
+static std::atomic<bool> StopRequested{false};
+static std::atomic<bool> AcceptThreadRunning{false};
+
+// One send to the connected client, if there is one.
+static void SendToClient(const char *data, int length)
+{
+    ConsoleClientLock();
+    if (ClientSocket != kConsoleNoSocket) {
+        ConsoleSockSend(ClientSocket, data, length);
+    }
+    ConsoleClientUnlock();
+}
+
+static void SendTextToClient(const char *text)
+{
+    SendToClient(text, static_cast<int>(std::strlen(text)));
+}
+
+// Closes the client socket, if any, and records that nobody is connected.
+// Accept thread only.
+static void DropClient()
+{
+    ConsoleClientLock();
+    if (ClientSocket != kConsoleNoSocket) {
+        ConsoleSockClose(ClientSocket);
+    }
+    ClientSocket = kConsoleNoSocket;
+    ConsoleClientUnlock();
+}
+
+static void ClearLine()
+{
+    LineLength = 0;
+    Line[0] = '\0';
+}
+
+void ConsoleInit()
+{
+    // The line and the table are emptied before the accept thread exists, so
+    // that no client byte can be edited into a line that is then reset.
+    ClearLine();
+    CommandCount.store(0, std::memory_order_release);
+    ConsoleStart();
+}
+
+void ConsoleStart()
+{
+    ConsoleStartOnPort(kConsolePort);
+}
+
+void ConsoleStartOnPort(uint16_t port)
+{
+    ListenSocket = kConsoleNoSocket;
+    ConsoleClientLock();
+    ClientSocket = kConsoleNoSocket;
+    ConsoleClientUnlock();
+
+    if (!ConsoleSockStartup()) {
+        return;
+    }
+    ConsoleSocket listener = ConsoleSockOpenTcp();
+    if (listener == kConsoleNoSocket) {
+        return;
+    }
+    if (!ConsoleSockBindAny(listener, port) || !ConsoleSockListen(listener, kListenBacklog)) {
+        ConsoleSockClose(listener);
+        return;
+    }
+    ListenSocket = listener;
+    StopRequested.store(false);
+    AcceptThreadRunning.store(true);
+    if (!ConsoleStartThread(ConsoleAcceptThread)) {
+        // Without the thread nobody would ever answer the queued clients.
+        AcceptThreadRunning.store(false);
+        ConsoleSockClose(listener);
+        ListenSocket = kConsoleNoSocket;
+    }
+}
+
+// Receives the recorded client's bytes until the connection ends or "bye"
+// drops it, then closes it.
+static void ServeClient()
+{
+    std::unique_ptr<char[]> buffer(new char[kReceiveChunk]);
+    for (;;) {
+        // After "bye" there is no client any more and its old number must not
+        // be used: it may already belong to another socket.
+        ConsoleSocket client = ClientSocket;
+        if (client == kConsoleNoSocket) {
+            break;
+        }
+        int received = ConsoleSockRecv(client, buffer.get(), kReceiveChunk);
+        if (received <= 0) {
+            break;
+        }
+        ConsoleEditChunk(buffer.get(), received);
+    }
+    DropClient();
+}
+
+// Never returns in the program; only the tests' stop ends it.
+void ConsoleAcceptThread()
+{
+    while (!StopRequested.load()) {
+        ConsoleSocket client = ConsoleSockAccept(ListenSocket);
+        if (client == kConsoleNoSocket) {
+            // Treated like a connection that ended at once. The pause keeps a
+            // lasting failure (out of descriptors) from spinning a core.
+            ConsoleSleepMs(1);
+            continue;
+        }
+        ConsoleSockSetNoDelay(client);
+        ConsoleSockSetBuffers(client, kSocketBufferBytes);
+
+        ConsoleClientLock();
+        if (ClientSocket != kConsoleNoSocket) {
+            ConsoleSockClose(ClientSocket);
+        }
+        ClientSocket = client;
+        // Read under the lock: either the stop sees this client and shuts it
+        // down, or this sees the stop.
+        bool stopping = StopRequested.load();
+        ConsoleClientUnlock();
+        if (stopping) {
+            DropClient();
+            break;
+        }
+        // No greeting and no prompt on connection.
+        ServeClient();
+    }
+    AcceptThreadRunning.store(false);
+}
+
+void ConsoleEditChunk(const char *bytes, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        unsigned char byte = static_cast<unsigned char>(bytes[i]);
+        switch (byte) {
+        case 0x08:
+        case 0x7F:
+            if (LineLength == 0) {
+                break;
+            }
+            --LineLength;
+            Line[LineLength] = '\0';
+            // Three sends of one byte each: back, blank, back.
+            SendToClient(&kEraseEcho[0], 1);
+            SendToClient(&kEraseEcho[1], 1);
+            SendToClient(&kEraseEcho[2], 1);
+            break;
+        case 0x09:
+            if (LineLength > kMaxLineLength - 4) {
+                return; // the rest of the chunk is dropped
+            }
+            std::memcpy(Line + LineLength, kTabText, 4);
+            LineLength += 4;
+            Line[LineLength] = '\0';
+            SendToClient(kTabText, 4);
+            break;
+        case 0x0A:
+            break;
+        case 0x0D:
+            ConsoleExecuteLine();
+            ClearLine();
+            SendToClient(kPrompt, 2);
+            break;
+        default:
+            if (LineLength >= kMaxLineLength) {
+                return; // the rest of the chunk is dropped
+            }
+            Line[LineLength] = static_cast<char>(byte);
+            ++LineLength;
+            Line[LineLength] = '\0';
+            break;
+        }
+    }
+}
+
+static void ShowHelp()
+{
+    SendTextToClient(kHelpHeader);
+    uint16_t count = CommandCount.load(std::memory_order_acquire);
+    for (uint16_t i = 0; i < count; ++i) {
+        SendTextToClient(Commands[i].name);
+        SendTextToClient(kHelpSeparator);
+        SendTextToClient(Commands[i].help);
+        SendTextToClient(kLineBreak);
+    }
+}
+
+static void SayBye()
+{
+    DropClient();
+}
+
+// The built-in words are recognised by their first letters only, in any case;
+// a shorter word stops the comparison at its NUL, which matches no letter.
+static bool StartsWithWord(const char *word, const char *lowerLetters)
+{
+    for (; *lowerLetters != '\0'; ++word, ++lowerLetters) {
+        char lower = *lowerLetters;
+        char upper = static_cast<char>(lower - 'a' + 'A');
+        if (*word != lower && *word != upper) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void ConsoleExecuteLine()
+{
+    WordCount = 0;
+    if (LineLength == 0) {
+        return;
+    }
+    // Only the space separates words; the space that ends a word becomes its
+    // NUL. Words after the fifth are not recorded.
+    bool inWord = false;
+    for (uint16_t i = 0; i < LineLength; ++i) {
+        if (Line[i] == ' ') {
+            if (inWord) {
+                Line[i] = '\0';
+                inWord = false;
+            }
+            continue;
+        }
+        if (!inWord) {
+            inWord = true;
+            if (WordCount < kMaxWords) {
+                Words[WordCount] = Line + i;
+                ++WordCount;
+            }
+        }
+    }
+    if (WordCount == 0) {
+        return;
+    }
+
+    const char *first = Words[0];
+    if (StartsWithWord(first, "help")) {
+        ShowHelp();
+        return;
+    }
+    if (StartsWithWord(first, "bye")) {
+        SayBye();
+        return;
+    }
+    uint16_t count = CommandCount.load(std::memory_order_acquire);
+    for (uint16_t i = 0; i < count; ++i) {
+        if (std::strcmp(Commands[i].name, first) != 0) {
+            continue;
+        }
+        char *args[kMaxWords - 1] = {};
+        for (int w = 1; w < WordCount; ++w) {
+            args[w - 1] = Words[w];
+        }
+        Commands[i].handler(args[0], args[1], args[2], args[3]);
+        return;
+    }
+    SendTextToClient(kNotFound);
+}
+
+void ConsolePrintf(const char *format, ...)
+{
+    // The caller's own buffer: messages formatted at the same moment by
+    // different threads never share one.
+    char message[kConsoleMaxMessage + 1];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(message, sizeof message, format, args);
+    va_end(args);
+    message[kConsoleMaxMessage] = '\0';
+    int length = static_cast<int>(std::strlen(message));
+    if (length > 0) {
+        SendToClient(message, length);
+    }
+}
+
+void ConsoleRegisterCommand(const char *name, ConsoleHandler handler, const char *help)
+{
+    // An entry without a name or a handler could only crash the accept
+    // thread later; a missing help text is listed as empty.
+    if (name == nullptr || handler == nullptr) {
+        return;
+    }
+    ConsoleClientLock();
+    uint16_t count = CommandCount.load(std::memory_order_relaxed);
+    if (count < kConsoleMaxCommands) {
+        Commands[count].name = name;
+        Commands[count].handler = handler;
+        Commands[count].help = help != nullptr ? help : "";
+        CommandCount.store(static_cast<uint16_t>(count + 1), std::memory_order_release);
+    }
+    ConsoleClientUnlock();
+}
+
+uint16_t ConsoleListeningPort()
+{
+    if (ListenSocket == kConsoleNoSocket) {
+        return 0;
+    }
+    return ConsoleSockLocalPort(ListenSocket);
+}
+
+void ConsoleStopForTest()
+{
+    if (ListenSocket != kConsoleNoSocket) {
+        StopRequested.store(true);
+        ConsoleClientLock();
+        if (ClientSocket != kConsoleNoSocket) {
+            ConsoleSockShutdown(ClientSocket);
+        }
+        ConsoleClientUnlock();
+        // A listener shut down makes a waiting accept fail on BSD sockets;
+        // where it does not, a connection of our own wakes it.
+        uint16_t port = ConsoleSockLocalPort(ListenSocket);
+        ConsoleSockShutdown(ListenSocket);
+        ConsoleSocket wake = kConsoleNoSocket;
+        for (int waited = 0; AcceptThreadRunning.load(); ++waited) {
+            if (waited == 100 && wake == kConsoleNoSocket) {
+                wake = ConsoleSockConnectLoopback(port);
+            }
+            ConsoleSleepMs(1);
+        }
+        if (wake != kConsoleNoSocket) {
+            ConsoleSockClose(wake);
+        }
+        ConsoleSockClose(ListenSocket);
+        ListenSocket = kConsoleNoSocket;
+    }
+    ClearLine();
+    WordCount = 0;
+    CommandCount.store(0, std::memory_order_release);
+}

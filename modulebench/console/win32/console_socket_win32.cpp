@@ -1,0 +1,155 @@
+// Winsock side of the console's platform layer, for Pellfray: a Winsock 2.2
+// TCP server, one thread made with CreateThread, and a slim reader/writer
+// lock (statically initialised, so it needs no start-up of its own) as the
+// client lock.
+
+#include "modulebench/console/console_socket.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+
+namespace {
+
+SOCKET Sock(ConsoleSocket s)
+{
+    return static_cast<SOCKET>(s);
+}
+
+sockaddr_in AddressOf(u_long host, uint16_t port)
+{
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(host);
+    address.sin_port = htons(port);
+    return address;
+}
+
+// Written once, before the only thread that reads it is created.
+void (*ThreadProc)() = nullptr;
+
+DWORD WINAPI ThreadEntry(LPVOID)
+{
+    ThreadProc();
+    return 0;
+}
+
+SRWLOCK ClientLock = SRWLOCK_INIT;
+
+} // namespace
+
+bool ConsoleSockStartup()
+{
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
+        return false;
+    }
+    if (LOBYTE(data.wVersion) != 2 || HIBYTE(data.wVersion) != 2) {
+        WSACleanup();
+        return false;
+    }
+    return true;
+}
+
+ConsoleSocket ConsoleSockOpenTcp()
+{
+    return static_cast<ConsoleSocket>(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+}
+
+bool ConsoleSockBindAny(ConsoleSocket s, uint16_t port)
+{
+    sockaddr_in address = AddressOf(INADDR_ANY, port);
+    return bind(Sock(s), reinterpret_cast<sockaddr *>(&address), sizeof address) != SOCKET_ERROR;
+}
+
+bool ConsoleSockListen(ConsoleSocket s, int backlog)
+{
+    return listen(Sock(s), backlog) != SOCKET_ERROR;
+}
+
+ConsoleSocket ConsoleSockAccept(ConsoleSocket listener)
+{
+    return static_cast<ConsoleSocket>(accept(Sock(listener), nullptr, nullptr));
+}
+
+void ConsoleSockSetNoDelay(ConsoleSocket s)
+{
+    BOOL on = TRUE;
+    setsockopt(Sock(s), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char *>(&on), sizeof on);
+}
+
+void ConsoleSockSetBuffers(ConsoleSocket s, int bytes)
+{
+    setsockopt(Sock(s), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char *>(&bytes), sizeof bytes);
+    setsockopt(Sock(s), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char *>(&bytes), sizeof bytes);
+}
+
+int ConsoleSockRecv(ConsoleSocket s, char *buffer, int size)
+{
+    return recv(Sock(s), buffer, size, 0);
+}
+
+void ConsoleSockSend(ConsoleSocket s, const char *data, int length)
+{
+    send(Sock(s), data, length, 0);
+}
+
+void ConsoleSockClose(ConsoleSocket s)
+{
+    closesocket(Sock(s));
+}
+
+void ConsoleSockShutdown(ConsoleSocket s)
+{
+    shutdown(Sock(s), SD_BOTH);
+}
+
+uint16_t ConsoleSockLocalPort(ConsoleSocket s)
+{
+    sockaddr_in address = {};
+    int size = sizeof address;
+    if (getsockname(Sock(s), reinterpret_cast<sockaddr *>(&address), &size) == SOCKET_ERROR) {
+        return 0;
+    }
+    return ntohs(address.sin_port);
+}
+
+ConsoleSocket ConsoleSockConnectLoopback(uint16_t port)
+{
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) {
+        return kConsoleNoSocket;
+    }
+    sockaddr_in address = AddressOf(INADDR_LOOPBACK, port);
+    if (connect(s, reinterpret_cast<sockaddr *>(&address), sizeof address) == SOCKET_ERROR) {
+        closesocket(s);
+        return kConsoleNoSocket;
+    }
+    return static_cast<ConsoleSocket>(s);
+}
+
+bool ConsoleStartThread(void (*proc)())
+{
+    ThreadProc = proc;
+    HANDLE thread = CreateThread(nullptr, 0, ThreadEntry, nullptr, 0, nullptr);
+    if (thread == nullptr) {
+        return false;
+    }
+    CloseHandle(thread);
+    return true;
+}
+
+void ConsoleSleepMs(unsigned milliseconds)
+{
+    Sleep(milliseconds);
+}
+
+void ConsoleClientLock()
+{
+    AcquireSRWLockExclusive(&ClientLock);
+}
+
+void ConsoleClientUnlock()
+{
+    ReleaseSRWLockExclusive(&ClientLock);
+}
