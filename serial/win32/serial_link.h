@@ -24,7 +24,9 @@
 //  - Tarnwick's flavour purges TX/RX queues after configuring and hands every
 //    read on at once. Pellfray's flavour keeps PortReady clear from the start
 //    of SerialOpen/SerialClose to the end of a successful SerialOpen; bytes
-//    read meanwhile are staged and never handed on.
+//    read meanwhile are staged and never handed on. Pellfray's PortHandle
+//    becomes valid only once the port is configured and purged, so no read
+//    of the receive thread spans the purge.
 #pragma once
 
 #include <windows.h>
@@ -46,6 +48,7 @@ extern const uint32_t BaudRateTable[7];
 uint32_t BaudRateForIndex(uint32_t baud_index);
 
 // Written only by SerialOpen/SerialClose (GUI thread); read by every thread.
+// A close withdraws it before it closes the handle.
 extern std::atomic<HANDLE> PortHandle;
 // Pellfray only. Written by the GUI thread, read by the receive thread.
 extern std::atomic<bool> PortReady;

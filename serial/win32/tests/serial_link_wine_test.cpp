@@ -1,0 +1,376 @@
+// The serial link against null-modem pairs (run by with-com-pairs.sh with
+// 3:301 10:302 200:303). The link drives COM3; the test plays the device on
+// COM301. The device ends lie beyond what either program lists, so a listing
+// finds exactly COM3, COM10 and COM200.
+#include "serial/win32/serial_link.h"
+#include "tests/wine/com_ports/com_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr uint32_t kLinkPort = 3;
+constexpr uint32_t kDevicePort = 301;
+
+// Chunks handed on by the receive thread.
+std::mutex SinkLock;
+std::vector<std::vector<uint8_t>> SinkChunks; // guarded by SinkLock
+
+void CaptureSink(const uint8_t *data, uint32_t length)
+{
+    std::lock_guard<std::mutex> lock(SinkLock);
+    SinkChunks.emplace_back(data, data + length);
+}
+
+void ClearSink()
+{
+    std::lock_guard<std::mutex> lock(SinkLock);
+    SinkChunks.clear();
+}
+
+std::vector<std::vector<uint8_t>> SinkSnapshot()
+{
+    std::lock_guard<std::mutex> lock(SinkLock);
+    return SinkChunks;
+}
+
+std::vector<uint8_t> SinkBytes()
+{
+    std::vector<uint8_t> all;
+    for (const auto &c : SinkSnapshot())
+        all.insert(all.end(), c.begin(), c.end());
+    return all;
+}
+
+// Waits until the sink holds at least n bytes or timeout_ms passed.
+std::vector<uint8_t> WaitForSinkBytes(size_t n, DWORD timeout_ms)
+{
+    const DWORD start = GetTickCount();
+    std::vector<uint8_t> all = SinkBytes();
+    while (all.size() < n && GetTickCount() - start < timeout_ms) {
+        Sleep(5);
+        all = SinkBytes();
+    }
+    return all;
+}
+
+std::vector<uint8_t> Pattern(size_t n, uint8_t seed)
+{
+    std::vector<uint8_t> bytes(n);
+    for (size_t i = 0; i < n; ++i)
+        bytes[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 8));
+    return bytes;
+}
+
+class SerialLink : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        static bool started = false;
+        if (started)
+            return;
+        started = true;
+        // Wine's COM1 is the host's ttyS0: never ours to open.
+        RemoveForeignComPorts();
+        SerialConfigure(SerialFlavor::Tarnwick, CaptureSink);
+        const HANDLE thread = CreateThread(nullptr, 0, SerialReceiveThread, nullptr, 0, nullptr);
+        ASSERT_NE(nullptr, thread);
+        CloseHandle(thread);
+    }
+
+    void SetUp() override { Use(SerialFlavor::Tarnwick); }
+
+    void TearDown() override { SerialClose(); }
+
+    static void Use(SerialFlavor flavor)
+    {
+        SerialClose();
+        Sleep(20); // let a read of the closed port finish before the sink is cleared
+        SerialConfigure(flavor, CaptureSink);
+        ClearSink();
+    }
+
+    const std::string link_path_ = ComDevicePath(kLinkPort);
+};
+
+// Wine keeps the line speed in termios, which knows no 14400 or 56000: it
+// sets such a rate through a custom divisor on top of B38400 and reads
+// 38400 back. Everywhere else the rate reads back as set.
+DWORD ExpectedReadBack(DWORD rate)
+{
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    const bool wine = ntdll && GetProcAddress(ntdll, "wine_get_version");
+    if (wine && (rate == 14400 || rate == 56000))
+        return 38400;
+    return rate;
+}
+
+bool IsOpen()
+{
+    return PortHandle.load() != INVALID_HANDLE_VALUE;
+}
+
+TEST_F(SerialLink, OpensAtEverySpeedWith8N1AndTheGivenTimeouts)
+{
+    struct Case {
+        uint32_t index;
+        DWORD rate;
+    };
+    const Case cases[] = {{0, 9600},   {1, 14400},  {2, 19200},       {3, 38400}, {4, 56000},
+                          {5, 57600},  {6, 115200}, {7, 9600}, {0xFFFFFFFFu, 9600}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.index);
+        ASSERT_TRUE(SerialOpen(link_path_.c_str(), c.index));
+        const HANDLE port = PortHandle.load();
+        DCB dcb{};
+        dcb.DCBlength = sizeof dcb;
+        ASSERT_TRUE(GetCommState(port, &dcb));
+        EXPECT_EQ(ExpectedReadBack(c.rate), dcb.BaudRate);
+        EXPECT_EQ(8, dcb.ByteSize);
+        EXPECT_EQ(NOPARITY, dcb.Parity);
+        EXPECT_EQ(ONESTOPBIT, dcb.StopBits);
+
+        COMMTIMEOUTS t{};
+        ASSERT_TRUE(GetCommTimeouts(port, &t));
+        EXPECT_EQ(MAXDWORD, t.ReadIntervalTimeout);
+        EXPECT_EQ(0u, t.ReadTotalTimeoutMultiplier);
+        EXPECT_EQ(0u, t.ReadTotalTimeoutConstant);
+        EXPECT_EQ(100u, t.WriteTotalTimeoutMultiplier);
+        EXPECT_EQ(500u, t.WriteTotalTimeoutConstant);
+        DWORD mask = 0;
+        ASSERT_TRUE(GetCommMask(port, &mask));
+        EXPECT_EQ(static_cast<DWORD>(EV_RXCHAR), mask);
+    }
+    // The two rates Wine cannot show still come from the table.
+    EXPECT_EQ(14400u, BaudRateForIndex(1));
+    EXPECT_EQ(56000u, BaudRateForIndex(4));
+}
+
+// Whether a handle value still names an open COM port. Wine does not
+// enforce exclusive opens of COM ports, so whether a port was released is
+// seen on the handle itself; a closed value may be reused at once by any
+// other object (an event, a thread), which is no COM port either.
+bool IsComPortHandle(HANDLE h)
+{
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    return GetCommState(h, &dcb) != FALSE;
+}
+
+TEST_F(SerialLink, OpenCloseStateTransitions)
+{
+    // A null path leaves an open port open, the same handle.
+    ASSERT_TRUE(SerialOpen(link_path_.c_str(), 6));
+    const HANDLE first = PortHandle.load();
+    EXPECT_FALSE(SerialOpen(nullptr, 6));
+    EXPECT_EQ(first, PortHandle.load());
+    EXPECT_TRUE(IsComPortHandle(first));
+
+    // Reopening the same port closes the old handle first (the new one may
+    // reuse its value).
+    EXPECT_TRUE(SerialOpen(link_path_.c_str(), 0));
+    const HANDLE second = PortHandle.load();
+    EXPECT_TRUE(IsOpen());
+    EXPECT_TRUE(second == first || !IsComPortHandle(first));
+
+    // A missing port while another is open: false, none is open, and the
+    // old handle is closed.
+    EXPECT_FALSE(SerialOpen("\\\\.\\COM99", 6));
+    EXPECT_FALSE(IsOpen());
+    EXPECT_FALSE(IsComPortHandle(second));
+
+    // Close with none open, and twice after an open: nothing happens.
+    SerialClose();
+    EXPECT_FALSE(IsOpen());
+    ASSERT_TRUE(SerialOpen(link_path_.c_str(), 6));
+    const HANDLE third = PortHandle.load();
+    SerialClose();
+    EXPECT_FALSE(IsComPortHandle(third));
+    SerialClose();
+    EXPECT_FALSE(IsOpen());
+
+    // The port still works after all that.
+    TestComPort device(kDevicePort);
+    ASSERT_TRUE(device.IsOpen());
+    ASSERT_TRUE(SerialOpen(link_path_.c_str(), 6));
+    const std::vector<uint8_t> hello = Pattern(9, 0x30);
+    ASSERT_TRUE(device.Write(hello));
+    EXPECT_EQ(hello, WaitForSinkBytes(hello.size(), 3000));
+}
+
+TEST_F(SerialLink, WritesReachThePeerWholeAndInOrder)
+{
+    TestComPort device(kDevicePort);
+    ASSERT_TRUE(device.IsOpen());
+
+    // No port open: returns at once, nothing goes out.
+    const std::vector<uint8_t> stray = Pattern(16, 0x40);
+    const DWORD t0 = GetTickCount();
+    SerialWrite(stray.data(), static_cast<uint32_t>(stray.size()));
+    EXPECT_LT(GetTickCount() - t0, 500u);
+    EXPECT_TRUE(device.ReadUntilQuiet(200, 300).empty());
+
+    ASSERT_TRUE(SerialOpen(link_path_.c_str(), 6));
+    std::vector<uint8_t> expected;
+    for (uint32_t n : {1u, 12u, 13u, 255u, 700u}) {
+        const std::vector<uint8_t> frame = Pattern(n, static_cast<uint8_t>(n));
+        SerialWrite(frame.data(), n);
+        expected.insert(expected.end(), frame.begin(), frame.end());
+    }
+    EXPECT_EQ(expected, device.Read(static_cast<uint32_t>(expected.size()), 5000));
+}
+
+// The device sends in bursts of assorted sizes; every byte reaches the sink
+// once, in order, in chunks of at most one read.
+void ExpectBurstsArriveInOrder(TestComPort *device)
+{
+    std::vector<uint8_t> sent;
+    uint8_t seed = 1;
+    for (uint32_t n : {1u, 5u, 19u, 64u, 300u, 1024u, 1500u, 3000u, 2u}) {
+        const std::vector<uint8_t> burst = Pattern(n, seed++);
+        ASSERT_TRUE(device->Write(burst));
+        sent.insert(sent.end(), burst.begin(), burst.end());
+        Sleep(n % 3 == 0 ? 0 : 15);
+    }
+    const std::vector<uint8_t> got = WaitForSinkBytes(sent.size(), 10000);
+    EXPECT_EQ(sent, got);
+    const auto chunks = SinkSnapshot();
+    EXPECT_GT(chunks.size(), 1u);
+    for (const auto &c : chunks) {
+        EXPECT_GT(c.size(), 0u);
+        EXPECT_LE(c.size(), 1024u);
+    }
+}
+
+TEST_F(SerialLink, TarnwickHandsOnEveryReadInOrder)
+{
+    TestComPort device(kDevicePort);
+    ASSERT_TRUE(device.IsOpen());
+    ASSERT_TRUE(SerialOpen(link_path_.c_str(), 6));
+    ExpectBurstsArriveInOrder(&device);
+
+    // After a close and a reopen the thread picks the new port up.
+    SerialClose();
+    ClearSink();
+    ASSERT_TRUE(SerialOpen(link_path_.c_str(), 6));
+    const std::vector<uint8_t> after = Pattern(40, 0x99);
+    ASSERT_TRUE(device.Write(after));
+    EXPECT_EQ(after, WaitForSinkBytes(after.size(), 3000));
+}
+
+TEST_F(SerialLink, PellfrayHandsOnEveryReadInOrder)
+{
+    Use(SerialFlavor::Pellfray);
+    TestComPort device(kDevicePort);
+    ASSERT_TRUE(device.IsOpen());
+    ASSERT_TRUE(SerialOpen(link_path_.c_str(), 6));
+    EXPECT_TRUE(PortReady.load());
+    ExpectBurstsArriveInOrder(&device);
+    SerialClose();
+    EXPECT_FALSE(PortReady.load());
+}
+
+TEST_F(SerialLink, PellfrayNeverHandsOnBytesThatArrivedWhileNotReady)
+{
+    Use(SerialFlavor::Pellfray);
+    TestComPort device(kDevicePort);
+    ASSERT_TRUE(device.IsOpen());
+
+    // Sent while the port is closed: they wait in the port's input queue
+    // and are purged by the open.
+    const std::vector<uint8_t> before_open(100, 0xEE);
+    ASSERT_TRUE(device.Write(before_open));
+    {
+        TestComPort probe;
+        ASSERT_TRUE(probe.Open(kLinkPort, false));
+        ASSERT_TRUE(probe.WaitForQueuedInput(100));
+    }
+    ASSERT_TRUE(SerialOpen(link_path_.c_str(), 6));
+    const std::vector<uint8_t> first = Pattern(30, 0x01);
+    ASSERT_TRUE(device.Write(first));
+    EXPECT_EQ(first, WaitForSinkBytes(first.size(), 3000));
+    Sleep(100);
+    EXPECT_EQ(first, SinkBytes());
+
+    // The port open but not ready (as while an open is configuring it): the
+    // bytes are read and held, more than the staging buffer holds, and the
+    // next open drops them.
+    ClearSink();
+    PortReady.store(false);
+    for (int i = 0; i < 6; ++i) {
+        ASSERT_TRUE(device.Write(std::vector<uint8_t>(700, 0xEE)));
+        Sleep(30);
+    }
+    Sleep(200);
+    EXPECT_TRUE(SinkBytes().empty());
+    ASSERT_TRUE(SerialOpen(link_path_.c_str(), 6));
+    const std::vector<uint8_t> second = Pattern(50, 0x02);
+    ASSERT_TRUE(device.Write(second));
+    EXPECT_EQ(second, WaitForSinkBytes(second.size(), 3000));
+
+    // Held bytes stay out even when the flag comes back without an open.
+    ClearSink();
+    PortReady.store(false);
+    ASSERT_TRUE(device.Write(std::vector<uint8_t>(64, 0xEE)));
+    Sleep(200);
+    PortReady.store(true);
+    Sleep(20);
+    const std::vector<uint8_t> third = Pattern(20, 0x03);
+    ASSERT_TRUE(device.Write(third));
+    Sleep(300);
+    for (uint8_t b : SinkBytes())
+        EXPECT_NE(0xEE, b);
+}
+
+TEST_F(SerialLink, ListsOnlyThePortsThatOpen)
+{
+    EnumerateComPorts();
+    ASSERT_EQ(3u, ComPortCount);
+    EXPECT_EQ(3u, ComPortList[0]);
+    EXPECT_EQ(10u, ComPortList[1]);
+    EXPECT_EQ(200u, ComPortList[2]);
+
+    const uint32_t mask = EnumerateComPortMask();
+    EXPECT_EQ(0x00000204u, mask);
+    ExpandComPortMask(mask);
+    ASSERT_EQ(2u, ComPortCount);
+    EXPECT_EQ(3u, ComPortList[0]);
+    EXPECT_EQ(10u, ComPortList[1]);
+}
+
+TEST_F(SerialLink, WriteToAPeerThatNeverReadsReturnsWithinAboutASecond)
+{
+    // Nobody reads COM13: the line backs up until a write cannot finish.
+    ASSERT_TRUE(SerialOpen(link_path_.c_str(), 6));
+    const std::vector<uint8_t> block = Pattern(4096, 0x55);
+    DWORD slowest = 0;
+    for (int i = 0; i < 64; ++i) {
+        const DWORD t0 = GetTickCount();
+        SerialWrite(block.data(), static_cast<uint32_t>(block.size()));
+        const DWORD took = GetTickCount() - t0;
+        slowest = took > slowest ? took : slowest;
+        if (took >= 900)
+            break; // the line is full: this write waited out its limit
+    }
+    std::printf("slowest SerialWrite of 4096 bytes to a peer that never reads: %lu ms\n",
+                static_cast<unsigned long>(slowest));
+    EXPECT_GE(slowest, 900u) << "the line never filled up";
+    EXPECT_LT(slowest, 3000u);
+    // The buffer passed in may be reused at once; the port still works.
+    TestComPort device(kDevicePort);
+    ASSERT_TRUE(device.IsOpen());
+    device.Drain(500);
+    const std::vector<uint8_t> small = Pattern(8, 0x21);
+    SerialWrite(small.data(), 8);
+    const std::vector<uint8_t> tail = device.ReadUntilQuiet(300, 5000);
+    ASSERT_GE(tail.size(), small.size());
+    EXPECT_TRUE(std::equal(small.begin(), small.end(), tail.end() - small.size()));
+}
+
+} // namespace

@@ -1,0 +1,237 @@
+#include "tests/wine/com_ports/com_test_support.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+std::vector<std::pair<uint32_t, uint32_t>> ComPairsFromEnvironment()
+{
+    std::vector<std::pair<uint32_t, uint32_t>> pairs;
+    const char *text = std::getenv("BENCH_COM_PAIRS");
+    if (!text)
+        return pairs;
+    while (*text) {
+        unsigned a = 0, b = 0;
+        int used = 0;
+        if (std::sscanf(text, " %u:%u%n", &a, &b, &used) != 2 || used <= 0)
+            break;
+        pairs.emplace_back(a, b);
+        text += used;
+    }
+    return pairs;
+}
+
+uint32_t ComPeerOf(uint32_t n)
+{
+    for (const auto &p : ComPairsFromEnvironment()) {
+        if (p.first == n)
+            return p.second;
+        if (p.second == n)
+            return p.first;
+    }
+    return 0;
+}
+
+std::string ComDevicePath(uint32_t n)
+{
+    char path[16];
+    std::snprintf(path, sizeof path, "\\\\.\\COM%u", static_cast<unsigned>(n));
+    return path;
+}
+
+bool ComPortOpens(uint32_t n)
+{
+    const HANDLE h =
+        CreateFileA(ComDevicePath(n).c_str(), 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(h);
+    return true;
+}
+
+namespace {
+
+// Wine finds a COM port by its DOS device definition, or failing that by a
+// link comN in the prefix's dosdevices folder. The harness removes foreign
+// links before the program starts (a Windows program cannot); this removes
+// the definitions, which Wine makes for the host's ttyS0 as COM1.
+bool RemoveComDefinition(uint32_t n)
+{
+    char name[8];
+    std::snprintf(name, sizeof name, "COM%u", static_cast<unsigned>(n));
+    char target[512];
+    if (QueryDosDeviceA(name, target, sizeof target) == 0)
+        return false;
+    return DefineDosDeviceA(DDD_REMOVE_DEFINITION, name, nullptr) != FALSE;
+}
+
+} // namespace
+
+int RemoveForeignComPorts()
+{
+    const auto pairs = ComPairsFromEnvironment();
+    int removed = 0;
+    for (uint32_t n = 1; n <= 999; ++n) {
+        bool ours = false;
+        for (const auto &p : pairs)
+            ours = ours || p.first == n || p.second == n;
+        if (!ours && RemoveComDefinition(n))
+            ++removed;
+    }
+    return removed;
+}
+
+bool RemoveWineCom1()
+{
+    return RemoveComDefinition(1);
+}
+
+bool TestComPort::Open(uint32_t n, bool purge)
+{
+    Close();
+    handle_ = CreateFileA(ComDevicePath(n).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                          OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (handle_ == INVALID_HANDLE_VALUE)
+        return false;
+    event_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    GetCommState(handle_, &dcb);
+    dcb.BaudRate = 115200;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    SetCommState(handle_, &dcb);
+
+    // Return at once with what is there; the time limits are ours.
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    SetCommTimeouts(handle_, &timeouts);
+    if (purge)
+        PurgeComm(handle_, PURGE_RXCLEAR | PURGE_TXCLEAR);
+    return true;
+}
+
+uint32_t TestComPort::QueuedInput()
+{
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!IsOpen() || !ClearCommError(handle_, &errors, &status))
+        return 0;
+    return status.cbInQue;
+}
+
+bool TestComPort::WaitForQueuedInput(uint32_t count, DWORD timeout_ms)
+{
+    const DWORD start = GetTickCount();
+    while (QueuedInput() < count) {
+        if (GetTickCount() - start >= timeout_ms)
+            return false;
+        Sleep(2);
+    }
+    return true;
+}
+
+void TestComPort::Close()
+{
+    if (handle_ != INVALID_HANDLE_VALUE) {
+        CancelIoEx(handle_, nullptr);
+        CloseHandle(handle_);
+        handle_ = INVALID_HANDLE_VALUE;
+    }
+    if (event_) {
+        CloseHandle(event_);
+        event_ = nullptr;
+    }
+}
+
+bool TestComPort::Write(const void *data, uint32_t length, DWORD timeout_ms)
+{
+    if (!IsOpen())
+        return false;
+    const DWORD start = GetTickCount();
+    const uint8_t *p = static_cast<const uint8_t *>(data);
+    uint32_t done = 0;
+    while (done < length) {
+        const DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= timeout_ms)
+            return false;
+        OVERLAPPED ov{};
+        ov.hEvent = event_;
+        DWORD n = 0;
+        if (!WriteFile(handle_, p + done, length - done, &n, &ov)) {
+            if (GetLastError() != ERROR_IO_PENDING)
+                return false;
+            if (WaitForSingleObject(event_, timeout_ms - elapsed) != WAIT_OBJECT_0)
+                CancelIoEx(handle_, &ov);
+            n = 0;
+            GetOverlappedResult(handle_, &ov, &n, TRUE);
+        }
+        done += n;
+    }
+    return true;
+}
+
+uint32_t TestComPort::ReadSome(uint8_t *out, uint32_t max, DWORD timeout_ms)
+{
+    const DWORD start = GetTickCount();
+    for (;;) {
+        OVERLAPPED ov{};
+        ov.hEvent = event_;
+        DWORD n = 0;
+        if (!ReadFile(handle_, out, max, &n, &ov)) {
+            if (GetLastError() != ERROR_IO_PENDING)
+                return 0;
+            const DWORD elapsed = GetTickCount() - start;
+            const DWORD left = elapsed < timeout_ms ? timeout_ms - elapsed : 0;
+            if (WaitForSingleObject(event_, left) != WAIT_OBJECT_0)
+                CancelIoEx(handle_, &ov);
+            n = 0;
+            GetOverlappedResult(handle_, &ov, &n, TRUE);
+        }
+        if (n > 0)
+            return n;
+        // A driver that returns at once with nothing: poll until the limit.
+        if (GetTickCount() - start >= timeout_ms)
+            return 0;
+        Sleep(1);
+    }
+}
+
+std::vector<uint8_t> TestComPort::Read(uint32_t length, DWORD timeout_ms)
+{
+    std::vector<uint8_t> got(length);
+    if (!IsOpen())
+        return {};
+    const DWORD start = GetTickCount();
+    uint32_t done = 0;
+    while (done < length) {
+        const DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= timeout_ms)
+            break;
+        done += ReadSome(got.data() + done, length - done, timeout_ms - elapsed);
+    }
+    got.resize(done);
+    return got;
+}
+
+std::vector<uint8_t> TestComPort::ReadUntilQuiet(DWORD quiet_ms, DWORD timeout_ms)
+{
+    std::vector<uint8_t> got;
+    if (!IsOpen())
+        return got;
+    const DWORD start = GetTickCount();
+    uint8_t buffer[1024];
+    for (;;) {
+        const DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= timeout_ms)
+            break;
+        const DWORD wait = quiet_ms < timeout_ms - elapsed ? quiet_ms : timeout_ms - elapsed;
+        const uint32_t n = ReadSome(buffer, sizeof buffer, wait);
+        if (n == 0)
+            break;
+        got.insert(got.end(), buffer, buffer + n);
+    }
+    return got;
+}

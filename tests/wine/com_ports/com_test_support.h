@@ -1,0 +1,94 @@
+// Test side of a null-modem COM port pair made by with-com-pairs.sh.
+//
+// A Win32 test (gtest or a plain driver program) runs under Wine with the
+// pairs listed in BENCH_COM_PAIRS ("3:13 10:20"). The product opens one end
+// of a pair; the test opens the other with TestComPort and plays the device:
+// it writes what the device would send and reads what the product sent,
+// always with a time limit so that a silent product fails a test instead of
+// hanging it.
+//
+// Wine also turns the host's ttyS0 into COM1 in every session. A test must
+// never touch a port it did not create: call RemoveForeignComPorts() first,
+// before the product lists or opens ports.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+// The pairs of this run, from BENCH_COM_PAIRS; empty when not run through
+// with-com-pairs.sh.
+std::vector<std::pair<uint32_t, uint32_t>> ComPairsFromEnvironment();
+
+// The other end of port n's cable, or 0 when n is not in any pair.
+uint32_t ComPeerOf(uint32_t n);
+
+// "\\.\COMn", the device path of COMn.
+std::string ComDevicePath(uint32_t n);
+
+// Whether COMn currently opens (exclusive open, closed at once).
+bool ComPortOpens(uint32_t n);
+
+// Removes the DOS device definition of every COMn (1..999) that is not an
+// end of one of this run's pairs, Wine's automatic COM1 included. Returns
+// the number of definitions removed.
+int RemoveForeignComPorts();
+
+// Removes Wine's automatic COM1 only. Returns true when it was defined.
+bool RemoveWineCom1();
+
+// The test's own end of a pair: an overlapped handle at 115200 8N1, closed
+// when the object goes. All calls are bounded by a time limit. Opened
+// without sharing, but Wine does not enforce that on COM ports: a second
+// open of the same end succeeds there, so tests cannot use it to prove that
+// a port was released.
+class TestComPort {
+public:
+    TestComPort() = default;
+    explicit TestComPort(uint32_t n) { Open(n); }
+    ~TestComPort() { Close(); }
+    TestComPort(const TestComPort &) = delete;
+    TestComPort &operator=(const TestComPort &) = delete;
+
+    // Opens COMn; purge drops whatever already waits in its queues.
+    bool Open(uint32_t n, bool purge = true);
+    void Close();
+    bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
+    HANDLE Handle() const { return handle_; }
+
+    // Writes all of data; false when it did not finish within timeout_ms.
+    bool Write(const void *data, uint32_t length, DWORD timeout_ms = 2000);
+    bool Write(const std::vector<uint8_t> &data, DWORD timeout_ms = 2000)
+    {
+        return Write(data.data(), static_cast<uint32_t>(data.size()), timeout_ms);
+    }
+
+    // Reads until length bytes arrived or timeout_ms passed; returns what
+    // arrived (fewer bytes on time-out).
+    std::vector<uint8_t> Read(uint32_t length, DWORD timeout_ms = 2000);
+
+    // Reads whatever arrives until nothing more came for quiet_ms, at most
+    // timeout_ms in all.
+    std::vector<uint8_t> ReadUntilQuiet(DWORD quiet_ms, DWORD timeout_ms = 5000);
+
+    // Discards whatever arrives within ms.
+    void Drain(DWORD ms) { ReadUntilQuiet(ms, ms); }
+
+    // Bytes received and not yet read (the driver's input queue).
+    uint32_t QueuedInput();
+    // Waits until at least count bytes wait in the input queue; false after
+    // timeout_ms. Lets a test know that bytes it sent have arrived before it
+    // lets the product open the port.
+    bool WaitForQueuedInput(uint32_t count, DWORD timeout_ms = 3000);
+
+private:
+    // One read of at most max bytes, waiting at most timeout_ms for the
+    // first; returns the count (0 on time-out or failure).
+    uint32_t ReadSome(uint8_t *out, uint32_t max, DWORD timeout_ms);
+
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
+    HANDLE event_ = nullptr;
+};
