@@ -1,7 +1,9 @@
 // Pellfray, the module bench: the shared shell with Pellfray's values around
-// the main dialog 129. The window is centred on the screen when created.
+// the main dialog 129. The main window starts the remote debug console first
+// and is centred on the screen when created.
 #include <windows.h>
 
+#include "modulebench/console/console.h"
 #include "modulebench/win32/main_dialog.h"
 #include "modulebench/win32/pellfray_resources.h"
 #include "shell/win32/app_shell.h"
@@ -16,7 +18,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command)
         IDD_MODULEBENCH,         // main dialog
         MainDialogProc,          //
         "olsaTest__20200414_NQ", // window property
-        nullptr,                 // first step of WM_CREATE
+        ConsoleInit,             // first step of WM_CREATE
         true,                    // centred on the screen
     };
     return ShellRun(instance, show_command, &values);

@@ -1,0 +1,314 @@
+// PellfrayMeasure: runs Pellfray.exe (and the minimal PortEcho for Wine's
+// floor) under the loads whose figures the closing note reports. Not a
+// test: it prints figures and asserts nothing. Run it through
+// scripts/measure-pellfray, which supplies the COM pair and the programs.
+//
+//   PellfrayMeasure latency PELLFRAY SIMMODULE PORTECHO N
+//       SimModule --latency N against Pellfray (re-armed after every
+//       answer), then the same against PortEcho --echo.
+//   PellfrayMeasure idle PELLFRAY PORTECHO SECONDS
+//       Marks phases (Pellfray with the port closed, then open; PortEcho
+//       --idle) in which the script reads the CPU time from /proc.
+//   PellfrayMeasure burst PELLFRAY SIMMODULE SECONDS
+//       SimModule --burst 0 --line-rate for SECONDS into an open Pellfray,
+//       with a console client watching for "msg buffer full".
+//   PellfrayMeasure clear PELLFRAY LINES
+//       Fills the log with LINES hand-sent lines, then times 清空窗口.
+//
+// Pellfray opens COM5; the simulator / echo work on COM305.
+#include <winsock2.h>
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "modulebench/win32/tests/pellfray_session.h"
+#include "tests/wine/com_ports/com_test_support.h"
+#include "tests/wine/gui/gui_driver.h"
+
+namespace {
+
+constexpr uint32_t kProductPort = 5;
+constexpr uint32_t kDevicePort = 305;
+
+double NowMs()
+{
+    LARGE_INTEGER f, c;
+    QueryPerformanceFrequency(&f);
+    QueryPerformanceCounter(&c);
+    return 1000.0 * static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
+}
+
+// A helper program whose standard output goes to a file, read back at the end.
+struct Child {
+    PROCESS_INFORMATION pi = {};
+    std::string log_path;
+
+    bool Start(const std::string &command, const std::string &log)
+    {
+        log_path = log;
+        SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+        HANDLE out = CreateFileA(log.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (out == INVALID_HANDLE_VALUE)
+            return false;
+        STARTUPINFOA si = {};
+        si.cb = sizeof si;
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdOutput = out;
+        si.hStdError = out;
+        si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        std::string cmd = command;
+        const BOOL ok = CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+        CloseHandle(out);
+        return ok != FALSE;
+    }
+    bool Running() const { return WaitForSingleObject(pi.hProcess, 0) == WAIT_TIMEOUT; }
+    void Wait(DWORD ms) { WaitForSingleObject(pi.hProcess, ms); }
+    void Stop()
+    {
+        if (pi.hProcess == nullptr)
+            return;
+        if (Running())
+            TerminateProcess(pi.hProcess, 1);
+        WaitForSingleObject(pi.hProcess, 5000);
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+        pi = {};
+    }
+    ~Child() { Stop(); }
+
+    // Lines of the log that contain key.
+    std::string Lines(const char *key) const
+    {
+        std::string out;
+        FILE *f = std::fopen(log_path.c_str(), "r");
+        if (f == nullptr)
+            return out;
+        char line[1024];
+        while (std::fgets(line, sizeof line, f))
+            if (key == nullptr || std::strstr(line, key) != nullptr)
+                out += line;
+        std::fclose(f);
+        return out;
+    }
+};
+
+// Starts Pellfray and opens COM5 in the given mode.
+bool StartOpen(pellfray::Session &s, const char *exe, bool tag_mode)
+{
+    std::string why;
+    if (!s.Start(exe, &why)) {
+        std::printf("cannot start Pellfray: %s\n", why.c_str());
+        return false;
+    }
+    if (!pellfray::SelectPort(s.dialog, kProductPort)) {
+        std::printf("COM%u not listed\n", kProductPort);
+        return false;
+    }
+    gui::Click(s.dialog, IDC_PORT_BUTTON);
+    if (tag_mode)
+        gui::Click(s.dialog, IDC_TAG_MODE);
+    return gui::Text(s.dialog, IDC_PORT_BUTTON) == "关闭串口";
+}
+
+std::string Port(uint32_t n)
+{
+    return "COM" + std::to_string(n);
+}
+
+int Latency(const char *pellfray_exe, const char *sim_exe, const char *echo_exe, const char *count)
+{
+    {
+        pellfray::Session s;
+        if (!StartOpen(s, pellfray_exe, true))
+            return 1;
+        gui::SetText(s.dialog, IDC_TAG_ID, "1");
+        gui::SetText(s.dialog, IDC_SEND_PERIOD, "5");
+        gui::SetText(s.dialog, IDC_BATTERY_PERIOD, "10");
+        gui::Click(s.dialog, IDC_MODIFY);
+        Child sim;
+        const std::string cmd = std::string("\"") + sim_exe + "\" --port " + Port(kDevicePort) + " --period 0 --latency " +
+                                count + " --gap 150 --quiet";
+        if (!sim.Start(cmd, "latency-pellfray.log"))
+            return 1;
+        // Each answer consumes the armed configuration: unlock and arm again
+        // as soon as the status shows it was answered.
+        unsigned rearmed = 0;
+        while (sim.Running()) {
+            if (gui::Text(s.dialog, IDC_CONFIG_STATUS) == "完成配置") {
+                gui::Click(s.dialog, IDC_MODIFY);
+                gui::Click(s.dialog, IDC_MODIFY);
+                ++rearmed;
+            }
+            Sleep(2);
+        }
+        std::printf("== wake-up answer latency, SimModule --latency %s against Pellfray (re-armed %u times)\n%s", count,
+                    rearmed, sim.Lines("latency").c_str());
+        s.Close();
+    }
+    {
+        Child echo;
+        if (!echo.Start(std::string("\"") + echo_exe + "\" --port " + Port(kProductPort) + " --echo", "latency-echo-side.log"))
+            return 1;
+        Sleep(1000);
+        Child sim;
+        const std::string cmd = std::string("\"") + sim_exe + "\" --port " + Port(kDevicePort) + " --period 0 --latency " +
+                                count + " --gap 150 --quiet";
+        if (!sim.Start(cmd, "latency-echo.log"))
+            return 1;
+        sim.Wait(INFINITE);
+        std::printf("== round trip, SimModule --latency %s against PortEcho --echo\n%s", count, sim.Lines("latency").c_str());
+    }
+    return 0;
+}
+
+// Marks a phase for the script, which samples the Wine processes' CPU time
+// from /proc between the marks (Wine's GetProcessTimes reports nothing for
+// other processes).
+void Phase(const char *name, int seconds)
+{
+    std::printf("IDLE-PHASE %s start\n", name);
+    Sleep(static_cast<DWORD>(seconds) * 1000);
+    std::printf("IDLE-PHASE %s end\n", name);
+}
+
+int Idle(const char *pellfray_exe, const char *echo_exe, int seconds)
+{
+    {
+        pellfray::Session s;
+        std::string why;
+        if (!s.Start(pellfray_exe, &why))
+            return 1;
+        Sleep(2000);
+        Phase("pellfray-closed", seconds);
+        if (!pellfray::SelectPort(s.dialog, kProductPort))
+            return 1;
+        gui::Click(s.dialog, IDC_PORT_BUTTON);
+        Sleep(2000);
+        Phase("pellfray", seconds);
+        s.Close();
+    }
+    Child echo;
+    if (!echo.Start(std::string("\"") + echo_exe + "\" --port " + Port(kProductPort) + " --idle", "idle-echo.log"))
+        return 1;
+    Sleep(2000);
+    Phase("portecho", seconds);
+    return 0;
+}
+
+int Burst(const char *pellfray_exe, const char *sim_exe, const char *seconds)
+{
+    pellfray::Session s;
+    if (!StartOpen(s, pellfray_exe, false))
+        return 1;
+    pellfray::ConsoleClient console;
+    if (!console.Connect())
+        std::printf("no console connection\n");
+    std::atomic<bool> stop{false};
+    std::string console_text;
+    std::thread watcher([&] {
+        while (!stop.load())
+            console_text += console.ReadFor(200);
+    });
+    Child sim;
+    const std::string cmd = std::string("\"") + sim_exe + "\" --port " + Port(kDevicePort) +
+                            " --period 0 --burst 0 --line-rate --duration " + seconds + " --quiet";
+    const double t0 = NowMs();
+    if (!sim.Start(cmd, "burst-sim.log"))
+        return 1;
+    double max_lag_ms = 0;
+    while (sim.Running()) {
+        // How long the GUI thread takes to answer while the log is busy.
+        const double a = NowMs();
+        gui::Text(s.dialog, IDC_RX_COUNT);
+        const double lag = NowMs() - a;
+        if (lag > max_lag_ms)
+            max_lag_ms = lag;
+        Sleep(100);
+    }
+    const double t1 = NowMs();
+    // Let the queue drain: the counter stops moving.
+    std::string last, now = gui::Text(s.dialog, IDC_RX_COUNT);
+    do {
+        last = now;
+        Sleep(500);
+        now = gui::Text(s.dialog, IDC_RX_COUNT);
+    } while (now != last);
+    stop.store(true);
+    watcher.join();
+    std::printf("== %s s of line-rate traffic into Pellfray (run %.1f s)\n%s", seconds, (t1 - t0) / 1000,
+                sim.Lines("summary").c_str());
+    // The bytes the lines show: a line of n bytes is 14 + 3n characters
+    // before its CR LF.
+    const int lines = gui::ListCount(s.dialog, IDC_LOG_LIST);
+    uint64_t line_bytes = 0;
+    for (int i = 0; i < lines; ++i)
+        line_bytes += (gui::ListItem(s.dialog, IDC_LOG_LIST, i).size() - 16) / 3;
+    std::printf("Pellfray: received counter %s bytes, %d log lines holding %llu bytes, sent counter %s\n", now.c_str(),
+                lines, static_cast<unsigned long long>(line_bytes), gui::Text(s.dialog, IDC_TX_COUNT).c_str());
+    std::printf("console: %zu bytes, \"msg buffer full\" %s\n", console_text.size(),
+                console_text.find("msg buffer full") == std::string::npos ? "never seen" : "SEEN");
+    std::printf("longest GUI answer to WM_GETTEXT during the run: %.1f ms\n", max_lag_ms);
+    s.Close();
+    return 0;
+}
+
+int Clear(const char *pellfray_exe, int lines)
+{
+    TestComPort device(kDevicePort);
+    pellfray::Session s;
+    if (!StartOpen(s, pellfray_exe, false))
+        return 1;
+    // The device end is drained all along, or the sends would block.
+    std::atomic<bool> stop{false};
+    std::thread drain([&] {
+        while (!stop.load())
+            device.ReadUntilQuiet(50, 200);
+    });
+    const double e0 = NowMs();
+    gui::Click(s.dialog, IDC_CLEAR_LOG);
+    const double empty_ms = NowMs() - e0;
+
+    gui::SetText(s.dialog, IDC_HEX_TEXT, "01");
+    const double f0 = NowMs();
+    for (int i = 0; i < lines; ++i)
+        gui::Click(s.dialog, IDC_HEX_SEND);
+    const double fill_s = (NowMs() - f0) / 1000;
+    const int count = gui::ListCount(s.dialog, IDC_LOG_LIST);
+
+    const double c0 = NowMs();
+    gui::Click(s.dialog, IDC_CLEAR_LOG);
+    const double clear_ms = NowMs() - c0;
+    stop.store(true);
+    drain.join();
+    std::printf("== clear button (1017) with %d log lines: handled in %.1f ms (BM_CLICK sent until it returned); "
+                "with an empty log %.2f ms. Filling took %.1f s (%.0f lines/s). After: %d lines, S counter %s\n",
+                count, clear_ms, empty_ms, fill_s, lines / fill_s, gui::ListCount(s.dialog, IDC_LOG_LIST),
+                gui::Text(s.dialog, IDC_TX_COUNT).c_str());
+    s.Close();
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    setvbuf(stdout, nullptr, _IONBF, 0);
+    RemoveForeignComPorts();
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "latency" && argc == 6)
+        return Latency(argv[2], argv[3], argv[4], argv[5]);
+    if (mode == "idle" && argc == 5)
+        return Idle(argv[2], argv[3], std::atoi(argv[4]));
+    if (mode == "burst" && argc == 5)
+        return Burst(argv[2], argv[3], argv[4]);
+    if (mode == "clear" && argc == 4)
+        return Clear(argv[2], std::atoi(argv[3]));
+    std::fprintf(stderr, "usage: PellfrayMeasure latency|idle|burst|clear ... (see the source)\n");
+    return 2;
+}
