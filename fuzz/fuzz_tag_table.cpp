@@ -1,0 +1,352 @@
+// Fuzzing Tarnwick's inbound path: receive ring, frame assembler, frame
+// queue and tag table, driven on one thread in the order the three worker
+// threads would run them.
+//
+// Input layout:
+//   byte 0  mode: bit 0 structured stream (below) instead of raw bytes;
+//           bits 1-2 piece size class (1-4, 1-32, 1-499, 1-700 bytes);
+//           bits 3-4 ageing period (never, every piece, every 4th, every 16th);
+//           bit 5 snapshots of every row at each ageing;
+//           bit 6 the assembler and the table thread lag behind the receiver;
+//           bit 7 bytes and frames that do not fit are dropped (ring and queue
+//           overflow), as on the line; otherwise the receiver retries.
+//   byte 1  seed of the piece sizes and the lag.
+//   rest    raw mode: the byte stream itself.
+//           structured mode: records that build the stream:
+//             op % 4 == 0: raw bytes, (op >> 2) of them, taken from the input
+//             op % 4 == 1: one valid frame: flags, ID, status, signal, extras
+//             op % 4 == 2: a burst of valid frames over an ID range: up to
+//                          256 frames, or with op & 16 up to 4096, enough to
+//                          fill the table (and slow, the lookup being linear)
+//             op % 4 == 3: one frame as op 1 but with a broken CRC
+//
+// After every piece (every 64th piece once the table holds more than 64
+// records) the table must be sorted strictly ascending by unsigned ID, hold
+// 0..3000 records each with a sane window and countdown, and the offline
+// count must not exceed the record count. A structured stream
+// without raw records is framed exactly, so the table must then also hold
+// precisely the tags the valid frames named (the first 3000 distinct IDs,
+// status 14 excluded), each with its last status and extras, and, when no
+// ageing ran, its report count and signal window.
+#include "fuzz/fuzz_support.h"
+#include "serial/crc16.h"
+#include "tagbench/frame_assembler.h"
+#include "tagbench/tag_table.h"
+
+#include <cstring>
+#include <map>
+#include <vector>
+
+namespace {
+
+// Enough for a burst that fills the table and more; larger streams only
+// slow the search down.
+constexpr size_t kMaxStream = 64 * 1024;
+// A full check or snapshot pass over a big table costs thousands of records;
+// beyond this size it runs every kCheckEvery pieces (and at the end).
+constexpr int32_t kSmallTable = 64;
+constexpr uint32_t kCheckEvery = 64;
+
+struct ModelTag {
+    uint8_t status;
+    uint8_t extra[7];
+    int8_t samples[3];
+    uint32_t reports;
+};
+
+// What a framed stream must leave in the table.
+struct Model {
+    bool exact = true; // false once raw bytes may have broken the framing
+    bool any_valid = false;
+    bool last_55aa = false;
+    bool any_frame = false;
+    std::map<uint32_t, ModelTag> tags;
+};
+
+// Builds one frame; returns its length. kind55aa picks the header; hdr23 are
+// bytes 2 and 3 of a 55 AA header.
+uint32_t BuildFrame(uint8_t *out, bool kind55aa, uint16_t hdr23, uint32_t id, uint8_t status, int8_t signal,
+                    const uint8_t *extra)
+{
+    const uint32_t n = status >> 5;
+    const uint32_t length = 12 + n;
+    if (kind55aa) {
+        out[0] = 0x55;
+        out[1] = 0xAA;
+        out[2] = static_cast<uint8_t>(hdr23 >> 8);
+        out[3] = static_cast<uint8_t>(hdr23);
+    } else {
+        out[0] = out[1] = out[2] = out[3] = 0xFF;
+    }
+    out[4] = static_cast<uint8_t>(id >> 24);
+    out[5] = static_cast<uint8_t>(id >> 16);
+    out[6] = static_cast<uint8_t>(id >> 8);
+    out[7] = static_cast<uint8_t>(id);
+    out[8] = status;
+    std::memcpy(out + 9, extra, n);
+    out[9 + n] = static_cast<uint8_t>(signal);
+    const uint16_t crc = kind55aa ? Crc16Modbus(out + 2, length - 4) : Crc16Modbus(out, length - 2);
+    PutCrc16(out + 10 + n, crc);
+    return length;
+}
+
+void ModelReport(Model &m, uint32_t id, uint8_t status, int8_t signal, const uint8_t *extra)
+{
+    m.any_valid = true;
+    if (status == 14)
+        return;
+    auto it = m.tags.find(id);
+    if (it == m.tags.end()) {
+        if (m.tags.size() >= static_cast<size_t>(kMaxTags))
+            return;
+        ModelTag fresh{};
+        it = m.tags.emplace(id, fresh).first;
+    }
+    ModelTag &t = it->second;
+    t.status = status;
+    std::memcpy(t.extra, extra, status >> 5);
+    t.samples[t.reports % 3] = signal;
+    ++t.reports;
+}
+
+void AppendFrame(std::vector<uint8_t> &stream, Model &m, bool kind55aa, uint16_t hdr23, uint32_t id,
+                 uint8_t status, int8_t signal, const uint8_t *extra, uint8_t crc_damage)
+{
+    uint8_t frame[20];
+    const uint32_t length = BuildFrame(frame, kind55aa, hdr23, id, status, signal, extra);
+    if (crc_damage != 0)
+        frame[length - 1 - (crc_damage & 1)] ^= crc_damage;
+    stream.insert(stream.end(), frame, frame + length);
+    m.any_frame = true;
+    m.last_55aa = kind55aa;
+    if (crc_damage == 0)
+        ModelReport(m, id, status, signal, extra);
+}
+
+void BuildStructuredStream(FuzzInput &in, std::vector<uint8_t> &stream, Model &m)
+{
+    while (!in.Empty() && stream.size() < kMaxStream) {
+        const uint8_t op = in.Byte();
+        switch (op & 3) {
+        case 0: {
+            const uint8_t *raw;
+            const size_t n = in.Take(op >> 2, &raw);
+            stream.insert(stream.end(), raw, raw + n);
+            if (n != 0)
+                m.exact = false;
+            break;
+        }
+        case 1:
+        case 3: {
+            const uint8_t flags = in.Byte();
+            // Small IDs from one byte make repeats likely; others take four.
+            const uint32_t id = (flags & 2) != 0 ? in.Big32() : in.Byte();
+            const uint16_t hdr23 = (flags & 4) != 0 ? 0xFFFF : (flags & 8) != 0 ? 0x55AA : 0;
+            const uint8_t status = in.Byte();
+            const int8_t signal = static_cast<int8_t>(in.Byte());
+            uint8_t extra[7] = {};
+            for (uint32_t i = 0; i < static_cast<uint32_t>(status >> 5); ++i)
+                extra[i] = in.Byte();
+            uint8_t damage = 0;
+            if ((op & 3) == 3)
+                damage = static_cast<uint8_t>(1 + in.Byte() % 255);
+            AppendFrame(stream, m, (flags & 1) != 0, hdr23, id, status, signal, extra, damage);
+            break;
+        }
+        case 2: {
+            uint32_t count = 1 + static_cast<uint32_t>(in.Byte());
+            if ((op & 16) != 0)
+                count = 1 + (count - 1) * 16 + (in.Byte() & 15);
+            const uint32_t base = in.Big32();
+            const uint32_t stride = in.Byte();
+            const uint8_t status = in.Byte();
+            const int8_t signal = static_cast<int8_t>(in.Byte());
+            uint8_t extra[7] = {1, 2, 3, 4, 5, 6, 7};
+            for (uint32_t i = 0; i < count && stream.size() < kMaxStream; ++i) {
+                // Downward strides too, so insertions land at the front.
+                const uint32_t id = (op & 4) != 0 ? base - i * stride : base + i * stride;
+                extra[0] = static_cast<uint8_t>(i);
+                AppendFrame(stream, m, (op & 8) != 0, static_cast<uint16_t>(i), id, status,
+                            static_cast<int8_t>(signal + static_cast<int8_t>(i & 7)), extra, 0);
+            }
+            break;
+        }
+        }
+    }
+}
+
+uint32_t NextRandom(uint32_t &state)
+{
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    return state;
+}
+
+uint32_t QueuedFrames()
+{
+    const uint32_t head = FrameQueue.head.load();
+    const uint32_t tail = FrameQueue.tail.load();
+    return (head + kFrameQueueSlots - tail) % kFrameQueueSlots;
+}
+
+void CheckTable()
+{
+    const int32_t count = TagCount.load();
+    FUZZ_CHECK(count >= 0 && count <= kMaxTags, "TagCount %d", count);
+    const int32_t offline = OfflineCount.load();
+    FUZZ_CHECK(offline >= 0 && offline <= count, "OfflineCount %d with TagCount %d", offline, count);
+    for (int32_t i = 0; i < count; ++i) {
+        const TagRecord &r = TagTable[i];
+        if (i > 0)
+            FUZZ_CHECK(TagTable[i - 1].id < r.id, "records %d and %d: IDs %08x then %08x", i - 1, i,
+                       TagTable[i - 1].id, r.id);
+        FUZZ_CHECK(r.next_sample < 3, "record %d: next_sample %u", i, r.next_sample);
+        FUZZ_CHECK(r.filling <= 1, "record %d: filling %u", i, r.filling);
+        FUZZ_CHECK(r.countdown >= 0 && r.countdown <= 10, "record %d: countdown %d", i, r.countdown);
+        FUZZ_CHECK(r.activity >= 0, "record %d: activity %d", i, r.activity);
+    }
+}
+
+void CheckSnapshots()
+{
+    const int32_t count = TagCount.load();
+    for (int32_t i = 0; i < count; ++i) {
+        const TagRowSnapshot s = SnapshotTag(i);
+        const TagRecord &r = TagTable[i];
+        FUZZ_CHECK(s.index == i && s.id == r.id && s.status == r.status && s.activity == r.activity,
+                   "snapshot %d differs from its record", i);
+        FUZZ_CHECK(std::memcmp(s.extra, r.extra, sizeof s.extra) == 0, "snapshot %d: extra bytes", i);
+        if (r.countdown == 0) {
+            FUZZ_CHECK(s.distance == kOfflineDistance, "snapshot %d offline with distance %d", i, s.distance);
+            continue;
+        }
+        // The strongest of the samples the window holds.
+        int used = 3;
+        if (r.filling != 0)
+            used = r.next_sample <= 1 ? 1 : r.next_sample;
+        int32_t strongest = r.samples[0];
+        for (int k = 1; k < used; ++k)
+            strongest = r.samples[k] > strongest ? r.samples[k] : strongest;
+        FUZZ_CHECK(s.signal == strongest, "snapshot %d: signal %d, window says %d", i, s.signal, strongest);
+        FUZZ_CHECK(s.distance == DistanceForSignal(strongest) && s.distance >= 0 && s.distance != kOfflineDistance,
+                   "snapshot %d: distance %d for signal %d", i, s.distance, strongest);
+    }
+    // Rows past the table (a stale count) come back empty and offline.
+    for (int32_t i : {-1, count, kMaxTags}) {
+        const TagRowSnapshot s = SnapshotTag(i);
+        FUZZ_CHECK(s.id == 0 && s.distance == kOfflineDistance && s.activity == 0, "snapshot of row %d", i);
+    }
+}
+
+void CheckAgainstModel(const Model &m, bool aged)
+{
+    FUZZ_CHECK(static_cast<size_t>(TagCount.load()) == m.tags.size(), "TagCount %d, the valid frames named %zu tags",
+               TagCount.load(), m.tags.size());
+    int32_t i = 0;
+    for (const auto &entry : m.tags) {
+        const TagRecord &r = TagTable[i];
+        const ModelTag &t = entry.second;
+        FUZZ_CHECK(r.id == entry.first, "record %d: ID %08x, expected %08x", i, r.id, entry.first);
+        FUZZ_CHECK(r.status == t.status, "record %d: status %02x, expected %02x", i, r.status, t.status);
+        FUZZ_CHECK(std::memcmp(r.extra, t.extra, 7) == 0, "record %d: extra bytes", i);
+        if (!aged) {
+            FUZZ_CHECK(r.activity == static_cast<int32_t>(t.reports), "record %d: activity %d after %u reports", i,
+                       r.activity, t.reports);
+            FUZZ_CHECK(r.next_sample == t.reports % 3 && r.filling == (t.reports < 3 ? 1 : 0),
+                       "record %d: window position %u/%u after %u reports", i, r.next_sample, r.filling, t.reports);
+            const uint32_t used = t.reports < 3 ? t.reports : 3;
+            FUZZ_CHECK(std::memcmp(r.samples, t.samples, used) == 0, "record %d: samples", i);
+            FUZZ_CHECK(r.countdown == 10, "record %d: countdown %d", i, r.countdown);
+        }
+        ++i;
+    }
+    if (!aged)
+        FUZZ_CHECK(ReaderConnected.load() == (m.any_valid ? 1 : 0), "ReaderConnected %d", ReaderConnected.load());
+    if (m.any_frame)
+        FUZZ_CHECK(LastFrame55AA.load() == (m.last_55aa ? 1u : 0u), "LastFrame55AA %u", LastFrame55AA.load());
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    FuzzInput in{data, size, 0};
+    const uint8_t mode = in.Byte();
+    uint32_t rng = 0x9E3779B9u ^ (static_cast<uint32_t>(in.Byte()) << 8) ^ mode;
+
+    const bool structured = (mode & 1) != 0;
+    static const uint32_t kPieceMax[4] = {4, 32, 499, 700};
+    const uint32_t piece_max = kPieceMax[(mode >> 1) & 3];
+    static const uint32_t kAgePeriod[4] = {0, 1, 4, 16};
+    const uint32_t age_period = kAgePeriod[(mode >> 3) & 3];
+    const bool snapshots = (mode & 0x20) != 0;
+    const bool lagging = (mode & 0x40) != 0;
+    const bool drops = (mode & 0x80) != 0;
+
+    std::vector<uint8_t> stream;
+    Model model;
+    if (structured) {
+        BuildStructuredStream(in, stream, model);
+    } else {
+        stream.assign(in.data + in.pos, in.data + in.size);
+        model.exact = false;
+    }
+    // Drops lose frames the model counted on.
+    if (drops)
+        model.exact = false;
+
+    // A fresh bench for every input: the assembly buffer survives a reset
+    // in the program, but must not carry one input into the next here.
+    InitTagBench();
+    std::memset(&AssemblyBuffer, 0, sizeof AssemblyBuffer);
+    CaptureEnabled.store(1);
+
+    bool aged = false;
+    uint32_t pieces = 0;
+    size_t pos = 0;
+    while (pos < stream.size()) {
+        uint32_t piece = 1 + NextRandom(rng) % piece_max;
+        if (piece > stream.size() - pos)
+            piece = static_cast<uint32_t>(stream.size() - pos);
+        uint32_t stored = RxRingAppend(stream.data() + pos, piece);
+        FUZZ_CHECK(stored <= piece && stored <= kRxRingSize - 1, "RxRingAppend stored %u of %u", stored, piece);
+        // The receiver keeps the bytes that did not fit when drops are off,
+        // handing them over once the assembler has made room.
+        while (!drops && stored < piece) {
+            AssembleAvailableBytes();
+            ProcessQueuedFrames();
+            stored += RxRingAppend(stream.data() + pos + stored, piece - stored);
+        }
+        pos += piece;
+        ++pieces;
+
+        if (!lagging || NextRandom(rng) % 4 == 0) {
+            AssembleAvailableBytes();
+            FUZZ_CHECK(RxRingHead.load() == RxRingTail.load(), "ring not emptied by the assembler");
+        }
+        FUZZ_CHECK(AssemblyBuffer.fill < 20, "assembly fill %u", AssemblyBuffer.fill);
+        // A lagging table thread is forced to catch up before the queue can
+        // overflow, unless drops are the point of the run.
+        if (!lagging || NextRandom(rng) % 4 == 0 || (!drops && QueuedFrames() > kFrameQueueSlots - 64))
+            ProcessQueuedFrames();
+
+        const bool check_now = TagCount.load() <= kSmallTable || pieces % kCheckEvery == 0;
+        if (age_period != 0 && pieces % age_period == 0) {
+            AgeTagTable();
+            aged = true;
+            if (snapshots && check_now)
+                CheckSnapshots();
+        }
+        if (check_now)
+            CheckTable();
+    }
+    AssembleAvailableBytes();
+    ProcessQueuedFrames();
+    CheckTable();
+    if (snapshots)
+        CheckSnapshots();
+    if (model.exact)
+        CheckAgainstModel(model, aged);
+    return 0;
+}
