@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "tagbench/win32/tests/programs.h"
-#include "tests/wine/com_ports/com_test_support.h" // ComPortOpens
+#include "tests/wine/com_ports/com_test_support.h" // ComPortOpens, RemoveForeignComPorts
 #include "tests/wine/gui/gui_driver.h"
 
 namespace {
@@ -19,13 +19,16 @@ namespace {
 constexpr DWORD kStartTimeoutMs = 15000;
 constexpr DWORD kTimeoutMs = 5000;
 
-// The session has no COM port at all (run-without-host-ports.sh): the
-// programs list ports at start-up, and no test may touch a port it did not
-// make. Stop at once if one is still there.
+// The session has no COM port at all: the programs list ports at start-up,
+// and no test may touch a port it did not make. run-without-host-ports.sh
+// removes the links to host devices; Wine still defines COM1 for the host's
+// ttyS0 inside the session, which only a program can remove. Stop at once if
+// a port is still there.
 class NoComPorts : public ::testing::Environment {
 public:
     void SetUp() override
     {
+        RemoveForeignComPorts();
         for (uint32_t n = 1; n <= 256; ++n)
             ASSERT_FALSE(ComPortOpens(n)) << "COM" << n << " exists in this session";
     }

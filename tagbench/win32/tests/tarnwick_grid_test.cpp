@@ -1,0 +1,326 @@
+// Tarnwick driven as a user drives it, with the test playing the tag reader
+// on the far end of a null-modem cable: the port and speed lists, opening at
+// a chosen speed, the example reports in the grid, thirteen tags over two
+// pages, a tag that falls silent turning red on the screen, closing (the
+// table stays), a port that cannot be opened, reopening (the table empties),
+// and the About box over a running bench.
+//
+// Cables: COM3-COM300, COM5-COM305, COM13-COM313. Numbers above 256 are never
+// listed, so the bench lists exactly COM13, COM3 and COM5 (sorted as text).
+// One Tarnwick runs through the whole suite; the cases follow one another
+// like the steps of a session and each starts from where the last one left.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tagbench/win32/tests/tarnwick_e2e.h"
+
+namespace {
+
+using namespace tarnwick;
+
+constexpr uint32_t kBenchPort = 3;
+constexpr uint32_t kReaderPort = 300;
+constexpr uint32_t kVanishingPort = 5; // its link is removed in PortThatCannotOpen
+
+const std::vector<std::string> kExampleRow = {"1", "1000", "欠压", "12 34", "-50 / 208", "2"};
+constexpr uint32_t kHighId = 0x80000000u;
+
+// The twelve tags besides 1000: 1001 with three extra bytes at -45 dB, 1002
+// under-voltage without extra bytes, 1003 to 1011 plain, and 0x80000000,
+// which sorts last and so lands alone on page 1.
+std::vector<uint8_t> OtherTagsReport()
+{
+    std::vector<uint8_t> bytes;
+    auto add = [&](const std::vector<uint8_t> &f) { bytes.insert(bytes.end(), f.begin(), f.end()); };
+    add(TagReport(Header::kFF, 1001, false, -45, {0x01, 0xAB, 0xFF}));
+    add(TagReport(Header::k55AA, 1002, true, -50));
+    for (uint32_t id = 1003; id <= 1011; ++id)
+        add(TagReport(id % 2 ? Header::kFF : Header::k55AA, id, false, -50));
+    add(TagReport(Header::kFF, kHighId, false, -50));
+    return bytes;
+}
+
+class TarnwickGrid : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        RemoveForeignComPorts();
+        reader_ = new TestComPort(kReaderPort);
+        bench_ = new Tarnwick;
+        started_ = bench_->Start();
+    }
+    static void TearDownTestSuite()
+    {
+        delete bench_;
+        delete reader_;
+    }
+    void SetUp() override
+    {
+        ASSERT_TRUE(reader_->IsOpen()) << "the reader's end COM" << kReaderPort;
+        ASSERT_TRUE(started_) << "Tarnwick did not start";
+    }
+
+    // Sends the other twelve tags' reports every 500 ms until pred holds.
+    static bool KeepOthersAliveUntil(const std::function<bool()> &pred, DWORD timeout_ms)
+    {
+        const std::vector<uint8_t> others = OtherTagsReport();
+        DWORD last_sent = GetTickCount() - 1000;
+        return gui::WaitUntil(
+            [&] {
+                if (GetTickCount() - last_sent >= 500) {
+                    reader_->Write(others);
+                    last_sent = GetTickCount();
+                }
+                return pred();
+            },
+            timeout_ms);
+    }
+
+    static TestComPort *reader_;
+    static Tarnwick *bench_;
+    static bool started_;
+};
+
+TestComPort *TarnwickGrid::reader_ = nullptr;
+Tarnwick *TarnwickGrid::bench_ = nullptr;
+bool TarnwickGrid::started_ = false;
+
+TEST_F(TarnwickGrid, ListsExactlyThePortsThatExistAndSevenSpeeds)
+{
+    HWND d = bench_->dialog;
+    EXPECT_EQ((std::vector<std::string>{"COM13", "COM3", "COM5"}), gui::ComboItems(d, kPortList));
+    EXPECT_EQ(0, gui::ComboSelection(d, kPortList));
+    EXPECT_EQ((std::vector<std::string>{"9600", "14400", "19200", "38400", "56000", "57600", "115200"}),
+              gui::ComboItems(d, kSpeedList));
+    EXPECT_EQ(6, gui::ComboSelection(d, kSpeedList));
+    EXPECT_EQ("开始", gui::Text(d, kPortButton));
+}
+
+TEST_F(TarnwickGrid, OpensAtTheChosenSpeed)
+{
+    HWND d = bench_->dialog;
+    ASSERT_TRUE(bench_->ChoosePort(kBenchPort));
+    ASSERT_TRUE(bench_->ChooseSpeed("9600"));
+    bench_->PressPortButton();
+    ASSERT_EQ("关闭串口", gui::Text(d, kPortButton));
+    EXPECT_FALSE(gui::Enabled(d, kPortList));
+    EXPECT_FALSE(gui::Enabled(d, kSpeedList));
+    EXPECT_TRUE(gui::Enabled(d, kReminderButton));
+
+    // The line settings belong to the device, so a second handle on the same
+    // end (Wine does not refuse it) shows what the bench set.
+    HANDLE same = CreateFileA(ComDevicePath(kBenchPort).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, same);
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    EXPECT_TRUE(GetCommState(same, &dcb));
+    CloseHandle(same);
+    EXPECT_EQ(9600u, dcb.BaudRate);
+    EXPECT_EQ(8, dcb.ByteSize);
+    EXPECT_EQ(NOPARITY, dcb.Parity);
+    EXPECT_EQ(ONESTOPBIT, dcb.StopBits);
+
+    bench_->PressPortButton();
+    EXPECT_EQ("打开串口", gui::Text(d, kPortButton));
+    EXPECT_TRUE(gui::Enabled(d, kSpeedList));
+}
+
+TEST_F(TarnwickGrid, ExampleReportsFillRowZero)
+{
+    HWND d = bench_->dialog;
+    ASSERT_TRUE(bench_->ChooseSpeed("115200"));
+    bench_->PressPortButton();
+    ASSERT_EQ("关闭串口", gui::Text(d, kPortButton));
+
+    ASSERT_TRUE(reader_->Write(kExampleReportFF));
+    ASSERT_TRUE(reader_->Write(kExampleReport55AA));
+    // The grid changes on the next tick of the one-second timer.
+    ASSERT_TRUE(gui::WaitUntil([&] { return bench_->Row(0) == kExampleRow; }, kTimeoutMs))
+        << "row 0 reads " << ::testing::PrintToString(bench_->Row(0));
+    EXPECT_EQ((std::vector<std::string>{"已连接", "1", "0"}), bench_->Labels());
+    for (int r = 1; r < kRows; ++r)
+        EXPECT_EQ(EmptyRow(), bench_->Row(r)) << "row " << r;
+
+    // Its cells are white on the screen.
+    gui::Capture shot;
+    ASSERT_TRUE(gui::CaptureWindow(bench_->main, &shot));
+    for (int c = 0; c < kColumns; ++c) {
+        const RECT cell = gui::ControlRectIn(bench_->main, gui::Control(d, CellId(0, c)));
+        EXPECT_EQ(0xFFFFFFu, shot.At(cell.left + 2, cell.top + 2)) << "column " << c;
+    }
+}
+
+TEST_F(TarnwickGrid, ThirteenTagsOnTwoPages)
+{
+    HWND d = bench_->dialog;
+    ASSERT_EQ(kExampleRow, bench_->Row(0)) << "needs the example tag of the case before";
+    ASSERT_TRUE(reader_->Write(OtherTagsReport()));
+    ASSERT_TRUE(gui::WaitUntil([&] { return gui::Text(d, kTotalLabel) == "13" && bench_->Cell(11, 1) == "1011"; },
+                               kTimeoutMs));
+
+    // Page 0: the twelve smallest IDs in order, each row as reported.
+    EXPECT_EQ((std::vector<std::string>{"2", "1001", "正常", "01 ab ff", "-45 / 131", "1"}), bench_->Row(1));
+    EXPECT_EQ((std::vector<std::string>{"3", "1002", "欠压", "", "-50 / 208", "1"}), bench_->Row(2));
+    for (int r = 3; r < kRows; ++r) {
+        EXPECT_EQ(std::to_string(r + 1), bench_->Cell(r, 0));
+        EXPECT_EQ(std::to_string(1000 + r), bench_->Cell(r, 1));
+    }
+
+    // 下一页: the thirteenth tag alone; the ID shows as the unsigned number.
+    gui::Click(d, kNextPage);
+    EXPECT_EQ((std::vector<std::string>{"13", "2147483648", "正常", "", "-50 / 208", "1"}), bench_->Row(0));
+    for (int r = 1; r < kRows; ++r)
+        EXPECT_EQ(EmptyRow(), bench_->Row(r)) << "page 1 row " << r;
+    // At the last page 下一页 does nothing, also across a tick of the timer.
+    gui::Click(d, kNextPage);
+    Sleep(1100);
+    EXPECT_EQ("13", bench_->Cell(0, 0));
+    EXPECT_EQ(EmptyRow(), bench_->Row(1));
+
+    // 上一页 back to page 0, and no further.
+    gui::Click(d, kPrevPage);
+    EXPECT_EQ("1", bench_->Cell(0, 0));
+    EXPECT_EQ("1011", bench_->Cell(11, 1));
+    gui::Click(d, kPrevPage);
+    EXPECT_EQ("1", bench_->Cell(0, 0));
+    EXPECT_EQ("1000", bench_->Cell(0, 1));
+}
+
+TEST_F(TarnwickGrid, SilentTagTurnsRed)
+{
+    HWND d = bench_->dialog;
+    ASSERT_EQ("1000", bench_->Cell(0, 1));
+    // Everyone but 1000 keeps reporting; 1000 has been silent since the
+    // example reports, and its row turns red on the tenth tick after them.
+    ASSERT_TRUE(KeepOthersAliveUntil([&] { return bench_->Cell(0, 4).empty(); }, 15000))
+        << "row 0 reads " << ::testing::PrintToString(bench_->Row(0));
+    // Column 4 is empty; the others keep their text.
+    const std::vector<std::string> row = bench_->Row(0);
+    EXPECT_EQ("1", row[0]);
+    EXPECT_EQ("1000", row[1]);
+    EXPECT_EQ("欠压", row[2]);
+    EXPECT_EQ("12 34", row[3]);
+    EXPECT_EQ("", row[4]);
+    EXPECT_EQ("-50 / 208", bench_->Cell(2, 4)) << "tag 1002 is still online";
+
+    // On the screen: all six cells of row 0 red, row 1 white. The pixels are
+    // taken near two corners of each cell, away from the centred text.
+    const uint32_t red = 0xFF0000, white = 0xFFFFFF;
+    gui::Capture shot;
+    auto cell_rect = [&](int r, int c) { return gui::ControlRectIn(bench_->main, gui::Control(d, CellId(r, c))); };
+    ASSERT_TRUE(gui::WaitUntil(
+        [&] {
+            const RECT first = cell_rect(0, 0);
+            return gui::CaptureWindow(bench_->main, &shot) && shot.At(first.left + 2, first.top + 2) == red;
+        },
+        kTimeoutMs));
+    for (int c = 0; c < kColumns; ++c) {
+        const RECT r0 = cell_rect(0, c);
+        EXPECT_EQ(red, shot.At(r0.left + 2, r0.top + 2)) << "row 0 column " << c;
+        EXPECT_EQ(red, shot.At(r0.right - 3, r0.bottom - 3)) << "row 0 column " << c;
+        const RECT r1 = cell_rect(1, c);
+        EXPECT_EQ(white, shot.At(r1.left + 2, r1.top + 2)) << "row 1 column " << c;
+        EXPECT_EQ(white, shot.At(r1.right - 3, r1.bottom - 3)) << "row 1 column " << c;
+    }
+    gui::SaveBmp(shot, "tarnwick-silent-tag.bmp");
+
+    // The tick after: counted offline, its activity restarts at 0; the
+    // reader itself stays connected.
+    ASSERT_TRUE(KeepOthersAliveUntil([&] { return gui::Text(d, kOfflineLabel) == "1"; }, 3000));
+    EXPECT_TRUE(gui::WaitUntil([&] { return bench_->Cell(0, 5) == "0"; }, 2000));
+    EXPECT_EQ("已连接", gui::Text(d, kReaderLabel));
+    EXPECT_EQ("13", gui::Text(d, kTotalLabel));
+}
+
+TEST_F(TarnwickGrid, AboutBoxOverTheRunningBench)
+{
+    PostMessageA(bench_->main, WM_COMMAND, 104, 0);
+    HWND box = gui::WaitForPopup(bench_->program.pid(), "关于 Quorvel", kTimeoutMs);
+    ASSERT_NE(nullptr, box);
+    EXPECT_FALSE(IsWindowEnabled(bench_->main));
+    gui::ClickAsync(box, IDOK);
+    EXPECT_TRUE(gui::WaitUntil([&] { return !IsWindow(box); }, kTimeoutMs));
+    EXPECT_TRUE(gui::WaitUntil([&] { return IsWindowEnabled(bench_->main) != FALSE; }, kTimeoutMs));
+}
+
+TEST_F(TarnwickGrid, ClosingKeepsTheTable)
+{
+    HWND d = bench_->dialog;
+    ASSERT_EQ("13", gui::Text(d, kTotalLabel));
+    gui::Click(d, kNextPage);
+    const std::vector<std::string> page1_row0 = bench_->Row(0);
+    ASSERT_EQ("2147483648", page1_row0[1]);
+
+    bench_->PressPortButton();
+    // At once, without waiting for a tick.
+    EXPECT_EQ("打开串口", gui::Text(d, kPortButton));
+    EXPECT_EQ((std::vector<std::string>{"未连接", "13", "1"}), bench_->Labels());
+    EXPECT_EQ(page1_row0, bench_->Row(0));
+    EXPECT_TRUE(gui::Enabled(d, kPortList));
+    EXPECT_TRUE(gui::Enabled(d, kSpeedList));
+    EXPECT_FALSE(gui::Enabled(d, kReminderButton));
+}
+
+// Pulls COM5's cable out while it is listed: the link of the port goes
+// (wine-run-with-unplug.sh does it on request), and there is no host device
+// behind the number either (Wine would fall back to /dev/ttyS4).
+bool Unplug(uint32_t n)
+{
+    // Not ".../comN": Windows reads that name in any folder as the device.
+    const std::string request = std::string(BENCH_UNPLUG_DIR) + "/port" + std::to_string(n);
+    HANDLE file = CreateFileA(request.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(file);
+    const std::string done = request + ".done";
+    return gui::WaitUntil([&] { return GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES; }, kTimeoutMs);
+}
+
+TEST_F(TarnwickGrid, PortThatCannotOpenChangesNothing)
+{
+    HWND d = bench_->dialog;
+    ASSERT_TRUE(Unplug(kVanishingPort)) << "no answer from wine-run-with-unplug.sh";
+    ASSERT_FALSE(ComPortOpens(kVanishingPort));
+
+    const std::vector<std::string> labels = bench_->Labels();
+    const std::vector<std::string> row0 = bench_->Row(0);
+    ASSERT_TRUE(bench_->ChoosePort(kVanishingPort)) << "COM5 is still in the list";
+    bench_->PressPortButton();
+    EXPECT_EQ("打开串口", gui::Text(d, kPortButton));
+    EXPECT_TRUE(gui::Enabled(d, kPortList));
+    EXPECT_TRUE(gui::Enabled(d, kSpeedList));
+    EXPECT_FALSE(gui::Enabled(d, kReminderButton));
+    Sleep(1200); // no timer runs either
+    EXPECT_EQ(labels, bench_->Labels());
+    EXPECT_EQ(row0, bench_->Row(0));
+    EXPECT_EQ(nullptr, gui::WaitForPopup(bench_->program.pid(), nullptr, 300)) << "no message";
+}
+
+TEST_F(TarnwickGrid, ReopeningEmptiesTheTable)
+{
+    HWND d = bench_->dialog;
+    ASSERT_TRUE(bench_->ChoosePort(kBenchPort));
+    bench_->PressPortButton();
+    ASSERT_EQ("关闭串口", gui::Text(d, kPortButton));
+    EXPECT_EQ((std::vector<std::string>{"未连接", "0", "0"}), bench_->Labels());
+    for (int r = 0; r < kRows; ++r)
+        EXPECT_EQ(EmptyRow(), bench_->Row(r)) << "row " << r;
+
+    // Back on page 0: a new tag shows in row 0.
+    ASSERT_TRUE(reader_->Write(kExampleReportFF));
+    EXPECT_TRUE(gui::WaitUntil(
+        [&] { return bench_->Row(0) == std::vector<std::string>{"1", "1000", "正常", "", "-50 / 208", "1"}; },
+        kTimeoutMs))
+        << "row 0 reads " << ::testing::PrintToString(bench_->Row(0));
+    EXPECT_EQ((std::vector<std::string>{"已连接", "1", "0"}), bench_->Labels());
+
+    bench_->PressPortButton();
+    EXPECT_TRUE(bench_->Quit());
+}
+
+} // namespace
