@@ -127,6 +127,7 @@ struct Simulator {
 
     bool Start(const std::string &exe, const std::string &args, const std::string &log_path);
     bool Wait(DWORD ms) const { return WaitForSingleObject(pi.hProcess, ms) == WAIT_OBJECT_0; }
+    bool Running() const { return pi.hProcess && WaitForSingleObject(pi.hProcess, 0) == WAIT_TIMEOUT; }
     ~Simulator();
 };
 

@@ -70,41 +70,7 @@ bool Parse(int argc, char **argv, Options *o)
            o->seconds > 0;
 }
 
-// A simulator whose output goes to a file.
-struct Simulator {
-    PROCESS_INFORMATION pi = {};
-
-    bool Start(const std::string &exe, const std::string &args, const std::string &log_path)
-    {
-        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-        HANDLE log = CreateFileA(log_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (log == INVALID_HANDLE_VALUE)
-            return false;
-        STARTUPINFOA si = {};
-        si.cb = sizeof si;
-        si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-        si.hStdOutput = log;
-        si.hStdError = log;
-        std::string cmd = "\"" + exe + "\" " + args;
-        const BOOL ok = CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
-        CloseHandle(log);
-        if (ok)
-            CloseHandle(pi.hThread);
-        return ok != FALSE;
-    }
-    bool Running() const { return pi.hProcess && WaitForSingleObject(pi.hProcess, 0) == WAIT_TIMEOUT; }
-    bool Wait(DWORD ms) { return WaitForSingleObject(pi.hProcess, ms) == WAIT_OBJECT_0; }
-    ~Simulator()
-    {
-        if (pi.hProcess) {
-            if (Running())
-                TerminateProcess(pi.hProcess, 1);
-            CloseHandle(pi.hProcess);
-        }
-    }
-};
+using tarnwick::Simulator; // a simulator whose output goes to a file
 
 int Fail(const char *what)
 {
