@@ -45,6 +45,17 @@ void Produce(const Bytes &stream, uint32_t seed, const std::atomic<bool> *cancel
         if (cancel != nullptr && cancel->load()) {
             return;
         }
+        // A real line brings at most a few thousand frames a second, far
+        // below what the table thread drains. An unpaced producer on a loaded
+        // machine (sanitizers, tests in parallel) can fill the frame queue,
+        // which then drops frames by design; that is not what these tests
+        // measure, so the producer holds back while the queue is half full.
+        while (QueuedFrames() > kFrameQueueSlots / 2) {
+            if (cancel != nullptr && cancel->load()) {
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
         const size_t want = std::min<size_t>(1 + rng() % 300, stream.size() - at);
         at += RxRingAppend(stream.data() + at, static_cast<uint32_t>(want));
         if (rng() % 4 == 0) {
