@@ -151,8 +151,11 @@ TEST_F(ConsoleStress, AMegabyteOfRandomBytesInRandomChunks)
         }
         at += length;
     }
-    // The typed chunks alone run thousands of lines.
-    EXPECT_GT(prompts, 1000u);
+    // How many lines run depends on how TCP happens to cut the stream: an
+    // overflowing byte drops the rest of its received chunk, CRs included,
+    // and coalesced chunks drop more. Well-formed answers throughout and the
+    // closing exchange are the real checks; this only says lines did run.
+    EXPECT_GT(prompts, 100u);
 }
 
 TEST_F(ConsoleStress, TenQueuedClientsAreServedInTurn)
