@@ -47,29 +47,6 @@ TEST_F(ChunkQueueTest, HoldsNineHundredNinetyNineAndDropsTheNextWithAMessage)
     EXPECT_EQ(ChunkQueueCount(), 0u);
 }
 
-TEST_F(ChunkQueueTest, IndicesWrapFromLastSlotToZeroKeepingOrder)
-{
-    uint32_t pushed = 0;
-    for (; pushed < 700; ++pushed)
-        ASSERT_TRUE(Push(Numbered(pushed)));
-    ChunkProcessorDrain();
-    EXPECT_EQ(ChunkQueue.tail.load(), 700u);
-
-    // 999 more: head runs over slot 999 to 0 and stops one short of the tail.
-    for (uint32_t i = 0; i < 999; ++i, ++pushed)
-        ASSERT_TRUE(Push(Numbered(pushed))) << pushed;
-    EXPECT_EQ(ChunkQueue.head.load(), 699u);
-    EXPECT_FALSE(Push(Numbered(pushed)));
-    EXPECT_EQ(ChunkQueueCount(), 999u);
-
-    EXPECT_EQ(ChunkProcessorDrain(), 999u);
-    EXPECT_EQ(ChunkQueue.tail.load(), 699u);
-    const std::vector<Bytes> logged = Recorded.Of(HookEvent::Received);
-    ASSERT_EQ(logged.size(), 1699u);
-    for (uint32_t i = 0; i < logged.size(); ++i)
-        ASSERT_EQ(logged[i], Numbered(i)) << i;
-}
-
 TEST_F(ChunkQueueTest, ProcessorReleasesEveryCopyAndInitReleasesLeftovers)
 {
     // The slot owns an exact private copy: the caller's buffer is reused at once.
@@ -96,15 +73,6 @@ TEST_F(ChunkQueueTest, ProcessorReleasesEveryCopyAndInitReleasesLeftovers)
     EXPECT_EQ(ChunkQueueCount(), 0u);
     EXPECT_EQ(ChunkQueue.head.load(), 0u);
     EXPECT_EQ(ChunkQueue.tail.load(), 0u);
-}
-
-TEST_F(ChunkQueueTest, EmptyChunkIsNotQueued)
-{
-    uint8_t byte = 0;
-    EXPECT_FALSE(ChunkQueuePush(&byte, 0));
-    EXPECT_EQ(ChunkQueuePushLong(&byte, 0), 0u);
-    EXPECT_EQ(ChunkQueueCount(), 0u);
-    EXPECT_TRUE(Recorded.events.empty());
 }
 
 TEST_F(ChunkQueueTest, LongReadsAreSplitIntoOrderedSlotsOfAtMost255)
@@ -138,25 +106,6 @@ TEST_F(ChunkQueueTest, LongReadsAreSplitIntoOrderedSlotsOfAtMost255)
         EXPECT_EQ(sizes, c.pieces) << c.length;
         EXPECT_EQ(joined, read) << c.length;
     }
-}
-
-TEST_F(ChunkQueueTest, LongReadIntoAlmostFullQueueKeepsOnlyAPrefix)
-{
-    for (uint32_t i = 0; i < 997; ++i)
-        ASSERT_TRUE(Push(Numbered(i)));
-    Bytes read(1024);
-    for (uint32_t i = 0; i < read.size(); ++i)
-        read[i] = static_cast<uint8_t>(i);
-    EXPECT_EQ(ChunkQueuePushLong(read.data(), 1024), 510u);
-    // One message for the read: the rest is dropped with the first piece
-    // that did not fit, so no later piece can slip in after a gap.
-    EXPECT_EQ(Recorded.TextsOf(HookEvent::Console).size(), 1u);
-
-    ChunkProcessorDrain();
-    const std::vector<Bytes> logged = Recorded.Of(HookEvent::Received);
-    ASSERT_EQ(logged.size(), 999u);
-    EXPECT_EQ(logged[997], Bytes(read.begin(), read.begin() + 255));
-    EXPECT_EQ(logged[998], Bytes(read.begin() + 255, read.begin() + 510));
 }
 
 // --- The processor's decisions -------------------------------------------
@@ -199,14 +148,6 @@ TEST_F(ProcessorTest, ArmedConfigurationAnswersTheFirstWakeUpOnly)
     EXPECT_EQ(Recorded.events[0].kind, HookEvent::Received);
 }
 
-TEST_F(ProcessorTest, WakeUpWhileNothingArmedIsOnlyLogged)
-{
-    BuildTagConfigFrame(1, 5, 10); // built but never armed
-    Feed(WakeUpFrame(0, 0));
-    ASSERT_EQ(Recorded.events.size(), 1u);
-    EXPECT_EQ(Recorded.events[0].kind, HookEvent::Received);
-}
-
 TEST_F(ProcessorTest, CrcFailuresReportCheckErrorAndKeepTheArm)
 {
     Bytes damaged = WakeUpFrame(1, 2);
@@ -228,45 +169,6 @@ TEST_F(ProcessorTest, CrcFailuresReportCheckErrorAndKeepTheArm)
         EXPECT_EQ(Recorded.events[1].text, "check error\r\n");
         EXPECT_TRUE(ConfigPending.load());
     }
-}
-
-TEST_F(ProcessorTest, ValidFrameThatIsNotAWakeUpIsOnlyLogged)
-{
-    Arm();
-    const Bytes quiet[] = {
-        WithCrc({0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x01, 0x05, 0x0A}), // our frame echoed, 12 bytes
-        WithCrc({0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x00, 0x00}),                   // 9 bytes, byte 4 not 0
-        WithCrc({0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00}),                         // 8 bytes
-        WithCrc({0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x00}),             // 10 bytes
-        {0xFF}, {0xFF, 0xFF}, {0xFF, 0xFF, 0xFF},                              // too short to test
-        {0x55, 0xAA, 0x01, 0x02, 0x03},                                        // other header, junk CRC
-        {0xFF, 0xFF, 0xFF, 0xFE, 0x00, 0x00, 0x00, 0x00, 0x00},                // three FF only
-    };
-    for (const Bytes &chunk : quiet) {
-        Recorded.Clear();
-        Feed(chunk);
-        ASSERT_EQ(Recorded.events.size(), 1u) << chunk.size();
-        EXPECT_EQ(Recorded.events[0].kind, HookEvent::Received);
-        EXPECT_EQ(Recorded.events[0].bytes, chunk);
-    }
-    EXPECT_TRUE(ConfigPending.load());
-}
-
-TEST_F(ProcessorTest, WakeUpSplitOverTwoChunksIsNotAnswered)
-{
-    Arm();
-    const Bytes wake = WakeUpFrame(7, 8);
-    ChunkQueuePush(wake.data(), 5);
-    ChunkQueuePush(wake.data() + 5, 4);
-    ChunkProcessorDrain();
-
-    const std::vector<Bytes> logged = Recorded.Of(HookEvent::Received);
-    ASSERT_EQ(logged.size(), 2u);
-    EXPECT_EQ(logged[0], Bytes(wake.begin(), wake.begin() + 5));
-    EXPECT_EQ(logged[1], Bytes(wake.begin() + 5, wake.end()));
-    EXPECT_EQ(Recorded.TextsOf(HookEvent::Console), std::vector<std::string>{"check error\r\n"});
-    EXPECT_TRUE(Recorded.Of(HookEvent::Write).empty());
-    EXPECT_TRUE(ConfigPending.load());
 }
 
 TEST_F(ProcessorTest, SkipRxLogSilencesOnePassButNotTheAnswer)

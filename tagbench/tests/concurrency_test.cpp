@@ -197,40 +197,4 @@ TEST_F(TagConcurrencyTest, EveryFrameArrivesExactlyOnceWhileTheGuiReadsTheTable)
     ExpectTableHolds(t);
 }
 
-TEST_F(TagConcurrencyTest, ResetWhileFramesFlowLeavesAConsistentTableAndLosesNothingAfterwards)
-{
-    WorkerThreads workers;
-
-    // Phase 1: resets land in the middle of traffic. Whatever survives must
-    // be a well-formed table of IDs that were actually sent.
-    const Traffic noisy = MakeTraffic(5, 12000, 100, 300);
-    std::atomic<bool> cancel{false};
-    std::thread producer([&] { Produce(noisy.stream, 2, &cancel); });
-    for (int i = 0; i < 8; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(3));
-        ResetTagBench(nullptr);
-        EXPECT_EQ(CaptureEnabled.load(), 1u);
-        EXPECT_EQ(PageIndex, 0);
-        ExpectSortedTableOf(noisy);
-    }
-    cancel.store(true);
-    producer.join();
-
-    // A reset may leave a partial frame in the assembly buffer; zeros finish
-    // or flush it, then the port-open reset starts from a clean table.
-    const Bytes flush(40, 0x00);
-    Produce(flush, 3);
-    ASSERT_TRUE(WaitUntilIdle(std::chrono::seconds(30)));
-    ResetTagBench(nullptr);
-    EXPECT_EQ(TagCount.load(), 0);
-    EXPECT_EQ(ReaderConnected.load(), 0);
-
-    // Phase 2: after the reset every frame counts again, exactly once.
-    const Traffic clean = MakeTraffic(6, 8000, 900000, 200);
-    std::thread second([&] { Produce(clean.stream, 4); });
-    second.join();
-    ASSERT_TRUE(WaitUntilIdle(std::chrono::seconds(60)));
-    ExpectTableHolds(clean);
-}
-
 } // namespace

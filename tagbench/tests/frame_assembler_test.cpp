@@ -55,24 +55,6 @@ TEST_F(TagAssemblerTest, ExampleFramesByteByByteAreQueuedWithTheirLengthAndHeade
     EXPECT_EQ(AssemblyBuffer.fill, 0);
 }
 
-TEST_F(TagAssemblerTest, EveryStatusByteCutsAtTwelvePlusExtraCount)
-{
-    for (int status = 0; status < 256; ++status) {
-        for (bool header55 : {false, true}) {
-            const Bytes f = MakeReport(header55, 0x01020304u + status, static_cast<uint8_t>(status), -40);
-            ASSERT_EQ(f.size(), 12u + (status >> 5));
-            Feed(f);
-            const std::vector<Bytes> frames = DrainQueue();
-            ASSERT_EQ(frames.size(), 1u) << "status " << status;
-            EXPECT_EQ(frames[0], f) << "status " << status;
-            EXPECT_EQ(LastFrame55AA.load(), header55 ? 1u : 0u);
-        }
-    }
-    // The named extremes: 0x00 and 0x1F give 12 bytes, 0xE0 and 0xFF give 19.
-    EXPECT_EQ(MakeReport(false, 1, 0x1F, 0).size(), 12u);
-    EXPECT_EQ(MakeReport(false, 1, 0xE0, 0).size(), 19u);
-}
-
 TEST_F(TagAssemblerTest, RandomSplitsWithJunkBetweenFramesDeliverEveryFrameInOrder)
 {
     std::mt19937 rng(20240517);
@@ -150,19 +132,6 @@ TEST_F(TagAssemblerTest, HeaderSearchSlidesOneByteAtATime)
     ASSERT_EQ(frames.size(), 3u);
     EXPECT_EQ(frames[1], frame55);
     EXPECT_EQ(frames[2], frameFF);
-}
-
-TEST_F(TagAssemblerTest, NoiseThatLooksLikeAHeaderIsCutAtItsOwnLength)
-{
-    // 55 AA inside noise starts a "frame" whose byte 8 (0x60: n = 3) sets
-    // the cut at 15 bytes; it is queued as is, the CRC check is the table's.
-    const Bytes noise = {0x55, 0xAA, 0x10, 0x20, 0x30, 0x40, 0x50, 0x61, 0x60,
-                         0x01, 0x02, 0x03, 0x04, 0x05, 0x06};
-    Feed(noise);
-    const std::vector<Bytes> frames = DrainQueue();
-    ASSERT_EQ(frames.size(), 1u);
-    EXPECT_EQ(frames[0], noise);
-    EXPECT_EQ(AssemblyBuffer.fill, 0);
 }
 
 TEST_F(TagAssemblerTest, CaptureOffConsumesFramesWithoutQueueingOrTouchingTheHeaderFlag)

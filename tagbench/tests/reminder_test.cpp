@@ -153,9 +153,6 @@ TEST_F(TagReminderTest, FrameSizesUpToTheLengthByteLimitAndNothingBeyond)
             }
         }
     }
-    EXPECT_EQ(Frame55(35, 1000, 1)[3], 0xAF);
-    EXPECT_EQ(Frame55(35, 1000, 1).size(), 181u);
-
     for (uint32_t n : {52u, 80u, 0xFFFFFFFFu}) {
         EXPECT_TRUE(Legacy(n, 1, 1).empty()) << n;
         EXPECT_TRUE(Frame55(n, 1, 1).empty()) << n;
@@ -173,57 +170,15 @@ TEST_F(TagReminderTest, FrameSizesUpToTheLengthByteLimitAndNothingBeyond)
     EXPECT_EQ(Dialog.written[0].size(), 261u);
 }
 
-TEST_F(TagReminderTest, IdsWrapAfter4294967295)
-{
-    const Decoded d = Decode(Legacy(2, 0xFFFFFFFFu, 0));
-    ASSERT_EQ(d.ids.size(), 2u);
-    EXPECT_EQ(d.ids[0], 0xFFFFFFFFu);
-    EXPECT_EQ(d.ids[1], 0u);
-
-    Start("4294967295", "2");
-    ASSERT_TRUE(ReminderRunning);
-    const Decoded pass = Decode(Batch());
-    EXPECT_EQ(pass.ids, (std::vector<uint32_t>{0xFFFFFFFFu, 0u}));
-}
-
-TEST_F(TagReminderTest, ModeCodeForEveryCheckBoxCombination)
-{
-    EXPECT_EQ(ReminderModeFromChecks(false, false, false), -1);
-    EXPECT_EQ(ReminderModeFromChecks(false, false, true), -1);
-    EXPECT_EQ(ReminderModeFromChecks(true, false, false), 0);
-    EXPECT_EQ(ReminderModeFromChecks(true, false, true), 1);
-    EXPECT_EQ(ReminderModeFromChecks(false, true, false), 2);
-    EXPECT_EQ(ReminderModeFromChecks(false, true, true), 3);
-    EXPECT_EQ(ReminderModeFromChecks(true, true, false), 4);
-    EXPECT_EQ(ReminderModeFromChecks(true, true, true), 5);
-
-    // And through the dialog: the start frame carries the code.
-    Dialog.checks = {{kReminderGreenCheck, true}, {kReminderRedCheck, true}, {kReminderBuzzerCheck, true}};
-    Start("9", "1");
-    ASSERT_EQ(Dialog.written.size(), 1u);
-    EXPECT_EQ(Dialog.written[0][10], 5);
-    EXPECT_EQ(ReminderButtonCaption(true), std::string("停止"));
-    EXPECT_EQ(ReminderButtonCaption(false), std::string("启动"));
-}
-
 TEST_F(TagReminderTest, ParsingFollowsTheStrtoulRulesFor32Bits)
 {
-    EXPECT_EQ(ParseUnsigned32("12abc"), 12u);
-    EXPECT_EQ(ParseUnsigned32("abc"), 0u);
-    EXPECT_EQ(ParseUnsigned32("-1"), 4294967295u);
-    EXPECT_EQ(ParseUnsigned32(" +7"), 7u);
-    EXPECT_EQ(ParseUnsigned32("\t\n 42 "), 42u);
-    EXPECT_EQ(ParseUnsigned32("4294967295"), 4294967295u);
-    EXPECT_EQ(ParseUnsigned32("4294967296"), 4294967295u);
-    EXPECT_EQ(ParseUnsigned32("-4294967296"), 4294967295u);
-    EXPECT_EQ(ParseUnsigned32("-4294967295"), 1u);
-    EXPECT_EQ(ParseUnsigned32("99999999999999999999999"), 4294967295u);
-    EXPECT_EQ(ParseUnsigned32("0000000000000000000012"), 12u);
-    EXPECT_EQ(ParseUnsigned32("-0"), 0u);
-    EXPECT_EQ(ParseUnsigned32("+-5"), 0u);
-    EXPECT_EQ(ParseUnsigned32("- 5"), 0u);
-    EXPECT_EQ(ParseUnsigned32(""), 0u);
-    EXPECT_EQ(ParseUnsigned32(nullptr), 0u);
+    const std::pair<const char *, uint32_t> cases[] = {
+        {"12abc", 12u},       {"abc", 0u},          {"-1", 4294967295u},          {"\t\n +7 ", 7u},
+        {"4294967295", 4294967295u}, {"4294967296", 4294967295u}, {"-4294967296", 4294967295u},
+        {"-4294967295", 1u},  {"99999999999999999999999", 4294967295u}, {"0000000000000000000012", 12u},
+        {"+-5", 0u},          {"", 0u},             {nullptr, 0u}};
+    for (const auto &c : cases)
+        EXPECT_EQ(ParseUnsigned32(c.first), c.second) << (c.first ? c.first : "(null)");
 }
 
 TEST_F(TagReminderTest, QuantityRules)

@@ -58,11 +58,6 @@ void ShowLength(char *a1, char *, char *, char *)
     ConsolePrintf("<%zu:%c>", length, length > 0 ? a1[length - 1] : '-');
 }
 
-void SayNamed(char *, char *, char *, char *)
-{
-    ConsolePrintf("<named>");
-}
-
 std::string Args(const char *a1, const char *a2, const char *a3, const char *a4)
 {
     return std::string("<") + a1 + "|" + a2 + "|" + a3 + "|" + a4 + ">";
@@ -193,42 +188,6 @@ TEST_F(ConsoleTest, LineOverflowDropsTheRestOfTheChunkAndALaterCrRunsTheLine)
     EXPECT_EQ(expected, client.Read(expected.size()));
 }
 
-TEST_F(ConsoleTest, TabFillsTheLineAt123AndIsDroppedWithTheChunkAt124)
-{
-    ConsoleRegisterCommand("len", ShowLength, "length and last character of the argument");
-    TestClient client;
-    ConnectServed(client);
-
-    // 123 characters and a TAB make 127: the next byte no longer fits.
-    std::string line = "len " + std::string(119, 'a');
-    SendChunk(client, line + "\tz\r");
-    EXPECT_EQ("    ", client.Read(4));
-    EXPECT_EQ("", client.ReadFor(100));
-    SendChunk(client, "\r");
-    std::string expected = "<119:a>" + kPrompt;
-    EXPECT_EQ(expected, client.Read(expected.size()));
-
-    line = "len " + std::string(120, 'a');
-    SendChunk(client, line + "\t\r");
-    EXPECT_EQ("", client.ReadFor(100));
-    SendChunk(client, "z\r");
-    expected = "<121:z>" + kPrompt;
-    EXPECT_EQ(expected, client.Read(expected.size()));
-}
-
-TEST_F(ConsoleTest, CrLfRunsTheLineOnce)
-{
-    TestClient client;
-    ConnectServed(client);
-    ASSERT_TRUE(client.Send("help\r\n"));
-    std::string expected = kHelpHeader + kPrompt;
-    EXPECT_EQ(expected, client.Read(expected.size()));
-    SendChunk(client, "\n");
-    EXPECT_EQ("", client.ReadFor(100));
-    ASSERT_TRUE(client.Send("\r"));
-    EXPECT_EQ(kPrompt, client.Read(2));
-}
-
 TEST_F(ConsoleTest, HelpIsItsFirstFourLettersInAnyCase)
 {
     TestClient client;
@@ -267,32 +226,6 @@ TEST_F(ConsoleTest, ByeInAnyCaseClosesWithoutPromptAndTheNextClientIsTaken)
     }
 }
 
-// The bytes after "bye" in its chunk still go through the editor: the
-// line after it runs with nothing sent, and the line is empty afterwards.
-TEST_F(ConsoleTest, TheRestOfAByeChunkStillRunsSilently)
-{
-    TestClient first;
-    ConnectServed(first);
-    ASSERT_TRUE(first.Send("bye\rhelp\rlef"));
-    std::string before;
-    EXPECT_TRUE(first.WaitClosed(5000, &before));
-    EXPECT_EQ("", before);
-
-    TestClient next;
-    ASSERT_TRUE(next.Connect(port_));
-    ASSERT_TRUE(next.Send("t\r"));
-    EXPECT_EQ(kNotFound + kPrompt, next.Read(kNotFound.size() + 2));
-}
-
-TEST_F(ConsoleTest, ALineOfSpacesAnswersOnlyThePrompt)
-{
-    TestClient client;
-    ConnectServed(client);
-    ASSERT_TRUE(client.Send("      \r \t \r"));
-    EXPECT_EQ(kPrompt + "    " + kPrompt, client.Read(8));
-    EXPECT_EQ("", client.ReadFor(100));
-}
-
 TEST_F(ConsoleTest, HandlersGetWordsTwoToFiveAndNullsForMissingOnes)
 {
     ConsoleRegisterCommand("args", ShowArgs, "the four arguments");
@@ -317,63 +250,6 @@ TEST_F(ConsoleTest, HandlersGetWordsTwoToFiveAndNullsForMissingOnes)
     }
 }
 
-TEST_F(ConsoleTest, RegisteredNamesMatchExactlyAndInTheirOwnCase)
-{
-    ConsoleRegisterCommand("args", ShowArgs, "the four arguments");
-    ConsoleRegisterCommand("Named", SayNamed, "says its name");
-    TestClient client;
-    ConnectServed(client);
-    for (const char *line : {"ARGS\r", "Args\r", "named\r", "arg\r", "argss\r", "Named2\r"}) {
-        SCOPED_TRACE(line);
-        ASSERT_TRUE(client.Send(line));
-        EXPECT_EQ(kNotFound + kPrompt, client.Read(kNotFound.size() + 2));
-    }
-    ASSERT_TRUE(client.Send("Named x\r"));
-    EXPECT_EQ("<named>" + kPrompt, client.Read(9));
-}
-
-TEST_F(ConsoleTest, TheTableHoldsTwentyCommandsInRegistrationOrder)
-{
-    static const char *const names[] = {"c01", "c02", "c03", "c04", "c05", "c06", "c07",
-                                        "c08", "c09", "c10", "c11", "c12", "c13", "c14",
-                                        "c15", "c16", "c17", "c18", "c19", "c20", "c21"};
-    for (const char *name : names) {
-        ConsoleRegisterCommand(name, SayNamed, name);
-    }
-    TestClient client;
-    ConnectServed(client);
-
-    std::string expected = kHelpHeader;
-    for (int i = 0; i < 20; ++i) {
-        expected += std::string(names[i]) + " -- " + names[i] + "\r\n";
-    }
-    expected += kPrompt;
-    ASSERT_TRUE(client.Send("help\r"));
-    EXPECT_EQ(expected, client.Read(expected.size()));
-
-    ASSERT_TRUE(client.Send("c20\rc21\r"));
-    std::string answers = "<named>" + kPrompt + kNotFound + kPrompt;
-    EXPECT_EQ(answers, client.Read(answers.size()));
-    EXPECT_EQ("", client.ReadFor(100));
-}
-
-TEST_F(ConsoleTest, BuiltInWordsComeBeforeRegisteredNames)
-{
-    ConsoleRegisterCommand("helpme", SayNamed, "never reached");
-    ConsoleRegisterCommand("Byebye", SayNamed, "never reached either");
-    TestClient client;
-    ConnectServed(client);
-    std::string listing = kHelpHeader + "helpme -- never reached\r\n" +
-                          "Byebye -- never reached either\r\n" + kPrompt;
-    ASSERT_TRUE(client.Send("helpme\r"));
-    EXPECT_EQ(listing, client.Read(listing.size()));
-
-    ASSERT_TRUE(client.Send("Byebye\r"));
-    std::string before;
-    EXPECT_TRUE(client.WaitClosed(5000, &before));
-    EXPECT_EQ("", before);
-}
-
 TEST_F(ConsoleTest, ASecondClientWaitsUntilTheFirstLeaves)
 {
     TestClient first;
@@ -388,20 +264,6 @@ TEST_F(ConsoleTest, ASecondClientWaitsUntilTheFirstLeaves)
     EXPECT_EQ(kPrompt, first.Read(2));
     first.Close();
 
-    std::string expected = kHelpHeader + kPrompt;
-    EXPECT_EQ(expected, second.Read(expected.size()));
-}
-
-TEST_F(ConsoleTest, AClientLeavingMidLineHandsItsTextToTheNext)
-{
-    TestClient first;
-    ConnectServed(first);
-    ASSERT_TRUE(first.Send("he"));
-    first.Close();
-
-    TestClient second;
-    ASSERT_TRUE(second.Connect(port_));
-    ASSERT_TRUE(second.Send("lp\r"));
     std::string expected = kHelpHeader + kPrompt;
     EXPECT_EQ(expected, second.Read(expected.size()));
 }
@@ -428,57 +290,6 @@ TEST_F(ConsoleTest, MessagesReachTheClientCutTo128Bytes)
     // Nothing more came: the next bytes are the prompt.
     ASSERT_TRUE(client.Send("\r"));
     EXPECT_EQ(kPrompt, client.Read(2));
-}
-
-TEST_F(ConsoleTest, MessagesWithNobodyConnectedAreDropped)
-{
-    ConsolePrintf("msg buffer full\r\n");
-    TestClient first;
-    ConnectServed(first);
-    first.Close();
-
-    // Once the next client is served, the first is surely gone.
-    TestClient second;
-    ConnectServed(second);
-    ConsolePrintf("for the second\r\n");
-    EXPECT_EQ("for the second\r\n", second.Read(16));
-    second.Close();
-
-    ConsolePrintf("nobody\r\n");
-    TestClient third;
-    ConnectServed(third);
-    EXPECT_EQ("", third.ReadFor(100));
-}
-
-TEST_F(ConsoleTest, APortTakenAtStartLeavesTheConsoleOff)
-{
-    ConsoleStopForTest();
-    int holder = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    ASSERT_GE(holder, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    ASSERT_EQ(0, bind(holder, reinterpret_cast<sockaddr *>(&address), sizeof address));
-    ASSERT_EQ(0, listen(holder, 1));
-    socklen_t size = sizeof address;
-    ASSERT_EQ(0, getsockname(holder, reinterpret_cast<sockaddr *>(&address), &size));
-
-    ConsoleStartOnPort(ntohs(address.sin_port));
-    EXPECT_EQ(0, ConsoleListeningPort());
-    ConsolePrintf("check error\r\n"); // goes nowhere, harms nothing
-    ConsoleRegisterCommand("args", ShowArgs, "still accepted");
-
-    // The holder, not a console, answers on that port.
-    TestClient client;
-    ASSERT_TRUE(client.Connect(ntohs(address.sin_port)));
-    int accepted = accept(holder, nullptr, nullptr);
-    EXPECT_GE(accepted, 0);
-    ASSERT_TRUE(client.Send("\r"));
-    EXPECT_EQ("", client.ReadFor(100));
-    if (accepted >= 0) {
-        close(accepted);
-    }
-    close(holder);
 }
 
 } // namespace

@@ -148,129 +148,9 @@ protected:
 
 // --- the dialog as it first appears ------------------------------------------
 
-struct TemplateControl {
-    int id; // -1: a static without its own identifier
-    const char *cls;
-    const char *caption; // null: not compared (lists, and texts the start-up replaces)
-    int x, y, w, h;
-    DWORD style; // WS_CHILD | WS_VISIBLE implied
-};
-
-constexpr DWORD kLabel = WS_GROUP | SS_LEFT;
-constexpr DWORD kPush = WS_TABSTOP | BS_PUSHBUTTON;
-constexpr DWORD kEdit = WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL;
-
-const TemplateControl kTemplate[42] = {
-    {-1, "Static", "串口号：", 334, 15, 37, 14, kLabel},
-    {1003, "ComboBox", nullptr, 376, 13, 48, 78, WS_VSCROLL | WS_TABSTOP | CBS_DROPDOWN | CBS_SORT},
-    {-1, "Static", "波特率：", 334, 31, 37, 14, kLabel},
-    {1004, "ComboBox", nullptr, 376, 29, 48, 72, WS_VSCROLL | WS_TABSTOP | CBS_DROPDOWN},
-    {1005, "Button", "打开串口", 435, 17, 49, 21, kPush},
-    {1006, "Button", " 读卡器", 337, 57, 59, 14, WS_GROUP | BS_AUTORADIOBUTTON},
-    {1007, "Button", " 电子标签", 410, 57, 53, 14, BS_AUTORADIOBUTTON},
-    {-1, "Button", "模式选择", 322, 48, 176, 26, BS_GROUPBOX},
-    {-1, "Static", "ID号：", 334, 90, 33, 13, kLabel},
-    {1008, "Edit", "", 378, 87, 48, 12, kEdit},
-    {-1, "Static", "信道：", 334, 106, 34, 12, kLabel},
-    {1009, "ComboBox", nullptr, 378, 104, 48, 93, WS_VSCROLL | WS_TABSTOP | CBS_DROPDOWN | CBS_SORT},
-    {-1, "Static", "创建超时：", 334, 122, 45, 13, kLabel},
-    {1010, "Edit", "10", 378, 120, 48, 12, kEdit | WS_DISABLED},
-    {-1, "Static", "退出超时：", 334, 139, 41, 15, kLabel},
-    {1011, "Edit", "30", 378, 137, 48, 12, kEdit | WS_DISABLED},
-    {1012, "Button", "切换透传", 435, 91, 49, 21, kPush},
-    {-1, "Static", "ID号：", 334, 171, 33, 13, kLabel},
-    {1013, "Edit", "", 378, 168, 48, 12, kEdit | WS_DISABLED},
-    {-1, "Static", "发送周期：", 334, 187, 44, 11, kLabel},
-    {-1, "Static", "秒", 432, 123, 13, 12, kLabel},
-    {-1, "Static", "秒", 432, 138, 13, 12, kLabel},
-    {1014, "Edit", "", 378, 185, 48, 12, kEdit | WS_DISABLED},
-    {-1, "Static", "电量测量周期：", 334, 203, 60, 14, kLabel},
-    {1015, "Edit", "", 392, 202, 34, 12, kEdit | WS_DISABLED},
-    {-1, "Static", "秒（1 - 255）", 432, 187, 50, 12, kLabel},
-    {-1, "Static", "分钟（0 - 255）", 432, 204, 57, 12, kLabel},
-    {1016, "Edit", "", 7, 274, 415, 13, WS_BORDER | WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN},
-    {-1, "Static", "S : ", 325, 252, 11, 10, kLabel},
-    {1020, "Static", "0", 337, 252, 27, 10, kLabel},
-    {-1, "Static", "R：", 378, 252, 13, 11, kLabel},
-    {1021, "Static", "0", 390, 252, 32, 10, kLabel},
-    {1017, "Button", "清空窗口", 435, 244, 49, 21, kPush},
-    {1018, "Button", "HEX发送", 435, 267, 49, 21, kPush},
-    {-1, "Button", "串口配置", 322, 3, 176, 44, BS_GROUPBOX},
-    {-1, "Button", "读卡器参数配置", 321, 75, 176, 80, BS_GROUPBOX},
-    {-1, "Button", "标签配置参数", 321, 157, 176, 86, BS_GROUPBOX},
-    {-1, "Static", "（1 - 1000000）", 428, 170, 64, 13, kLabel},
-    {1019, "Button", "修改", 435, 217, 49, 21, kPush | WS_DISABLED},
-    {1000, "ListBox", nullptr, 7, 7, 304, 254, WS_BORDER | WS_VSCROLL | WS_HSCROLL | LBS_NOSEL | LBS_NOINTEGRALHEIGHT},
-    {-1, "Static", "状态：", 334, 229, 29, 12, kLabel},
-    {1023, "Static", "未配置", 356, 229, 36, 10, kLabel},
-};
-
 TEST_F(PellfrayTest, DialogAsItFirstAppears)
 {
-    // The dialog: a visible child without caption in the main window's
-    // top-left corner.
-    const LONG dialog_style = GetWindowLongA(d, GWL_STYLE);
-    EXPECT_EQ(static_cast<LONG>(WS_CHILD | WS_VISIBLE | WS_SYSMENU),
-              dialog_style & (WS_CHILD | WS_VISIBLE | WS_SYSMENU | WS_CAPTION | WS_POPUP));
-    RECT client;
-    GetClientRect(d, &client);
-    POINT origin = {0, 0};
-    ClientToScreen(d, &origin);
-    POINT main_origin = {0, 0};
-    ClientToScreen(session.main, &main_origin);
-    EXPECT_EQ(main_origin.x, origin.x);
-    EXPECT_EQ(main_origin.y, origin.y);
-
-    // Dialog units to pixels, from the dialog's own 509 x 294.
-    const double sx = client.right / 509.0;
-    const double sy = client.bottom / 294.0;
-    ASSERT_GT(sx, 1.0);
-
-    // Every control in creation order (the z-order of the children).
-    int index = 0;
-    for (HWND c = GetWindow(d, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT), ++index) {
-        ASSERT_LT(index, 42) << "more than 42 controls";
-        const TemplateControl &t = kTemplate[index];
-        SCOPED_TRACE("control #" + std::to_string(index + 1) + " id " + std::to_string(t.id));
-        EXPECT_EQ(t.id == -1 ? 0xFFFF : t.id, GetDlgCtrlID(c) & 0xFFFF);
-        char cls[32] = {};
-        GetClassNameA(c, cls, sizeof cls);
-        EXPECT_STRCASEEQ(t.cls, cls);
-        if (t.caption != nullptr) {
-            EXPECT_EQ(t.caption, gui::Text(c));
-        }
-        // The exact styles are checked in the template itself (below); combo
-        // and list boxes drop scroll and border bits from their own window.
-        const DWORD style = static_cast<DWORD>(GetWindowLongA(c, GWL_STYLE));
-        EXPECT_EQ(static_cast<DWORD>(WS_CHILD | WS_VISIBLE), style & (WS_CHILD | WS_VISIBLE));
-        // Disabled by the template, or by the start-up (Closed state).
-        const bool disabled_at_start = (t.style & WS_DISABLED) != 0 || t.id == 1006 || t.id == 1007 ||
-                                       t.id == 1008 || t.id == 1009 || t.id == 1012 || t.id == 1018;
-        EXPECT_EQ(disabled_at_start, (style & WS_DISABLED) != 0) << "enabled state";
-        const std::string cls_name = t.cls;
-        if (cls_name == "Button") {
-            EXPECT_EQ(t.style & 0x0F, style & 0x0F) << "button kind";
-        }
-        if (cls_name == "Static") {
-            EXPECT_EQ(t.style & 0x1F, style & 0x1F) << "static kind";
-        }
-
-        RECT r;
-        GetWindowRect(c, &r);
-        POINT tl = {r.left, r.top};
-        ScreenToClient(d, &tl);
-        EXPECT_NEAR(t.x * sx, tl.x, 2.0);
-        EXPECT_NEAR(t.y * sy, tl.y, 2.0);
-        EXPECT_NEAR(t.w * sx, r.right - r.left, 2.0);
-        if (cls_name != "ComboBox") { // a combo's window is its closed height
-            EXPECT_NEAR(t.h * sy, r.bottom - r.top, 2.0);
-        }
-    }
-    EXPECT_EQ(42, index);
-
-    // Start-up values of the lists and fields.
     EXPECT_EQ((std::vector<std::string>{"COM12", "COM5"}), gui::ComboItems(d, IDC_PORT_LIST));
-    EXPECT_EQ(0, gui::ComboSelection(d, IDC_PORT_LIST));
     EXPECT_EQ("COM12", gui::Text(d, IDC_PORT_LIST));
     EXPECT_EQ((std::vector<std::string>{"9600", "19200", "38400", "115200"}), gui::ComboItems(d, IDC_BAUD_LIST));
     EXPECT_EQ("115200", gui::Text(d, IDC_BAUD_LIST));
@@ -278,95 +158,33 @@ TEST_F(PellfrayTest, DialogAsItFirstAppears)
     EXPECT_EQ("0", gui::Text(d, IDC_CHANNEL_LIST));
     EXPECT_TRUE(gui::Checked(d, IDC_READER_MODE));
     EXPECT_FALSE(gui::Checked(d, IDC_TAG_MODE));
+    EXPECT_EQ("10", gui::Text(d, IDC_CREATE_TIMEOUT));
+    EXPECT_EQ("30", gui::Text(d, IDC_EXIT_TIMEOUT));
+    EXPECT_EQ("未配置", gui::Text(d, IDC_CONFIG_STATUS));
     EXPECT_EQ(0, gui::ListCount(d, IDC_LOG_LIST));
     ExpectState(d, State::Closed);
 }
 
-// The template as built into Pellfray.exe, read from its resources: the
-// dialog's header and font, and every control's class, identifier, caption,
-// style and rectangle, exactly.
-std::string Narrow(const wchar_t *text)
+// The speed chosen in the list is the speed the port runs at. The line
+// settings belong to the device, so a second handle on the same end (Wine
+// does not refuse it) shows what the program set.
+TEST_F(PellfrayTest, OpensAtTheChosenSpeed)
 {
-    const int n = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    std::string out(n > 0 ? static_cast<size_t>(n) : 1, '\0');
-    WideCharToMultiByte(CP_ACP, 0, text, -1, &out[0], n, nullptr, nullptr);
-    out.resize(out.size() - 1);
-    return out;
-}
-
-// Reads a sz_Or_Ord field; ordinal classes come back as their names.
-std::string ReadNameOrOrdinal(const WORD *&p)
-{
-    if (*p == 0xFFFF) {
-        const WORD ordinal = p[1];
-        p += 2;
-        switch (ordinal) {
-        case 0x80: return "Button";
-        case 0x81: return "Edit";
-        case 0x82: return "Static";
-        case 0x83: return "ListBox";
-        case 0x85: return "ComboBox";
-        default: return "#" + std::to_string(ordinal);
-        }
+    for (const char *speed : {"9600", "19200", "38400", "115200"}) {
+        SCOPED_TRACE(speed);
+        ASSERT_TRUE(gui::ComboSelect(d, IDC_BAUD_LIST, speed));
+        Open();
+        HANDLE same = CreateFileA(ComDevicePath(kProductPort).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                                  nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, same);
+        DCB dcb{};
+        dcb.DCBlength = sizeof dcb;
+        EXPECT_TRUE(GetCommState(same, &dcb));
+        CloseHandle(same);
+        EXPECT_EQ(std::stoul(speed), dcb.BaudRate);
+        gui::Click(d, IDC_PORT_BUTTON);
+        ExpectState(d, State::Closed);
     }
-    const wchar_t *text = reinterpret_cast<const wchar_t *>(p);
-    const std::string out = Narrow(text);
-    p += wcslen(text) + 1;
-    return out;
-}
-
-TEST(PellfrayTemplate, Dialog129AsBuilt)
-{
-    HMODULE exe = LoadLibraryExA(BENCH_TARGET_FILE_Pellfray, nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    ASSERT_NE(nullptr, exe);
-    HRSRC found = FindResourceA(exe, MAKEINTRESOURCEA(129), MAKEINTRESOURCEA(5)); // RT_DIALOG
-    ASSERT_NE(nullptr, found);
-    const auto *p = static_cast<const WORD *>(LockResource(LoadResource(exe, found)));
-    ASSERT_NE(nullptr, p);
-
-    ASSERT_EQ(1, p[0]);      // DIALOGEX
-    ASSERT_EQ(0xFFFF, p[1]);
-    const DWORD *header = reinterpret_cast<const DWORD *>(p + 2);
-    const DWORD style = header[2];
-    EXPECT_EQ(static_cast<DWORD>(WS_CHILD | WS_VISIBLE | WS_SYSMENU | DS_SETFONT), style);
-    p = reinterpret_cast<const WORD *>(header + 3);
-    const WORD count = p[0];
-    EXPECT_EQ(42, count);
-    const short *frame = reinterpret_cast<const short *>(p + 1);
-    EXPECT_EQ(0, frame[0]);
-    EXPECT_EQ(0, frame[1]);
-    EXPECT_EQ(509, frame[2]);
-    EXPECT_EQ(294, frame[3]);
-    p += 5;
-    EXPECT_EQ("", ReadNameOrOrdinal(p)); // menu
-    EXPECT_EQ("", ReadNameOrOrdinal(p)); // class
-    EXPECT_EQ("", ReadNameOrOrdinal(p)); // caption
-    EXPECT_EQ(10, p[0]);                 // points
-    p += 3;                              // size, weight, italic + charset
-    EXPECT_EQ("微软雅黑", ReadNameOrOrdinal(p));
-
-    for (int i = 0; i < count && i < 42; ++i) {
-        const TemplateControl &t = kTemplate[i];
-        SCOPED_TRACE("control #" + std::to_string(i + 1) + " id " + std::to_string(t.id));
-        p = reinterpret_cast<const WORD *>((reinterpret_cast<uintptr_t>(p) + 3) & ~uintptr_t{3});
-        const DWORD *item = reinterpret_cast<const DWORD *>(p);
-        EXPECT_EQ(0u, item[1]) << "extended style";
-        EXPECT_EQ(t.style | WS_CHILD | WS_VISIBLE, item[2]);
-        const short *rect = reinterpret_cast<const short *>(item + 3);
-        EXPECT_EQ((std::vector<int>{t.x, t.y, t.w, t.h}), (std::vector<int>{rect[0], rect[1], rect[2], rect[3]}));
-        EXPECT_EQ(static_cast<DWORD>(t.id), *reinterpret_cast<const DWORD *>(rect + 4));
-        p = reinterpret_cast<const WORD *>(rect + 6);
-        EXPECT_STRCASEEQ(t.cls, ReadNameOrOrdinal(p).c_str());
-        const std::string caption = ReadNameOrOrdinal(p);
-        const char *template_caption = t.id == 1010 || t.id == 1011 ? ""
-                                       : t.id == 1020                 ? "200"
-                                       : t.id == 1021                 ? "400"
-                                       : t.caption ? t.caption : "";
-        EXPECT_EQ(template_caption, caption);
-        const WORD extra = p[0];
-        p = reinterpret_cast<const WORD *>(reinterpret_cast<const BYTE *>(p + 1) + extra);
-    }
-    FreeLibrary(exe);
 }
 
 // --- ports ----------------------------------------------------------------------
@@ -534,31 +352,20 @@ TEST_F(PellfrayTest, HexSendLogsWhatItSendsAndClearZeroes)
     EXPECT_TRUE(IsLogLine(gui::ListItem(d, IDC_LOG_LIST, 0), 'S', " 01 02 0a ff"));
     EXPECT_EQ("4", gui::Text(d, IDC_TX_COUNT));
 
-    // Pair reading of typed text, and the decided handling of pasted text:
-    // lower case and line breaks are accepted ...
-    for (const auto &c : std::vector<std::pair<std::string, Bytes>>{
-             {"ABC", {0xAB}}, {"A BC", {0xBC}}, {"0102", {0x01, 0x02}}, {"0a\r\n0b\tff", {0x0A, 0x0B, 0xFF}}}) {
-        gui::SetText(d, IDC_HEX_TEXT, c.first);
-        gui::Click(d, IDC_HEX_SEND);
-        EXPECT_EQ(c.second, device.Read(static_cast<uint32_t>(c.second.size()), kWaitMs)) << c.first;
-    }
-    EXPECT_EQ("11", gui::Text(d, IDC_TX_COUNT));
-    EXPECT_EQ(5, gui::ListCount(d, IDC_LOG_LIST));
-
-    // ... spaces alone send nothing, anything else is a format error.
+    // Spaces alone send nothing; anything not hex is a format error.
     gui::SetText(d, IDC_HEX_TEXT, "   ");
     gui::Click(d, IDC_HEX_SEND);
     EXPECT_FALSE(pellfray::MessageBoxShown(pid));
     gui::SetText(d, IDC_HEX_TEXT, "01 0G");
     EXPECT_EQ("HEX数据格式错误", ClickExpectingBox(IDC_HEX_SEND));
     EXPECT_TRUE(device.ReadUntilQuiet(kQuietMs, kQuietMs).empty());
-    EXPECT_EQ(5, gui::ListCount(d, IDC_LOG_LIST));
-    EXPECT_EQ("11", gui::Text(d, IDC_TX_COUNT));
+    EXPECT_EQ(1, gui::ListCount(d, IDC_LOG_LIST));
+    EXPECT_EQ("4", gui::Text(d, IDC_TX_COUNT));
 
     // Received chunks count too; 清空窗口 empties both, and counting starts
     // again from 0.
     ASSERT_TRUE(device.Write(Bytes{1, 2, 3, 4, 5}));
-    ASSERT_TRUE(WaitLogCount(6));
+    ASSERT_TRUE(WaitLogCount(2));
     EXPECT_EQ("5", gui::Text(d, IDC_RX_COUNT));
     gui::Click(d, IDC_CLEAR_LOG);
     EXPECT_EQ(0, gui::ListCount(d, IDC_LOG_LIST));
@@ -602,11 +409,8 @@ TEST_F(PellfrayTest, TypedKeysFollowEachFieldsRules)
         std::string expected;
     };
     const std::vector<Case> reader_cases = {
-        {IDC_READER_ID, "", "0", ""},
-        {IDC_READER_ID, "", "1a-. 2", "12"},
+        {IDC_READER_ID, "", "01a-. 2", "12"},
         {IDC_READER_ID, "", "10000000", "1000000"},
-        {IDC_READER_ID, "100000", "1", "100000"},
-        {IDC_READER_ID, "12", "\x03\x16", "12"},
         {IDC_READER_ID, "12", "\b", "1"},
     };
     for (const Case &c : reader_cases) {
@@ -617,36 +421,17 @@ TEST_F(PellfrayTest, TypedKeysFollowEachFieldsRules)
     gui::Click(d, IDC_TAG_MODE);
     const std::vector<Case> tag_cases = {
         {IDC_TAG_ID, "", "01000000", "1000000"},
-        {IDC_TAG_ID, "1000000", "0", "1000000"},
-        {IDC_SEND_PERIOD, "", "0", ""},
-        {IDC_SEND_PERIOD, "", "255", "255"},
+        {IDC_SEND_PERIOD, "", "0255", "255"},
         {IDC_SEND_PERIOD, "25", "6", "25"},
-        {IDC_SEND_PERIOD, "26", "0", "26"},
         {IDC_BATTERY_PERIOD, "", "0", "0"},
-        {IDC_BATTERY_PERIOD, "0", "5\b", ""},
         {IDC_BATTERY_PERIOD, "", "256", "25"},
-        {IDC_HEX_TEXT, "", "abcd", "AB CD"},
-        {IDC_HEX_TEXT, "", "ab c d", "AB C D"},
-        {IDC_HEX_TEXT, "", "0a1b2c", "0A 1B 2C"},
+        {IDC_HEX_TEXT, "", "ab c0a1b", "AB C0 A1 B"},
         {IDC_HEX_TEXT, "AB", "G", "AB "},
-        {IDC_HEX_TEXT, "AB", "\r", "AB "},
-        {IDC_HEX_TEXT, "AB ", "C", "AB C"},
-        {IDC_HEX_TEXT, "", "x\x03", ""},
     };
     for (const Case &c : tag_cases) {
         TypeAtEnd(c.id, c.start, c.typed);
         EXPECT_EQ(c.expected, gui::Text(d, c.id)) << c.id << " '" << c.start << "' + '" << c.typed << "'";
     }
-
-    // The maximum test takes the digit as appended, wherever the caret is.
-    gui::SetText(d, IDC_SEND_PERIOD, "99");
-    SendMessageA(gui::Control(d, IDC_SEND_PERIOD), EM_SETSEL, 0, 0);
-    gui::Type(d, IDC_SEND_PERIOD, "1");
-    EXPECT_EQ("99", gui::Text(d, IDC_SEND_PERIOD));
-    gui::SetText(d, IDC_SEND_PERIOD, "5");
-    SendMessageA(gui::Control(d, IDC_SEND_PERIOD), EM_SETSEL, 0, 0);
-    gui::Type(d, IDC_SEND_PERIOD, "0");
-    EXPECT_EQ("05", gui::Text(d, IDC_SEND_PERIOD));
 
     // The hex field takes digits up to 1024 characters, then only spaces and
     // backspace; an added space moves the caret to the end.

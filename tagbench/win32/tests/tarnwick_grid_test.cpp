@@ -105,29 +105,33 @@ TEST_F(TarnwickGrid, OpensAtTheChosenSpeed)
 {
     HWND d = bench_->dialog;
     ASSERT_TRUE(bench_->ChoosePort(kBenchPort));
-    ASSERT_TRUE(bench_->ChooseSpeed("9600"));
-    bench_->PressPortButton();
-    ASSERT_EQ("关闭串口", gui::Text(d, kPortButton));
-    EXPECT_FALSE(gui::Enabled(d, kPortList));
-    EXPECT_FALSE(gui::Enabled(d, kSpeedList));
-    EXPECT_TRUE(gui::Enabled(d, kReminderButton));
+    for (const char *speed : {"9600", "14400", "19200", "38400", "56000", "57600", "115200"}) {
+        SCOPED_TRACE(speed);
+        ASSERT_TRUE(bench_->ChooseSpeed(speed));
+        bench_->PressPortButton();
+        ASSERT_EQ("关闭串口", gui::Text(d, kPortButton));
+        EXPECT_FALSE(gui::Enabled(d, kPortList));
+        EXPECT_FALSE(gui::Enabled(d, kSpeedList));
+        EXPECT_TRUE(gui::Enabled(d, kReminderButton));
 
-    // The line settings belong to the device, so a second handle on the same
-    // end (Wine does not refuse it) shows what the bench set.
-    HANDLE same = CreateFileA(ComDevicePath(kBenchPort).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, same);
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    EXPECT_TRUE(GetCommState(same, &dcb));
-    CloseHandle(same);
-    EXPECT_EQ(9600u, dcb.BaudRate);
-    EXPECT_EQ(8, dcb.ByteSize);
-    EXPECT_EQ(NOPARITY, dcb.Parity);
-    EXPECT_EQ(ONESTOPBIT, dcb.StopBits);
+        // The line settings belong to the device, so a second handle on the
+        // same end (Wine does not refuse it) shows what the bench set.
+        HANDLE same =
+            CreateFileA(ComDevicePath(kBenchPort).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, same);
+        DCB dcb{};
+        dcb.DCBlength = sizeof dcb;
+        EXPECT_TRUE(GetCommState(same, &dcb));
+        CloseHandle(same);
+        EXPECT_EQ(std::stoul(speed), dcb.BaudRate);
+        EXPECT_EQ(8, dcb.ByteSize);
+        EXPECT_EQ(NOPARITY, dcb.Parity);
 
-    bench_->PressPortButton();
-    EXPECT_EQ("打开串口", gui::Text(d, kPortButton));
-    EXPECT_TRUE(gui::Enabled(d, kSpeedList));
+        bench_->PressPortButton();
+        EXPECT_EQ("打开串口", gui::Text(d, kPortButton));
+        EXPECT_TRUE(gui::Enabled(d, kSpeedList));
+        EXPECT_FALSE(gui::Enabled(d, kReminderButton));
+    }
 }
 
 TEST_F(TarnwickGrid, ExampleReportsFillRowZero)
