@@ -21,44 +21,6 @@ RxChunk Read(RxStagingBuffer *s, uint32_t generation, uint32_t n, uint8_t fill, 
     return RxStagingCommitRead(s, n, deliverable);
 }
 
-TEST(RxStaging, DeliverableReadsLandAtTheStartAndAreHandedOnWhole)
-{
-    RxStagingBuffer s{};
-    for (uint32_t n : {1u, 17u, 1024u, 3u}) {
-        uint8_t *target = nullptr;
-        RxChunk c = Read(&s, 0, n, 0x5A, true, &target);
-        EXPECT_EQ(s.bytes, target);
-        ASSERT_EQ(n, c.length);
-        EXPECT_EQ(s.bytes, c.data);
-        EXPECT_EQ(0u, s.staged_count);
-    }
-    // A wait that ended without bytes hands nothing on.
-    RxChunk empty = Read(&s, 0, 0, 0, true);
-    EXPECT_EQ(0u, empty.length);
-    EXPECT_EQ(0u, s.staged_count);
-}
-
-TEST(RxStaging, HeldReadsAppendAndNeverReachTheSink)
-{
-    RxStagingBuffer s{};
-    uint8_t *first = nullptr, *second = nullptr;
-    EXPECT_EQ(0u, Read(&s, 1, 100, 0xEE, false, &first).length);
-    EXPECT_EQ(0u, Read(&s, 1, 50, 0xEE, false, &second).length);
-    EXPECT_EQ(s.bytes, first);
-    EXPECT_EQ(s.bytes + 100, second);
-    EXPECT_EQ(150u, s.staged_count);
-
-    // The port became ready within the same open (the narrow window between
-    // the purge and the ready flag): only the new read goes out.
-    uint8_t *third = nullptr;
-    RxChunk c = Read(&s, 1, 7, 0x11, true, &third);
-    ASSERT_EQ(7u, c.length);
-    EXPECT_EQ(third, c.data);
-    for (uint32_t i = 0; i < c.length; ++i)
-        EXPECT_EQ(0x11, c.data[i]);
-    EXPECT_EQ(0u, s.staged_count);
-}
-
 TEST(RxStaging, NewOpenDropsHeldBytes)
 {
     RxStagingBuffer s{};

@@ -241,17 +241,6 @@ TEST_F(TarnwickGrid, SilentTagTurnsRed)
     EXPECT_EQ("13", gui::Text(d, kTotalLabel));
 }
 
-TEST_F(TarnwickGrid, AboutBoxOverTheRunningBench)
-{
-    PostMessageA(bench_->main, WM_COMMAND, 104, 0);
-    HWND box = gui::WaitForPopup(bench_->program.pid(), "关于 Quorvel", kTimeoutMs);
-    ASSERT_NE(nullptr, box);
-    EXPECT_FALSE(IsWindowEnabled(bench_->main));
-    gui::ClickAsync(box, IDOK);
-    EXPECT_TRUE(gui::WaitUntil([&] { return !IsWindow(box); }, kTimeoutMs));
-    EXPECT_TRUE(gui::WaitUntil([&] { return IsWindowEnabled(bench_->main) != FALSE; }, kTimeoutMs));
-}
-
 TEST_F(TarnwickGrid, ClosingKeepsTheTable)
 {
     HWND d = bench_->dialog;
