@@ -85,6 +85,22 @@ TEST_F(TagTableTest, TableFullIgnoresNewIdsButKeepsRefreshingKnownOnes)
     EXPECT_EQ(SignalOf(1), -20);
 }
 
+TEST_F(TagTableTest, ReaderIndicatorClearsOnTheTenthTickWithoutValidFrames)
+{
+    Enter(MakeReport(false, 5, 0x00, -40, nullptr, true));
+    EXPECT_EQ(ReaderConnected.load(), 0); // a damaged frame is no sign of life
+    Enter(MakeReport(false, 5, 14, -40)); // status 14 is
+    for (int tick = 1; tick <= 9; ++tick) {
+        AgeTagTable();
+        ASSERT_EQ(ReaderConnected.load(), 1) << "tick " << tick;
+    }
+    AgeTagTable();
+    EXPECT_EQ(ReaderConnected.load(), 0);
+    Report(5, -40);
+    ClearReaderConnected();
+    EXPECT_EQ(ReaderConnected.load(), 0);
+}
+
 // The model below takes distances from DistanceForSignal itself; here the
 // steps at their edges, and the curve never falls as the signal weakens.
 TEST_F(TagTableTest, DistanceAtItsBranchEdges)
@@ -203,8 +219,13 @@ TEST_F(TagTableTest, RandomReportsAndTicksMatchAReferenceModel)
 
     for (int step = 0; step < 20000; ++step) {
         if (rng() % 40 == 0) {
-            AgeTagTable();
-            model.Age();
+            // Now and then a silence long enough for tags and the reader to
+            // drop out.
+            const int ticks = rng() % 8 == 0 ? 12 : 1;
+            for (int k = 0; k < ticks; ++k) {
+                AgeTagTable();
+                model.Age();
+            }
         } else {
             const uint32_t id = pool[rng() % pool.size()];
             uint8_t status = static_cast<uint8_t>(rng());

@@ -188,6 +188,29 @@ TEST_F(ConsoleTest, LineOverflowDropsTheRestOfTheChunkAndALaterCrRunsTheLine)
     EXPECT_EQ(expected, client.Read(expected.size()));
 }
 
+TEST_F(ConsoleTest, TabFillsTheLineAt123AndIsDroppedWithTheChunkAt124)
+{
+    ConsoleRegisterCommand("len", ShowLength, "length and last character of the argument");
+    TestClient client;
+    ConnectServed(client);
+
+    // 123 characters and a TAB make 127: the next byte no longer fits.
+    std::string line = "len " + std::string(119, 'a');
+    SendChunk(client, line + "\tz\r");
+    EXPECT_EQ("    ", client.Read(4));
+    EXPECT_EQ("", client.ReadFor(100));
+    SendChunk(client, "\r");
+    std::string expected = "<119:a>" + kPrompt;
+    EXPECT_EQ(expected, client.Read(expected.size()));
+
+    line = "len " + std::string(120, 'a');
+    SendChunk(client, line + "\t\r");
+    EXPECT_EQ("", client.ReadFor(100));
+    SendChunk(client, "z\r");
+    expected = "<121:z>" + kPrompt;
+    EXPECT_EQ(expected, client.Read(expected.size()));
+}
+
 TEST_F(ConsoleTest, HelpIsItsFirstFourLettersInAnyCase)
 {
     TestClient client;
