@@ -44,7 +44,7 @@ start_display() {
   local n
   for n in $(seq 91 140); do
     [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-    detached Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    (close_inherited_fds; exec Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp) >/dev/null 2>&1 &
     echo $! > "$STATE/xvfb.pid"
     local i
     for i in $(seq 1 100); do
@@ -59,18 +59,16 @@ start_display() {
   exit 2
 }
 
-# Runs a command that starts processes outliving this script (Xvfb, the
-# wineserver, Wine's session services) with no descriptor above stderr: a
-# lock the caller holds (flock FILE wine-run.sh ...) must end with the
-# caller, not with the session.
-detached() {
-  (
-    for fd in /proc/$BASHPID/fd/*; do
-      fd=${fd##*/}
-      [ "$fd" -gt 2 ] 2>/dev/null && eval "exec $fd>&-"
-    done
-    exec "$@"
-  )
+# Processes that outlive this script (Xvfb, the wineserver, Wine's session
+# services) are started from a subshell that first closes every descriptor
+# above stderr: a lock the caller holds (flock FILE wine-run.sh ...) must end
+# with the caller, not with the session.
+close_inherited_fds() {
+  local fd
+  for fd in /proc/$BASHPID/fd/*; do
+    fd=${fd##*/}
+    [ "$fd" -gt 2 ] 2>/dev/null && eval "exec $fd>&-"
+  done
 }
 
 # Wine's session processes (services, winedevice, explorer) outlive the
@@ -79,7 +77,7 @@ detached() {
 # caller's stdout/stderr directly: the program's output goes through files.
 init_prefix() {
   if [ -f "$WINEPREFIX/.bench-ready" ]; then return; fi
-  detached wineboot --init </dev/null >/dev/null 2>&1
+  (close_inherited_fds; exec wineboot --init) </dev/null >/dev/null 2>&1
   # Without a window manager a hidden captioned window (a message box) waits
   # two seconds for one unless Wine manages its own windows.
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f </dev/null >/dev/null 2>&1
@@ -100,10 +98,10 @@ flock 9
 start_display
 init_prefix
 # A persistent server keeps the session alive between the programs of a run.
-detached wineserver -p </dev/null >/dev/null 2>&1
+(close_inherited_fds; exec wineserver -p) </dev/null >/dev/null 2>&1
 # Bring the session's services up here, detached from the caller's handles.
 # wineboot only starts what is not yet running, so it is cheap once up.
-detached wineboot </dev/null >/dev/null 2>&1
+(close_inherited_fds; exec wineboot) </dev/null >/dev/null 2>&1
 # Every session start links the host's own serial devices (/dev/ttyS0 ...)
 # into the prefix as COM1 and up. Tests and the run script must never open a
 # port they did not create, so those links go; links to our ptys stay.
@@ -119,7 +117,7 @@ fi
 
 out=$(mktemp "$STATE/out.XXXXXX")
 err=$(mktemp "$STATE/err.XXXXXX")
-detached wine "$@" </dev/null >"$out" 2>"$err" &
+(close_inherited_fds; exec wine "$@") </dev/null >"$out" 2>"$err" &
 pid=$!
 # Relay the output while the program runs, so long tests still show progress.
 tail -f --pid=$pid "$out" &
