@@ -28,24 +28,6 @@ TEST(TrafficLogLine, ReceivedAndSentLinesInLowerCaseHex)
     EXPECT_EQ(line, "[ S 00:00:00 ]\r\n");
 }
 
-TEST(TrafficLogLine, LengthIsFourteenPlusThreePerByte)
-{
-    std::vector<uint8_t> bytes(255);
-    for (size_t i = 0; i < bytes.size(); ++i)
-        bytes[i] = static_cast<uint8_t>(i);
-    std::string line;
-    FormatLogLine('R', 12, 0, 0, bytes.data(), 255, line);
-    EXPECT_EQ(LogLineLength(255), 779u);
-    ASSERT_EQ(line.size(), 779u + 2);
-    EXPECT_EQ(line.substr(779), "\r\n");
-    EXPECT_EQ(line.substr(14, 9), " 00 01 02");
-    EXPECT_EQ(line.substr(776, 3), " fe");
-
-    const uint8_t one = 0x5A;
-    FormatLogLine('S', 1, 2, 3, &one, 1, line);
-    EXPECT_EQ(line.size(), LogLineLength(1) + 2);
-}
-
 TEST(TrafficCounters, AddReturnsTotalsAndResetReturnsWhatItTook)
 {
     ResetByteCounts();

@@ -39,13 +39,6 @@ TEST(TagGridFormat, ExampleTagRowAfterTheTwoReferenceFrames)
     EXPECT_STREQ(t.cells[5], "2");
 }
 
-TEST(TagGridFormat, IdIsShownUnsigned)
-{
-    EXPECT_STREQ(FormatTagRow(Row(0, 0x80000000u, 0, -40, 80, 1)).cells[1], "2147483648");
-    EXPECT_STREQ(FormatTagRow(Row(0, 0xFFFFFFFFu, 0, -40, 80, 1)).cells[1], "4294967295");
-    EXPECT_STREQ(FormatTagRow(Row(0, 1, 0, -40, 80, 1)).cells[1], "1");
-}
-
 TEST(TagGridFormat, ExtraBytesAreLowerCaseHexPairsWithoutTrailingSpace)
 {
     TagRowSnapshot s = Row(12, 5, 0x60, -45, 131, 3);
@@ -82,17 +75,6 @@ TEST(TagGridFormat, OfflineRowKeepsEveryTextButTheSignalColumn)
     EXPECT_STREQ(t.cells[3], "0c");
     EXPECT_STREQ(t.cells[4], "");
     EXPECT_STREQ(t.cells[5], "0");
-}
-
-TEST(TagGridFormat, StatusLabels)
-{
-    StatusTexts t = FormatStatus(1, 3000, 12);
-    EXPECT_STREQ(t.reader, "已连接");
-    EXPECT_STREQ(t.total, "3000");
-    EXPECT_STREQ(t.offline, "12");
-    t = FormatStatus(0, 0, 0);
-    EXPECT_STREQ(t.reader, "未连接");
-    EXPECT_STREQ(t.total, "0");
 }
 
 TEST(TagGridFormat, PagingStopsAtTheLastPageThatHoldsARecord)

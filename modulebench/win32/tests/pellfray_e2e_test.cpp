@@ -182,11 +182,16 @@ TEST_F(PellfrayTest, OpensAtTheChosenSpeed)
 
 TEST_F(PellfrayTest, PortButtonOpensListedOrTypedPortsAndFailsSilently)
 {
-    // A port that does not exist: no message, still closed.
-    pellfray::TypePortName(d, "COM99");
-    gui::Click(d, IDC_PORT_BUTTON);
-    EXPECT_FALSE(pellfray::MessageBoxShown(pid));
-    ExpectState(d, State::Closed);
+    // Names that open nothing, however long or odd: no message, still
+    // closed, still running. Only 9 characters of the field are read.
+    for (const std::string &name : {std::string("COM99"), std::string(), std::string("..\\..\\..\\"),
+                                    std::string("COM12zzzzzzzzzzzzzz"), std::string(400, 'Q')}) {
+        SCOPED_TRACE("'" + name.substr(0, 20) + "'");
+        SendMessageA(pellfray::PortField(d), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(name.c_str()));
+        gui::Click(d, IDC_PORT_BUTTON);
+        EXPECT_FALSE(pellfray::MessageBoxShown(pid));
+        ExpectState(d, State::Closed);
+    }
 
     // A typed name opens like a listed one: COM12, reached through COM306.
     TestComPort second(kSecondDevicePort);
