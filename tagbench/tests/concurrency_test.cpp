@@ -37,23 +37,17 @@ private:
 // Appends a stream the way the receive thread does: blocks of random size;
 // a block that does not fit is retried from the first byte the ring refused,
 // so that nothing is lost (the real thread would lose it).
-void Produce(const Bytes &stream, uint32_t seed, const std::atomic<bool> *cancel = nullptr)
+void Produce(const Bytes &stream, uint32_t seed)
 {
     std::mt19937 rng(seed);
     size_t at = 0;
     while (at < stream.size()) {
-        if (cancel != nullptr && cancel->load()) {
-            return;
-        }
         // A real line brings at most a few thousand frames a second, far
         // below what the table thread drains. An unpaced producer on a loaded
         // machine (sanitizers, tests in parallel) can fill the frame queue,
         // which then drops frames by design; that is not what these tests
         // measure, so the producer holds back while the queue is half full.
         while (QueuedFrames() > kFrameQueueSlots / 2) {
-            if (cancel != nullptr && cancel->load()) {
-                return;
-            }
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         const size_t want = std::min<size_t>(1 + rng() % 300, stream.size() - at);
@@ -130,28 +124,18 @@ void ExpectTableHolds(const Traffic &t)
     EXPECT_EQ(total, sent);
 }
 
-// Locked check of the table's own invariants, as it may be at any moment.
-// A reset can leave the start of a frame in the assembly buffer, to be
-// finished by bytes sent after it; such a spliced frame passes its CRC by
-// chance once in 65536. So a table taken right after a reset may hold a
-// stray ID, entered once; anything more means frames are being invented.
+// Locked check of the table as the GUI thread may find it at any moment:
+// sorted, and nothing in it that was never sent.
 void ExpectSortedTableOf(const Traffic &t)
 {
     std::lock_guard<std::mutex> lock(TableLock);
     const int32_t count = TagCount.load();
-    int unknown = 0;
     for (int k = 0; k < count; ++k) {
-        if (t.reports.count(TagTable[k].id) != 1) {
-            ++unknown;
-            EXPECT_EQ(TagTable[k].activity, 1) << "stray id " << TagTable[k].id << " entered more than once";
-        } else {
-            EXPECT_GE(TagTable[k].activity, 1);
-        }
+        EXPECT_EQ(t.reports.count(TagTable[k].id), 1u) << "id " << TagTable[k].id;
         if (k > 0) {
             EXPECT_LT(TagTable[k - 1].id, TagTable[k].id);
         }
     }
-    EXPECT_LE(unknown, 2) << "unknown ids in the table";
 }
 
 class TagConcurrencyTest : public ::testing::Test {
@@ -179,11 +163,8 @@ TEST_F(TagConcurrencyTest, EveryFrameArrivesExactlyOnceWhileTheGuiReadsTheTable)
         int ticks = 0;
         while (!produced.load()) {
             const int32_t count = TagCount.load(std::memory_order_relaxed);
-            for (int i = 0; i < count && i < 12; ++i) {
-                const TagRowSnapshot s = SnapshotTag(i);
-                EXPECT_EQ(t.reports.count(s.id), 1u);
-                EXPECT_NE(s.distance, kOfflineDistance);
-            }
+            for (int i = 0; i < count && i < 12; ++i)
+                EXPECT_NE(SnapshotTag(i).distance, kOfflineDistance);
             ExpectSortedTableOf(t);
             if (ticks < 9) {
                 AgeTagTable();
