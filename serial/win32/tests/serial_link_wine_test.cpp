@@ -201,7 +201,7 @@ TEST_F(SerialLink, OpenCloseStateTransitions)
     ASSERT_TRUE(SerialOpen(link_path_.c_str(), 6));
     const std::vector<uint8_t> hello = Pattern(9, 0x30);
     ASSERT_TRUE(device.Write(hello));
-    EXPECT_EQ(hello, WaitForSinkBytes(hello.size(), 3000));
+    EXPECT_EQ(hello, WaitForSinkBytes(hello.size(), 10000));
 }
 
 TEST_F(SerialLink, WritesReachThePeerWholeAndInOrder)
@@ -264,7 +264,7 @@ TEST_F(SerialLink, EachFlavourHandsOnEveryReadInOrder)
         ASSERT_TRUE(SerialOpen(link_path_.c_str(), 6));
         const std::vector<uint8_t> after = Pattern(40, 0x99);
         ASSERT_TRUE(device.Write(after));
-        EXPECT_EQ(after, WaitForSinkBytes(after.size(), 3000));
+        EXPECT_EQ(after, WaitForSinkBytes(after.size(), 10000));
         SerialClose();
     }
 }
@@ -287,7 +287,7 @@ TEST_F(SerialLink, PellfrayNeverHandsOnBytesThatArrivedWhileNotReady)
     ASSERT_TRUE(SerialOpen(link_path_.c_str(), 6));
     const std::vector<uint8_t> first = Pattern(30, 0x01);
     ASSERT_TRUE(device.Write(first));
-    EXPECT_EQ(first, WaitForSinkBytes(first.size(), 3000));
+    EXPECT_EQ(first, WaitForSinkBytes(first.size(), 10000));
     Sleep(100);
     EXPECT_EQ(first, SinkBytes());
 
@@ -305,7 +305,7 @@ TEST_F(SerialLink, PellfrayNeverHandsOnBytesThatArrivedWhileNotReady)
     ASSERT_TRUE(SerialOpen(link_path_.c_str(), 6));
     const std::vector<uint8_t> second = Pattern(50, 0x02);
     ASSERT_TRUE(device.Write(second));
-    EXPECT_EQ(second, WaitForSinkBytes(second.size(), 3000));
+    EXPECT_EQ(second, WaitForSinkBytes(second.size(), 10000));
 
     // Held bytes stay out even when the flag comes back without an open.
     ClearSink();

@@ -115,7 +115,7 @@ protected:
         gui::Click(d_, kReminderButton);
         EXPECT_EQ("启动", gui::Text(d_, kReminderButton));
         EXPECT_TRUE(gui::Enabled(d_, kStartIdEdit));
-        std::vector<Received> frames = FramesThrough(off.back(), 2000);
+        std::vector<Received> frames = FramesThrough(off.back(), kTimeoutMs);
         // Drop the frames of passes that went out before the click took effect.
         size_t first_off = 0;
         while (first_off < frames.size() && frames[first_off].bytes != off.front()) {
@@ -175,12 +175,12 @@ TEST_F(TarnwickReminder, StartFrameThenPassesThenOneOffPass)
     gui::Click(d_, kReminderButton);
     EXPECT_EQ("停止", gui::Text(d_, kReminderButton));
     EXPECT_FALSE(gui::Enabled(d_, kStartIdEdit));
-    EXPECT_EQ(Hex(kStartFrameMode1), Hex(listener_->Next(1000).bytes));
+    EXPECT_EQ(Hex(kStartFrameMode1), Hex(listener_->Next(kTimeoutMs).bytes));
     bench_->TypeInto(kQuantityEdit, "80");
     bench_->SetCheck(kRedCheck, true);
     const std::vector<uint8_t> pass = ReminderFrame(Header::kFF, 1000, 2, 1);
     for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(Hex(pass), Hex(listener_->Next(2000).bytes)) << "pass " << i;
+        EXPECT_EQ(Hex(pass), Hex(listener_->Next(kTimeoutMs).bytes)) << "pass " << i;
     StopAndExpectOffPass({pass}, {kPairFFOff});
 }
 
@@ -199,10 +199,10 @@ TEST_F(TarnwickReminder, ModeFromTheCheckBoxes)
         Prepare("", c.green, c.red, c.buzzer);
         gui::Click(d_, kReminderButton);
         ASSERT_EQ("停止", gui::Text(d_, kReminderButton));
-        EXPECT_EQ(Hex(ReminderFrame(Header::kFF, 1000, 1, c.code)), Hex(listener_->Next(1000).bytes));
-        EXPECT_EQ(Hex(ReminderFrame(Header::kFF, 1000, 1, c.code)), Hex(listener_->Next(1000).bytes));
+        EXPECT_EQ(Hex(ReminderFrame(Header::kFF, 1000, 1, c.code)), Hex(listener_->Next(kTimeoutMs).bytes));
+        EXPECT_EQ(Hex(ReminderFrame(Header::kFF, 1000, 1, c.code)), Hex(listener_->Next(kTimeoutMs).bytes));
         gui::Click(d_, kReminderButton);
-        std::vector<Received> rest = FramesThrough(ReminderFrame(Header::kFF, 1000, 1, kOff), 1000);
+        std::vector<Received> rest = FramesThrough(ReminderFrame(Header::kFF, 1000, 1, kOff), kTimeoutMs);
         ASSERT_FALSE(rest.empty());
         EXPECT_EQ(Hex(ReminderFrame(Header::kFF, 1000, 1, kOff)), Hex(rest.back().bytes));
     }
@@ -216,8 +216,8 @@ TEST_F(TarnwickReminder, ClosingWhileRunningSendsNoOffPass)
     ReaderReports(kExampleReportFF);
     Prepare("2", true, false, true);
     gui::Click(d_, kReminderButton);
-    EXPECT_EQ(Hex(kStartFrameMode1), Hex(listener_->Next(1000).bytes));
-    EXPECT_EQ(Hex(ReminderFrame(Header::kFF, 1000, 2, 1)), Hex(listener_->Next(1000).bytes));
+    EXPECT_EQ(Hex(kStartFrameMode1), Hex(listener_->Next(kTimeoutMs).bytes));
+    EXPECT_EQ(Hex(ReminderFrame(Header::kFF, 1000, 2, 1)), Hex(listener_->Next(kTimeoutMs).bytes));
 
     bench_->PressPortButton();
     EXPECT_EQ("打开串口", gui::Text(d_, kPortButton));
