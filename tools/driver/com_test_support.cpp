@@ -32,6 +32,15 @@ uint32_t ComPeerOf(uint32_t n)
     return 0;
 }
 
+DWORD ReadBackBaudRate(DWORD rate)
+{
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    const bool wine = ntdll && GetProcAddress(ntdll, "wine_get_version");
+    if (wine && (rate == 14400 || rate == 56000))
+        return 38400;
+    return rate;
+}
+
 std::string ComDevicePath(uint32_t n)
 {
     char path[16];

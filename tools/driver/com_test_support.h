@@ -29,6 +29,11 @@ uint32_t ComPeerOf(uint32_t n);
 // "\\.\COMn", the device path of COMn.
 std::string ComDevicePath(uint32_t n);
 
+// The rate GetCommState reads back after a port was set to rate. Wine keeps
+// the line speed in termios, which knows no 14400 or 56000: it sets such a
+// rate through a custom divisor on top of B38400 and reads 38400 back.
+DWORD ReadBackBaudRate(DWORD rate);
+
 // Whether COMn currently opens (exclusive open, closed at once).
 bool ComPortOpens(uint32_t n);
 

@@ -172,7 +172,7 @@ TEST_F(PellfrayTest, OpensAtTheChosenSpeed)
         dcb.DCBlength = sizeof dcb;
         EXPECT_TRUE(GetCommState(same, &dcb));
         CloseHandle(same);
-        EXPECT_EQ(std::stoul(speed), dcb.BaudRate);
+        EXPECT_EQ(ReadBackBaudRate(std::stoul(speed)), dcb.BaudRate);
         gui::Click(d, IDC_PORT_BUTTON);
         ExpectState(d, State::Closed);
     }

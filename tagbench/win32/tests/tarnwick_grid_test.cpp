@@ -123,7 +123,7 @@ TEST_F(TarnwickGrid, OpensAtTheChosenSpeed)
         dcb.DCBlength = sizeof dcb;
         EXPECT_TRUE(GetCommState(same, &dcb));
         CloseHandle(same);
-        EXPECT_EQ(std::stoul(speed), dcb.BaudRate);
+        EXPECT_EQ(ReadBackBaudRate(std::stoul(speed)), dcb.BaudRate);
         EXPECT_EQ(8, dcb.ByteSize);
         EXPECT_EQ(NOPARITY, dcb.Parity);
 
