@@ -7,7 +7,7 @@
 //   byte 0  mode: bit 0 structured stream (below) instead of raw bytes;
 //           bits 1-2 piece size class (1-4, 1-32, 1-499, 1-700 bytes);
 //           bits 3-4 ageing period (never, every piece, every 4th, every 16th);
-//           bit 5 snapshots of every row at each ageing;
+//           bit 5 unused;
 //           bit 6 the assembler and the table thread lag behind the receiver;
 //           bit 7 bytes and frames that do not fit are dropped (ring and queue
 //           overflow), as on the line; otherwise the receiver retries.
@@ -24,7 +24,7 @@
 // After every piece (every 64th piece once the table holds more than 64
 // records) the table must be sorted strictly ascending by unsigned ID, hold
 // 0..3000 records each with a sane window and countdown, and the offline
-// count must not exceed the record count; snapshots must agree with records.
+// count must not exceed the record count.
 #include "fuzz/fuzz_support.h"
 #include "serial/crc16.h"
 #include "tagbench/frame_assembler.h"
@@ -38,7 +38,7 @@ namespace {
 // Enough for a burst that fills the table and more; larger streams only
 // slow the search down.
 constexpr size_t kMaxStream = 64 * 1024;
-// A full check or snapshot pass over a big table costs thousands of records;
+// A full check of a big table costs thousands of records;
 // beyond this size it runs every kCheckEvery pieces (and at the end).
 constexpr int32_t kSmallTable = 64;
 constexpr uint32_t kCheckEvery = 64;
@@ -163,37 +163,6 @@ void CheckTable()
     }
 }
 
-void CheckSnapshots()
-{
-    const int32_t count = TagCount.load();
-    for (int32_t i = 0; i < count; ++i) {
-        const TagRowSnapshot s = SnapshotTag(i);
-        const TagRecord &r = TagTable[i];
-        FUZZ_CHECK(s.index == i && s.id == r.id && s.status == r.status && s.activity == r.activity,
-                   "snapshot %d differs from its record", i);
-        FUZZ_CHECK(std::memcmp(s.extra, r.extra, sizeof s.extra) == 0, "snapshot %d: extra bytes", i);
-        if (r.countdown == 0) {
-            FUZZ_CHECK(s.distance == kOfflineDistance, "snapshot %d offline with distance %d", i, s.distance);
-            continue;
-        }
-        // The strongest of the samples the window holds.
-        int used = 3;
-        if (r.filling != 0)
-            used = r.next_sample <= 1 ? 1 : r.next_sample;
-        int32_t strongest = r.samples[0];
-        for (int k = 1; k < used; ++k)
-            strongest = r.samples[k] > strongest ? r.samples[k] : strongest;
-        FUZZ_CHECK(s.signal == strongest, "snapshot %d: signal %d, window says %d", i, s.signal, strongest);
-        FUZZ_CHECK(s.distance == DistanceForSignal(strongest) && s.distance >= 0 && s.distance != kOfflineDistance,
-                   "snapshot %d: distance %d for signal %d", i, s.distance, strongest);
-    }
-    // Rows past the table (a stale count) come back empty and offline.
-    for (int32_t i : {-1, count, kMaxTags}) {
-        const TagRowSnapshot s = SnapshotTag(i);
-        FUZZ_CHECK(s.id == 0 && s.distance == kOfflineDistance && s.activity == 0, "snapshot of row %d", i);
-    }
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -207,7 +176,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const uint32_t piece_max = kPieceMax[(mode >> 1) & 3];
     static const uint32_t kAgePeriod[4] = {0, 1, 4, 16};
     const uint32_t age_period = kAgePeriod[(mode >> 3) & 3];
-    const bool snapshots = (mode & 0x20) != 0;
     const bool lagging = (mode & 0x40) != 0;
     const bool drops = (mode & 0x80) != 0;
 
@@ -252,18 +220,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             ProcessQueuedFrames();
 
         const bool check_now = TagCount.load() <= kSmallTable || pieces % kCheckEvery == 0;
-        if (age_period != 0 && pieces % age_period == 0) {
+        if (age_period != 0 && pieces % age_period == 0)
             AgeTagTable();
-            if (snapshots && check_now)
-                CheckSnapshots();
-        }
         if (check_now)
             CheckTable();
     }
     AssembleAvailableBytes();
     ProcessQueuedFrames();
     CheckTable();
-    if (snapshots)
-        CheckSnapshots();
     return 0;
 }
