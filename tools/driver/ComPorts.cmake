@@ -73,6 +73,7 @@ function(bench_wine_com_test name)
     set(shim_args --shim ${CMAKE_BINARY_DIR}/pty-shim/libpty_modem_shim.so)
   endif()
 
+  add_dependencies(bench_wine_tests ${name})
   add_test(NAME ${name}
     COMMAND bash ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/with-com-pairs.sh --build-dir ${CMAKE_BINARY_DIR} ${shim_args}
             ${T_PAIRS} -- $<TARGET_FILE:${name}> ${T_ARGS})
