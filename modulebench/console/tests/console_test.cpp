@@ -73,18 +73,6 @@ void SendChunk(TestClient &client, const std::string &bytes)
 
 typedef ConsoleFixture ConsoleTest;
 
-TEST_F(ConsoleTest, ConnectingSendsNothingAndACrAloneAnswersThePrompt)
-{
-    TestClient client;
-    ASSERT_TRUE(client.Connect(port_));
-    EXPECT_EQ("", client.ReadFor(200));
-    ASSERT_TRUE(client.Send("\r"));
-    EXPECT_EQ(kPrompt, client.Read(2));
-    ASSERT_TRUE(client.Send("\r\r"));
-    EXPECT_EQ(kPrompt + kPrompt, client.Read(4));
-    EXPECT_EQ("", client.ReadFor(100));
-}
-
 // Every byte value alone in a line, then between two letters of a word
 // that a command reports in hex: what is echoed, and what the line holds.
 TEST_F(ConsoleTest, EditingTableForEveryByteValue)
@@ -146,21 +134,6 @@ TEST_F(ConsoleTest, EditingTableForEveryByteValue)
         ASSERT_TRUE(client.Send(std::string("show x") + byte + "y\r"));
         ASSERT_EQ(inWord, client.Read(inWord.size()));
     }
-    EXPECT_EQ("", client.ReadFor(100));
-}
-
-TEST_F(ConsoleTest, EraseTakesBackOneCharacterAndStopsAtTheEmptyLine)
-{
-    TestClient client;
-    ConnectServed(client);
-    ASSERT_TRUE(client.Send("helx\x7Fp\r"));
-    std::string expected = kErase + kHelpHeader + kPrompt;
-    EXPECT_EQ(expected, client.Read(expected.size()));
-
-    // Four erases on three characters: the fourth sends nothing.
-    ASSERT_TRUE(client.Send("abc\b\b\b\b\r"));
-    expected = kErase + kErase + kErase + kPrompt;
-    EXPECT_EQ(expected, client.Read(expected.size()));
     EXPECT_EQ("", client.ReadFor(100));
 }
 
