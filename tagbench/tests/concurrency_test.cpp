@@ -1,7 +1,7 @@
 // The three roles of the inbound path on real threads: a producer in the
 // receive thread's place (random-sized blocks of valid frames and junk), the
-// assembler loop and the table loop, plus the GUI thread's snapshots, ageing
-// and resets. Meant to run under ThreadSanitizer as well as plainly.
+// assembler loop and the table loop, plus the GUI thread's snapshots and
+// ageing. Meant to run under ThreadSanitizer as well as plainly.
 #include "tag_frames.h"
 
 #include <gtest/gtest.h>
