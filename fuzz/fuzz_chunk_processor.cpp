@@ -1,7 +1,7 @@
 // Fuzzing Pellfray's receive path: reads of any size and content pushed
 // through ChunkQueuePushLong, drained by ChunkProcessorDrain, with the GUI
-// thread's moves (arming and disarming a tag configuration, the reader
-// frame, SkipRxLog) interleaved, all on one thread. The hooks record every
+// thread's moves (arming and disarming a tag configuration,
+// SkipRxLog) interleaved, all on one thread. The hooks record every
 // write, log line, status text and console message.
 //
 // Input layout: a sequence of operations, each an op byte and its data:
@@ -12,9 +12,9 @@
 //              bytes, send period, battery period); 2 disarm; 3 set
 //              SkipRxLog; 4 a read holding a valid-CRC wake-up frame (byte 4
 //              zero, or taken from the input when op & 8); 5 a read of a
-//              valid-CRC FF FF FF FF chunk of a chosen length; 6 the reader
-//              frame (disarming first, as the dialog does); 7 move the empty
-//              queue's indices to a chosen slot, so wrapping is reached.
+//              valid-CRC FF FF FF FF chunk of a chosen length; 6 nothing;
+//              7 move the empty queue's indices to a chosen slot, so
+//              wrapping is reached.
 //
 // Alongside, the harness keeps its own account of the queue and predicts
 // every recorded event: each queued byte logged exactly once and in order
@@ -225,20 +225,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                     b = static_cast<char>(in.Byte());
                 const std::string c = FFChunk(body);
                 Push(m, reinterpret_cast<const uint8_t *>(c.data()), static_cast<uint32_t>(c.size()));
-                break;
-            }
-            case 6: {
-                const uint32_t id = in.Big32();
-                const int32_t channel = static_cast<int8_t>(in.Byte());
-                ConfigPending.store(false);
-                m.armed = false;
-                SendReaderFrame(static_cast<int32_t>(id), channel);
-                uint8_t f[13] = {0x55, 0xAA, 0x03, 0x07, static_cast<uint8_t>(id >> 24), static_cast<uint8_t>(id >> 16),
-                                 static_cast<uint8_t>(id >> 8), static_cast<uint8_t>(id),
-                                 static_cast<uint8_t>(channel), 0x0A, 0x1E, 0, 0};
-                PutCrc16(f + 11, Crc16Modbus(f + 2, 9));
-                m.expected.push_back({'W', Bytes(f, 13)});
-                m.expected.push_back({'S', Bytes(f, 13)});
                 break;
             }
             case 7: {

@@ -74,30 +74,6 @@ protected:
     }
 };
 
-TEST_F(ProcessorTest, ArmedConfigurationAnswersTheFirstWakeUpOnly)
-{
-    Arm(1, 5, 10);
-    const Bytes wake = WakeUpFrame(0x12, 0x34);
-    Feed(wake);
-
-    const Bytes expected{0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x01, 0x05, 0x0A, 0x9C, 0x92};
-    ASSERT_EQ(Recorded.events.size(), 4u);
-    EXPECT_EQ(Recorded.events[0].kind, HookEvent::Received);
-    EXPECT_EQ(Recorded.events[0].bytes, wake);
-    EXPECT_EQ(Recorded.events[1].kind, HookEvent::Write);
-    EXPECT_EQ(Recorded.events[1].bytes, expected);
-    EXPECT_EQ(Recorded.events[2].kind, HookEvent::Sent);
-    EXPECT_EQ(Recorded.events[2].bytes, expected);
-    EXPECT_EQ(Recorded.events[3].kind, HookEvent::Status);
-    EXPECT_EQ(Recorded.events[3].text, kStatusConfigured);
-    EXPECT_FALSE(ConfigPending.load());
-
-    Recorded.Clear();
-    Feed(wake);
-    ASSERT_EQ(Recorded.events.size(), 1u);
-    EXPECT_EQ(Recorded.events[0].kind, HookEvent::Received);
-}
-
 // The dialog may rebuild OutFrame once it has seen the arm claimed, even
 // while the processor's write is still in progress.
 TEST_F(ProcessorTest, AnswerSendsItsOwnCopyWhenTheGuiRebuildsDuringTheWrite)

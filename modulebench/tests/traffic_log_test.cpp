@@ -28,27 +28,6 @@ TEST(TrafficLogLine, ReceivedAndSentLinesInLowerCaseHex)
     EXPECT_EQ(line, "[ S 00:00:00 ]\r\n");
 }
 
-TEST(TrafficCounters, AddReturnsTotalsAndResetReturnsWhatItTook)
-{
-    ResetByteCounts();
-    EXPECT_EQ(AddRxBytes(9), 9u);
-    EXPECT_EQ(AddRxBytes(255), 264u);
-    EXPECT_EQ(AddTxBytes(4), 4u);
-    EXPECT_EQ(AddTxBytes(12), 16u);
-
-    const ByteCounts taken = ResetByteCounts();
-    EXPECT_EQ(taken.rx, 264u);
-    EXPECT_EQ(taken.tx, 16u);
-    EXPECT_EQ(RxByteCount.load(), 0u);
-    EXPECT_EQ(AddTxBytes(4), 4u); // counts from 0 after a clear
-
-    // Past the 32-bit range the count keeps growing instead of turning negative.
-    ResetByteCounts();
-    AddRxBytes(0xFFFFFFFFu);
-    EXPECT_EQ(AddRxBytes(2), 0x100000001ull);
-    ResetByteCounts();
-}
-
 TEST(TrafficCounters, LabelText)
 {
     char text[21];
