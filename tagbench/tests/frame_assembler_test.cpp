@@ -27,34 +27,6 @@ Bytes Concat(const std::vector<Bytes> &parts)
     return all;
 }
 
-TEST_F(TagAssemblerTest, ExampleFramesByteByByteAreQueuedWithTheirLengthAndHeaderKind)
-{
-    EXPECT_EQ(MakeReport(false, 1000, 0x00, -50), ExampleFrameFF());
-    const uint8_t extra[] = {0x12, 0x34};
-    EXPECT_EQ(MakeReport(true, 1000, 0x41, -50, extra), ExampleFrame55AA());
-
-    const Bytes ff = ExampleFrameFF();
-    for (size_t i = 0; i < ff.size(); ++i) {
-        EXPECT_EQ(QueuedFrames(), 0u) << "queued before byte " << i;
-        Feed(Bytes{ff[i]});
-    }
-    EXPECT_EQ(QueuedFrames(), 1u);
-    EXPECT_EQ(LastFrame55AA.load(), 0u);
-    EXPECT_EQ(FrameQueue.slots[0].bytes[19], 12);
-
-    const Bytes aa = ExampleFrame55AA();
-    for (uint8_t b : aa) {
-        Feed(Bytes{b});
-    }
-    EXPECT_EQ(LastFrame55AA.load(), 1u);
-    EXPECT_EQ(FrameQueue.slots[1].bytes[19], 14);
-    const std::vector<Bytes> frames = DrainQueue();
-    ASSERT_EQ(frames.size(), 2u);
-    EXPECT_EQ(frames[0], ff);
-    EXPECT_EQ(frames[1], aa);
-    EXPECT_EQ(AssemblyBuffer.fill, 0);
-}
-
 TEST_F(TagAssemblerTest, RandomSplitsWithJunkBetweenFramesDeliverEveryFrameInOrder)
 {
     std::mt19937 rng(20240517);

@@ -28,23 +28,6 @@ protected:
     }
 };
 
-TEST_F(TagTableTest, ExampleFramesThroughTheQueueLeaveOneRecord)
-{
-    Feed(ExampleFrameFF());
-    Feed(ExampleFrame55AA());
-    EXPECT_EQ(ProcessQueuedFrames(), 2u);
-    ASSERT_EQ(TagCount.load(), 1);
-    const TagRowSnapshot s = SnapshotTag(0);
-    EXPECT_EQ(s.id, 1000u);
-    EXPECT_EQ(s.status, 0x41);
-    EXPECT_EQ(s.extra[0], 0x12);
-    EXPECT_EQ(s.extra[1], 0x34);
-    EXPECT_EQ(s.signal, -50);
-    EXPECT_EQ(s.distance, 208);
-    EXPECT_EQ(s.activity, 2);
-    EXPECT_EQ(ReaderConnected.load(), 1);
-}
-
 TEST_F(TagTableTest, WrongCrcChangesNothingAtAll)
 {
     Report(7, -40);
