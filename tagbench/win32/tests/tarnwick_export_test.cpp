@@ -1,0 +1,237 @@
+// Tarnwick's 导出标签表… end to end under Wine: the real program fed by the
+// test playing the tag reader (COM3-COM300), the item picked from the system
+// menu, the Save As dialog worked from here, and the CSV compared with what
+// the grid shows page by page: titles, every row of every page, an offline
+// tag, and a full table of 3000 tags. The file is UTF-8 while the grid's
+// texts come through the ...A API in the system code page (GBK), so both
+// sides are compared in UTF-8.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "shell/win32/tests/save_as_driver.h"
+#include "tagbench/win32/tests/tarnwick_e2e.h"
+
+namespace {
+
+using namespace tarnwick;
+
+constexpr uint32_t kBenchPort = 3;
+constexpr uint32_t kReaderPort = 300;
+constexpr DWORD kWaitMs = 20000;
+constexpr int kHeaderIds[kColumns] = {1046, 1083, 1084, 1085, 1086, 1087};
+
+// Fifteen tags over two pages: tag 1000 from the two example reports, one
+// with three extra bytes, an under-voltage one, plain ones and 0x80000000.
+std::vector<uint8_t> Reports(uint32_t leave_out)
+{
+    std::vector<uint8_t> bytes;
+    auto add = [&](uint32_t id, const std::vector<uint8_t> &f) {
+        if (id != leave_out)
+            bytes.insert(bytes.end(), f.begin(), f.end());
+    };
+    add(1000, kExampleReportFF);
+    add(1000, kExampleReport55AA);
+    add(1001, TagReport(Header::kFF, 1001, false, -45, {0x01, 0xAB, 0xFF}));
+    add(1002, TagReport(Header::k55AA, 1002, true, -33));
+    for (uint32_t id = 1003; id <= 1014; ++id)
+        add(id, TagReport(id % 2 ? Header::kFF : Header::k55AA, id, false, static_cast<int8_t>(-20 - id % 30)));
+    add(0x80000000u, TagReport(Header::kFF, 0x80000000u, false, -60));
+    return bytes;
+}
+
+std::string Utf8Cell(const std::string &ansi)
+{
+    return save_as::AnsiToUtf8(ansi);
+}
+
+class TarnwickExport : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        RemoveForeignComPorts();
+        reader_ = new TestComPort(kReaderPort);
+        bench_ = new Tarnwick;
+        started_ = bench_->Start();
+    }
+    static void TearDownTestSuite()
+    {
+        if (bench_ != nullptr) {
+            EXPECT_TRUE(bench_->Quit());
+        }
+        delete bench_;
+        delete reader_;
+    }
+    void SetUp() override
+    {
+        ASSERT_TRUE(reader_->IsOpen()) << "the reader's end COM" << kReaderPort;
+        ASSERT_TRUE(started_) << "Tarnwick did not start";
+        d = bench_->dialog;
+        pid = bench_->program.pid();
+        folder = save_as::MakeEmptyFolder("tarnwick-export");
+    }
+
+    // Opens the port (which empties the table) and waits for the indicator.
+    void OpenPort()
+    {
+        if (gui::Text(d, kPortButton) != "关闭串口") {
+            ASSERT_TRUE(bench_->ChoosePort(kBenchPort));
+            bench_->PressPortButton();
+        }
+        ASSERT_EQ("关闭串口", gui::Text(d, kPortButton));
+    }
+    // Closing freezes the table: no ageing, and the grid keeps what it shows.
+    void ClosePort()
+    {
+        bench_->PressPortButton();
+        ASSERT_EQ("打开串口", gui::Text(d, kPortButton));
+    }
+
+    bool WaitTotal(int total)
+    {
+        const std::string want = std::to_string(total);
+        return gui::WaitUntil([&] { return bench_->Labels()[1] == want; }, kWaitMs);
+    }
+
+    // The CSV the grid shows: titles, then every page from the first, with
+    // an empty dB / cm cell taken as an offline tag. Leaves the grid on its
+    // last page.
+    std::string Shown()
+    {
+        std::string csv = "\xEF\xBB\xBF";
+        for (int c = 0; c < kColumns; ++c)
+            csv += Utf8Cell(gui::Text(d, kHeaderIds[c])) + ",";
+        csv += u8"掉线\r\n";
+        for (int page = 0; page < 300 && !gui::Text(d, CellId(0, 0)).empty() && gui::Text(d, CellId(0, 0)) != "1";
+             ++page)
+            gui::Click(d, kPrevPage);
+        for (;;) {
+            for (int r = 0; r < kRows; ++r) {
+                const std::vector<std::string> row = bench_->Row(r);
+                if (row[0].empty())
+                    break;
+                for (int c = 0; c < kColumns; ++c)
+                    csv += Utf8Cell(row[c]) + ",";
+                csv += row[4].empty() ? u8"是\r\n" : "\r\n";
+            }
+            const std::string first = gui::Text(d, CellId(0, 0));
+            gui::Click(d, kNextPage);
+            if (gui::Text(d, CellId(0, 0)) == first)
+                return csv;
+        }
+    }
+
+    // Picks 导出标签表… and saves to name in the test's folder; returns the
+    // file's bytes.
+    std::string Export(const std::string &name)
+    {
+        HWND dialog = save_as::OpenFromSystemMenu(bench_->main, pid, kWaitMs);
+        if (dialog == nullptr)
+            return "(no Save As dialog)";
+        offered = save_as::FileName(dialog);
+        save_as::SaveTo(dialog, folder + "\\" + name);
+        EXPECT_TRUE(save_as::WaitDialogsGone(pid, kWaitMs));
+        std::string bytes;
+        return save_as::ReadFileBytes(folder + "\\" + name, &bytes) ? bytes : "(unreadable)";
+    }
+
+    static TestComPort *reader_;
+    static Tarnwick *bench_;
+    static bool started_;
+    HWND d = nullptr;
+    DWORD pid = 0;
+    std::string folder;
+    std::string offered;
+};
+
+TestComPort *TarnwickExport::reader_ = nullptr;
+Tarnwick *TarnwickExport::bench_ = nullptr;
+bool TarnwickExport::started_ = false;
+
+TEST_F(TarnwickExport, FileHoldsEveryPageAsTheGridShowsIt)
+{
+    // Before any port is opened: titles only.
+    EXPECT_EQ(u8"\xEF\xBB\xBF序号,卡号,欠压,附加数据,dB / cm,活跃次数,掉线\r\n", Export("empty.csv"));
+    EXPECT_TRUE(std::regex_match(offered, std::regex("tarnwick-20[0-9]{6}-[0-9]{6}\\.csv"))) << offered;
+
+    OpenPort();
+    ASSERT_TRUE(reader_->Write(Reports(0)));
+    ASSERT_TRUE(WaitTotal(16));
+    // Tag 1007 falls silent while the others go on reporting, until the
+    // grid shows it offline (its dB / cm cell empties after ten ticks).
+    const std::vector<uint8_t> others = Reports(1007);
+    DWORD last_sent = GetTickCount() - 1000;
+    ASSERT_TRUE(gui::WaitUntil(
+        [&] {
+            if (GetTickCount() - last_sent >= 500) {
+                reader_->Write(others);
+                last_sent = GetTickCount();
+            }
+            return bench_->Row(7)[1] == "1007" && bench_->Row(7)[4].empty();
+        },
+        kWaitMs));
+    ClosePort();
+
+    const std::string saved = Export("tags.csv");
+    const std::string shown = Shown();
+    EXPECT_EQ(shown, saved);
+    // The page the user was on does not limit the file, and the offline
+    // row is marked.
+    EXPECT_NE(std::string::npos, saved.find("\r\n16,2147483648,")) << saved;
+    const size_t offline = saved.find(u8"\r\n8,1007,正常,,,");
+    ASSERT_NE(std::string::npos, offline) << saved;
+    EXPECT_EQ(u8",是\r\n", saved.substr(saved.find("\r\n", offline + 2) - 4, 6));
+    EXPECT_EQ("empty.csv tags.csv", save_as::ListFolder(folder));
+}
+
+TEST_F(TarnwickExport, FullTableOfThreeThousandTags)
+{
+    OpenPort();
+    std::vector<uint8_t> bytes;
+    for (uint32_t id = 1; id <= 3000; ++id) {
+        const std::vector<uint8_t> f = TagReport(Header::kFF, id * 7919u % 100000u, id % 5 == 0, -40);
+        bytes.insert(bytes.end(), f.begin(), f.end());
+    }
+    ASSERT_TRUE(reader_->Write(bytes, kWaitMs));
+    ASSERT_TRUE(WaitTotal(3000));
+    ClosePort();
+
+    const std::string saved = Export("full.csv");
+    // Every row once, numbered in table order and sorted by ID.
+    std::vector<std::string> lines;
+    size_t at = 3; // after the byte-order mark
+    while (at < saved.size()) {
+        const size_t end = saved.find("\r\n", at);
+        ASSERT_NE(std::string::npos, end);
+        lines.push_back(saved.substr(at, end - at));
+        at = end + 2;
+    }
+    ASSERT_EQ(3001u, lines.size());
+    long previous_id = -1;
+    for (size_t i = 1; i < lines.size(); ++i) {
+        const std::string &line = lines[i];
+        const size_t comma = line.find(',');
+        ASSERT_EQ(std::to_string(i), line.substr(0, comma)) << line;
+        const long id = std::stol(line.substr(comma + 1));
+        ASSERT_GT(id, previous_id) << line;
+        previous_id = id;
+    }
+    // The last page as the grid shows it.
+    for (int page = 0; page < 300 && bench_->Row(0)[0] != "2989"; ++page)
+        gui::Click(d, kNextPage);
+    ASSERT_EQ("2989", bench_->Row(0)[0]);
+    for (int r = 0; r < kRows; ++r) {
+        const std::vector<std::string> row = bench_->Row(r);
+        std::string line;
+        for (int c = 0; c < kColumns; ++c)
+            line += Utf8Cell(row[c]) + ",";
+        EXPECT_EQ(line, lines[2989 + r]) << r;
+    }
+}
+
+} // namespace
