@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "shell/win32/tests/save_as_driver.h"
-#include "tagbench/win32/tests/tarnwick_e2e.h"
+#include "tools/driver/save_as_driver.h"
+#include "tools/driver/tarnwick_e2e.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "shell/win32/tests/save_as_driver.h"
+#include "tools/driver/save_as_driver.h"
 
 #include <algorithm>
 #include <cstdio>
