@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <regex>
 #include <string>
@@ -187,6 +188,42 @@ TEST_F(TarnwickExport, FileHoldsEveryPageAsTheGridShowsIt)
     ASSERT_NE(std::string::npos, offline) << saved;
     EXPECT_EQ(u8",是\r\n", saved.substr(saved.find("\r\n", offline + 2) - 4, 6));
     EXPECT_EQ("empty.csv tags.csv", save_as::ListFolder(folder));
+}
+
+// A target that cannot be replaced: the box names the file and the reason,
+// the old file stays as it was, no temporary file is left, and the program
+// goes on.
+TEST_F(TarnwickExport, ReadOnlyTargetIsReportedAndKept)
+{
+    const std::string path = folder + "\\locked.csv";
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    DWORD written = 0;
+    WriteFile(h, "old", 3, &written, nullptr);
+    CloseHandle(h);
+    ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
+
+    HWND dialog = save_as::OpenFromSystemMenu(bench_->main, pid, kWaitMs);
+    ASSERT_NE(nullptr, dialog);
+    save_as::SaveTo(dialog, path);
+    HWND question = save_as::WaitBox(pid, dialog, kWaitMs); // replace it?
+    ASSERT_NE(nullptr, question);
+    save_as::Press(question, IDYES);
+    ASSERT_TRUE(gui::WaitUntil([&] { return !IsWindow(question) && !IsWindow(dialog); }, kWaitMs));
+    HWND failure = save_as::WaitBox(pid, nullptr, kWaitMs);
+    ASSERT_NE(nullptr, failure);
+    const std::string text = save_as::BoxText(failure);
+    std::printf("read-only target: %s\n", text.c_str());
+    EXPECT_NE(std::string::npos, text.find("locked.csv")) << text;
+    save_as::Press(failure, IDOK);
+    ASSERT_TRUE(save_as::WaitDialogsGone(pid, kWaitMs));
+
+    std::string bytes;
+    ASSERT_TRUE(save_as::ReadFileBytes(path, &bytes));
+    EXPECT_EQ("old", bytes);
+    EXPECT_EQ("locked.csv", save_as::ListFolder(folder));
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(0u, Export("after.csv").find("\xEF\xBB\xBF"));
 }
 
 TEST_F(TarnwickExport, FullTableOfThreeThousandTags)
