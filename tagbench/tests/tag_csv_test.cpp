@@ -87,41 +87,4 @@ TEST(TagCsv, WholeTableInIdOrderWithOfflineRowsMarked)
     EXPECT_EQ(CsvOfTable(), expected);
 }
 
-TEST(TagCsv, TableSnapshotAgreesWithTheRowSnapshots)
-{
-    ResetCoreState();
-    CaptureEnabled.store(1);
-    std::mt19937 rng(7);
-    for (int i = 0; i < 400; ++i) {
-        Feed(MakeReport(i % 2 == 0, rng() % 150, static_cast<uint8_t>(rng() & 0xE1),
-                        static_cast<int8_t>(-20 - static_cast<int>(rng() % 60))));
-        if (i % 40 == 39) {
-            ProcessQueuedFrames();
-            AgeTagTable();
-        }
-    }
-    ProcessQueuedFrames();
-
-    std::vector<TagRowSnapshot> rows;
-    SnapshotTagTable(rows);
-    ASSERT_EQ(rows.size(), static_cast<size_t>(TagCount.load()));
-    int offline = 0;
-    for (size_t i = 0; i < rows.size(); ++i) {
-        const TagRowSnapshot one = SnapshotTag(static_cast<int>(i));
-        EXPECT_EQ(rows[i].index, one.index);
-        EXPECT_EQ(rows[i].id, one.id);
-        EXPECT_EQ(rows[i].status, one.status);
-        EXPECT_EQ(0, std::memcmp(rows[i].extra, one.extra, sizeof one.extra));
-        EXPECT_EQ(rows[i].distance, one.distance);
-        if (one.distance != kOfflineDistance) {
-            EXPECT_EQ(rows[i].signal, one.signal);
-        }
-        EXPECT_EQ(rows[i].activity, one.activity);
-        offline += one.distance == kOfflineDistance;
-    }
-    // The sample covers online and offline rows alike.
-    EXPECT_GT(offline, 0);
-    EXPECT_LT(offline, static_cast<int>(rows.size()));
-}
-
 } // namespace
