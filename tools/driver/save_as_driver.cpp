@@ -88,6 +88,15 @@ BOOL CALLBACK CollectStatic(HWND window, LPARAM param)
 
 } // namespace
 
+std::string SystemMenuItem(HWND main)
+{
+    HMENU menu = GetSystemMenu(main, FALSE);
+    wchar_t text[128] = {};
+    if (menu == nullptr || GetMenuStringW(menu, IDM_SYSTEM_SAVE, text, 128, MF_BYCOMMAND) <= 0)
+        return std::string();
+    return Utf8(text);
+}
+
 HWND OpenFromSystemMenu(HWND main, DWORD pid, DWORD timeout_ms)
 {
     PostMessageW(main, WM_SYSCOMMAND, IDM_SYSTEM_SAVE, 0);

@@ -10,6 +10,10 @@
 
 namespace save_as {
 
+// Text (UTF-8) of the program's own item in the system menu of main; empty
+// when there is none.
+std::string SystemMenuItem(HWND main);
+
 // Picks the program's own system menu item (WM_SYSCOMMAND, posted: the
 // program then sits in the modal dialog) and waits for the Save As dialog of
 // process pid. Null when none appeared within timeout_ms.

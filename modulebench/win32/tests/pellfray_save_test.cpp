@@ -85,6 +85,7 @@ protected:
 
 TEST_F(PellfraySaveTest, LogFileHoldsWhatTheWindowShows)
 {
+    EXPECT_EQ(u8"保存日志…", save_as::SystemMenuItem(session.main));
     // Nothing logged yet: the counter line alone. Cancelling writes nothing.
     HWND dialog = save_as::OpenFromSystemMenu(session.main, pid, kWaitMs);
     ASSERT_NE(nullptr, dialog);

@@ -157,6 +157,7 @@ bool TarnwickExport::started_ = false;
 
 TEST_F(TarnwickExport, FileHoldsEveryPageAsTheGridShowsIt)
 {
+    EXPECT_EQ(u8"导出标签表…", save_as::SystemMenuItem(bench_->main));
     // Before any port is opened: titles only.
     EXPECT_EQ(u8"\xEF\xBB\xBF序号,卡号,欠压,附加数据,dB / cm,活跃次数,掉线\r\n", Export("empty.csv"));
     EXPECT_TRUE(std::regex_match(offered, std::regex("tarnwick-20[0-9]{6}-[0-9]{6}\\.csv"))) << offered;
