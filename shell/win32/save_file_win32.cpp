@@ -65,8 +65,10 @@ HANDLE CreateTemporaryBeside(const std::wstring &path, std::wstring &temp_path, 
         temp_path = path + suffix;
         HANDLE h = CreateFileW(temp_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h != INVALID_HANDLE_VALUE)
+        if (h != INVALID_HANDLE_VALUE) {
+            error = 0;
             return h;
+        }
         error = LastError();
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
             return INVALID_HANDLE_VALUE;

@@ -88,15 +88,6 @@ BOOL CALLBACK CollectStatic(HWND window, LPARAM param)
 
 } // namespace
 
-std::string SystemMenuItem(HWND main)
-{
-    HMENU menu = GetSystemMenu(main, FALSE);
-    wchar_t text[128] = {};
-    if (menu == nullptr || GetMenuStringW(menu, IDM_SYSTEM_SAVE, text, 128, MF_BYCOMMAND) <= 0)
-        return std::string();
-    return Utf8(text);
-}
-
 HWND OpenFromSystemMenu(HWND main, DWORD pid, DWORD timeout_ms)
 {
     PostMessageW(main, WM_SYSCOMMAND, IDM_SYSTEM_SAVE, 0);
@@ -109,13 +100,18 @@ HWND OpenFromSystemMenu(HWND main, DWORD pid, DWORD timeout_ms)
 HWND FileNameField(HWND dialog)
 {
     // The explorer-style dialog keeps the name in an editable combo box
-    // (cmb13); the older template in an edit (edt1).
+    // (cmb13), whose edit may sit one level further down (ComboBoxEx32 ->
+    // ComboBox -> Edit); the older template in an edit (edt1).
     HWND combo = GetDlgItem(dialog, 0x47C);
-    if (combo != nullptr) {
-        HWND edit = FindWindowExA(combo, nullptr, "Edit", nullptr);
-        return edit != nullptr ? edit : combo;
+    if (combo == nullptr)
+        return GetDlgItem(dialog, 0x480);
+    HWND edit = FindWindowExA(combo, nullptr, "Edit", nullptr);
+    if (edit == nullptr) {
+        HWND inner = FindWindowExA(combo, nullptr, "ComboBox", nullptr);
+        if (inner != nullptr)
+            edit = FindWindowExA(inner, nullptr, "Edit", nullptr);
     }
-    return GetDlgItem(dialog, 0x480);
+    return edit != nullptr ? edit : combo;
 }
 
 std::string FileName(HWND dialog)
@@ -176,6 +172,26 @@ bool ReadFileBytes(const std::string &path, std::string *bytes)
         bytes->append(buf, got);
     CloseHandle(h);
     return ok;
+}
+
+std::string WaitFileBytes(const std::string &path, DWORD timeout_ms)
+{
+    std::string bytes;
+    return WaitUntil([&] { return ReadFileBytes(path, &bytes); }, timeout_ms) ? bytes : "(no file)";
+}
+
+std::string OpenDialogs(DWORD pid)
+{
+    std::string out;
+    HWND previous = nullptr;
+    for (int i = 0; i < 8; ++i) {
+        HWND box = TopDialog(pid, previous);
+        if (box == nullptr || box == previous)
+            break;
+        out += "[" + TextOf(box) + "] " + BoxText(box);
+        previous = box;
+    }
+    return out;
 }
 
 std::string ListFolder(const std::string &folder)

@@ -10,10 +10,6 @@
 
 namespace save_as {
 
-// Text (UTF-8) of the program's own item in the system menu of main; empty
-// when there is none.
-std::string SystemMenuItem(HWND main);
-
 // Picks the program's own system menu item (WM_SYSCOMMAND, posted: the
 // program then sits in the modal dialog) and waits for the Save As dialog of
 // process pid. Null when none appeared within timeout_ms.
@@ -40,6 +36,12 @@ void Press(HWND box, int id);
 
 // Bytes of a file, or false when it cannot be read.
 bool ReadFileBytes(const std::string &path, std::string *bytes);
+// The program writes after its dialog has closed: waits until the file can
+// be read (it appears complete, by a rename) and returns its bytes, or
+// "(no file)" after timeout_ms.
+std::string WaitFileBytes(const std::string &path, DWORD timeout_ms);
+// Texts of the dialogs pid still shows (for a failure message).
+std::string OpenDialogs(DWORD pid);
 // Names (UTF-8) of the files in a folder, sorted.
 std::string ListFolder(const std::string &folder);
 // A new empty folder under the temporary folder.

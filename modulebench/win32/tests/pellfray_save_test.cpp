@@ -66,14 +66,13 @@ protected:
             return "(no Save As dialog)";
         const std::string offered = save_as::FileName(dialog);
         save_as::SaveTo(dialog, folder + "\\" + name);
-        EXPECT_TRUE(save_as::WaitDialogsGone(pid, kWaitMs));
+        EXPECT_TRUE(save_as::WaitDialogsGone(pid, kWaitMs)) << save_as::OpenDialogs(pid);
         return offered;
     }
 
     std::string FileText(const std::string &name) const
     {
-        std::string bytes;
-        return save_as::ReadFileBytes(folder + "\\" + name, &bytes) ? bytes : "(unreadable)";
+        return save_as::WaitFileBytes(folder + "\\" + name, kWaitMs);
     }
 
     TestComPort device;
@@ -85,7 +84,6 @@ protected:
 
 TEST_F(PellfraySaveTest, LogFileHoldsWhatTheWindowShows)
 {
-    EXPECT_EQ(u8"保存日志…", save_as::SystemMenuItem(session.main));
     // Nothing logged yet: the counter line alone. Cancelling writes nothing.
     HWND dialog = save_as::OpenFromSystemMenu(session.main, pid, kWaitMs);
     ASSERT_NE(nullptr, dialog);
@@ -128,8 +126,10 @@ TEST_F(PellfraySaveTest, LogFileHoldsWhatTheWindowShows)
     HWND question = save_as::WaitBox(pid, dialog, kWaitMs);
     ASSERT_NE(nullptr, question);
     save_as::Press(question, IDYES);
-    ASSERT_TRUE(save_as::WaitDialogsGone(pid, kWaitMs));
-    EXPECT_EQ(u8"\xEF\xBB\xBFS : 0    R：0\r\n", FileText("traffic.log"));
+    ASSERT_TRUE(save_as::WaitDialogsGone(pid, kWaitMs)) << save_as::OpenDialogs(pid);
+    const std::string cleared = u8"\xEF\xBB\xBFS : 0    R：0\r\n";
+    EXPECT_TRUE(gui::WaitUntil([&] { return FileText("traffic.log") == cleared; }, kWaitMs))
+        << FileText("traffic.log");
     EXPECT_EQ("empty.log traffic.log", save_as::ListFolder(folder));
 }
 

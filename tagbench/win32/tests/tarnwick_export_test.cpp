@@ -137,9 +137,8 @@ protected:
             return "(no Save As dialog)";
         offered = save_as::FileName(dialog);
         save_as::SaveTo(dialog, folder + "\\" + name);
-        EXPECT_TRUE(save_as::WaitDialogsGone(pid, kWaitMs));
-        std::string bytes;
-        return save_as::ReadFileBytes(folder + "\\" + name, &bytes) ? bytes : "(unreadable)";
+        EXPECT_TRUE(save_as::WaitDialogsGone(pid, kWaitMs)) << save_as::OpenDialogs(pid);
+        return save_as::WaitFileBytes(folder + "\\" + name, kWaitMs);
     }
 
     static TestComPort *reader_;
@@ -157,7 +156,6 @@ bool TarnwickExport::started_ = false;
 
 TEST_F(TarnwickExport, FileHoldsEveryPageAsTheGridShowsIt)
 {
-    EXPECT_EQ(u8"导出标签表…", save_as::SystemMenuItem(bench_->main));
     // Before any port is opened: titles only.
     EXPECT_EQ(u8"\xEF\xBB\xBF序号,卡号,欠压,附加数据,dB / cm,活跃次数,掉线\r\n", Export("empty.csv"));
     EXPECT_TRUE(std::regex_match(offered, std::regex("tarnwick-20[0-9]{6}-[0-9]{6}\\.csv"))) << offered;
@@ -192,18 +190,20 @@ TEST_F(TarnwickExport, FileHoldsEveryPageAsTheGridShowsIt)
     EXPECT_EQ("empty.csv tags.csv", save_as::ListFolder(folder));
 }
 
-// A target that cannot be replaced: the box names the file and the reason,
-// the old file stays as it was, no temporary file is left, and the program
-// goes on.
-TEST_F(TarnwickExport, ReadOnlyTargetIsReportedAndKept)
+// A target that cannot be replaced, here because another program holds it
+// open as a spreadsheet would: the box names the file and the reason, the
+// old file stays as it was, no temporary file is left, and the program goes
+// on.
+TEST_F(TarnwickExport, TargetThatCannotBeReplacedIsReportedAndKept)
 {
-    const std::string path = folder + "\\locked.csv";
+    const std::string path = folder + "\\held.csv";
     HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, h);
     DWORD written = 0;
     WriteFile(h, "old", 3, &written, nullptr);
     CloseHandle(h);
-    ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
+    HANDLE held = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
 
     HWND dialog = save_as::OpenFromSystemMenu(bench_->main, pid, kWaitMs);
     ASSERT_NE(nullptr, dialog);
@@ -215,16 +215,16 @@ TEST_F(TarnwickExport, ReadOnlyTargetIsReportedAndKept)
     HWND failure = save_as::WaitBox(pid, nullptr, kWaitMs);
     ASSERT_NE(nullptr, failure);
     const std::string text = save_as::BoxText(failure);
-    std::printf("read-only target: %s\n", text.c_str());
-    EXPECT_NE(std::string::npos, text.find("locked.csv")) << text;
+    std::printf("target held open: %s\n", text.c_str());
+    EXPECT_NE(std::string::npos, text.find("held.csv")) << text;
     save_as::Press(failure, IDOK);
-    ASSERT_TRUE(save_as::WaitDialogsGone(pid, kWaitMs));
+    ASSERT_TRUE(save_as::WaitDialogsGone(pid, kWaitMs)) << save_as::OpenDialogs(pid);
+    CloseHandle(held);
 
     std::string bytes;
     ASSERT_TRUE(save_as::ReadFileBytes(path, &bytes));
     EXPECT_EQ("old", bytes);
-    EXPECT_EQ("locked.csv", save_as::ListFolder(folder));
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ("held.csv", save_as::ListFolder(folder));
     EXPECT_EQ(0u, Export("after.csv").find("\xEF\xBB\xBF"));
 }
 
