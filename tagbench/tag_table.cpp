@@ -200,9 +200,12 @@ int32_t DistanceForSignal(int32_t m)
     return static_cast<int32_t>(centimetres);
 }
 
-int32_t EstimateDistance(int index, int32_t *signal)
+namespace {
+
+// The distance steps on a record, which may be the table's own (under
+// TableLock) or a copy taken under it.
+int32_t RecordDistance(const TagRecord &r, int32_t *signal)
 {
-    const TagRecord &r = TagTable[index];
     if (r.countdown == 0) {
         return kOfflineDistance;
     }
@@ -222,6 +225,26 @@ int32_t EstimateDistance(int index, int32_t *signal)
     return DistanceForSignal(m);
 }
 
+TagRowSnapshot RecordSnapshot(const TagRecord &r, int index)
+{
+    TagRowSnapshot s;
+    std::memset(&s, 0, sizeof s);
+    s.index = index;
+    s.id = r.id;
+    s.status = r.status;
+    std::memcpy(s.extra, r.extra, sizeof s.extra);
+    s.distance = RecordDistance(r, &s.signal);
+    s.activity = r.activity;
+    return s;
+}
+
+} // namespace
+
+int32_t EstimateDistance(int index, int32_t *signal)
+{
+    return RecordDistance(TagTable[index], signal);
+}
+
 TagRowSnapshot SnapshotTag(int index)
 {
     TagRowSnapshot s;
@@ -232,13 +255,26 @@ TagRowSnapshot SnapshotTag(int index)
     if (index < 0 || index >= TagCount.load(std::memory_order_relaxed)) {
         return s; // a stale count from the caller: show the row as offline
     }
-    const TagRecord &r = TagTable[index];
-    s.id = r.id;
-    s.status = r.status;
-    std::memcpy(s.extra, r.extra, sizeof s.extra);
-    s.distance = EstimateDistance(index, &s.signal);
-    s.activity = r.activity;
-    return s;
+    return RecordSnapshot(TagTable[index], index);
+}
+
+void SnapshotTagTable(std::vector<TagRowSnapshot> &out)
+{
+    // Allocated before the lock is taken, so that under it there is only
+    // one copy of the records in use: the table thread waits for that and
+    // nothing else, and distances and texts are worked out after.
+    std::vector<TagRecord> records;
+    records.reserve(kMaxTags);
+    {
+        std::lock_guard<std::mutex> lock(TableLock);
+        int32_t count = TagCount.load(std::memory_order_relaxed);
+        count = count < 0 ? 0 : (count > kMaxTags ? kMaxTags : count);
+        records.assign(TagTable, TagTable + count);
+    }
+    out.clear();
+    out.reserve(records.size());
+    for (size_t i = 0; i < records.size(); ++i)
+        out.push_back(RecordSnapshot(records[i], static_cast<int>(i)));
 }
 
 void ClearReaderConnected()

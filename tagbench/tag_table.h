@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 constexpr int kMaxTags = 3000;
 constexpr int kOfflineDistance = 65535;
@@ -92,3 +93,8 @@ int32_t DistanceForSignal(int32_t m);
 // Takes TableLock itself; index must be below TagCount (an index that is not
 // gives an empty offline row rather than reading a stale record).
 TagRowSnapshot SnapshotTag(int index);
+
+// The whole table, record by record in table order, as SnapshotTag would
+// give each: the records are copied in one pass under TableLock and the
+// snapshots formed after it is released. Any thread (the table export).
+void SnapshotTagTable(std::vector<TagRowSnapshot> &out);

@@ -6,6 +6,7 @@
 #include "modulebench/console/console.h"
 #include "modulebench/win32/main_dialog.h"
 #include "modulebench/win32/pellfray_resources.h"
+#include "modulebench/win32/save_log_win32.h"
 #include "shell/win32/app_shell.h"
 #include "shell/win32/shell_resources.h"
 
@@ -20,6 +21,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command)
         "olsaTest__20200414_NQ", // window property
         ConsoleInit,             // first step of WM_CREATE
         true,                    // centred on the screen
+        SaveTrafficLogCommand,   // system menu: 保存日志…
     };
     return ShellRun(instance, show_command, &values);
 }

@@ -3,6 +3,8 @@
 
 #include "shell/win32/shell_resources.h"
 
+#include <string>
+
 HINSTANCE AppInstance = nullptr;
 const ShellValues *AppShellValues = nullptr;
 
@@ -30,6 +32,23 @@ void RegisterMainClass(HINSTANCE instance, WORD icon_id)
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
     wc.lpszClassName = ClassNameText;
     RegisterClassExA(&wc); // a failure shows as a window that is not created
+}
+
+// Appends the program's item, below a separator, to the window's system
+// menu. The text is Chinese, so it goes in as UTF-16 from the string table
+// whatever the system's code page.
+void AddSaveCommand(HWND window)
+{
+    HMENU menu = GetSystemMenu(window, FALSE);
+    if (menu == nullptr)
+        return;
+    const wchar_t *text = nullptr;
+    const int length = LoadStringW(AppInstance, IDS_SAVE_COMMAND, reinterpret_cast<LPWSTR>(&text), 0);
+    if (length <= 0 || text == nullptr)
+        return;
+    const std::wstring item(text, static_cast<size_t>(length)); // the resource is not NUL-terminated
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu, MF_STRING, IDM_SYSTEM_SAVE, item.c_str());
 }
 
 } // namespace
@@ -90,6 +109,8 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
         // The template is a visible child: it shows at once. The handle is
         // not kept; the dialog lives as long as the main window.
         CreateDialogParamA(AppInstance, MAKEINTRESOURCEA(values->dialog_id), window, values->dialog_proc, 0);
+        if (values->on_save_command)
+            AddSaveCommand(window);
         return 0;
     }
     case WM_PAINT: {
@@ -109,6 +130,12 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
         default:
             return DefWindowProcA(window, message, wparam, lparam);
         }
+    case WM_SYSCOMMAND:
+        if ((wparam & 0xFFF0) == IDM_SYSTEM_SAVE && AppShellValues->on_save_command) {
+            AppShellValues->on_save_command(window);
+            return 0;
+        }
+        return DefWindowProcA(window, message, wparam, lparam);
     case WM_DESTROY:
         PostQuitMessage(0);
         return 0;

@@ -3,8 +3,9 @@
 // Each program is one top-level window holding its main dialog. The shell is
 // everything around that dialog: the entry point with the message loop, the
 // window class, the main window procedure, the About box and its Alt+? / Alt+/
-// accelerators. The programs differ only in the values of ShellValues; their
-// WinMain fills one in and calls ShellRun.
+// accelerators, and the program's one item of the system menu (Pellfray saves
+// its log, Tarnwick exports its table). The programs differ only in the
+// values of ShellValues; their WinMain fills one in and calls ShellRun.
 //
 // The message loop deliberately does no dialog-manager translation
 // (IsDialogMessage): accelerators go to the window the keyboard message was
@@ -25,6 +26,9 @@ struct ShellValues {
     const char *property_name; // window property set to 1 on creation
     void (*on_create)();       // first step of WM_CREATE; may be null
     bool centre;               // centre on the primary screen after on_create
+    // The program's system menu item (text: string IDS_SAVE_COMMAND), run on
+    // the GUI thread with the main window; null for no item.
+    void (*on_save_command)(HWND main_window);
 };
 
 // Instance handle of the program; the main dialog loads its resources with it.

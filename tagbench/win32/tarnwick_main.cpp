@@ -4,6 +4,7 @@
 
 #include "shell/win32/app_shell.h"
 #include "shell/win32/shell_resources.h"
+#include "tagbench/win32/export_table_win32.h"
 #include "tagbench/win32/tag_bench_dialog.h"
 #include "tagbench/win32/tarnwick_resources.h"
 
@@ -18,6 +19,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command)
         "Quorvel__20190109_NQ", // window property
         nullptr,                // nothing else on WM_CREATE
         false,                  // placed by the system
+        ExportTagTableCommand,  // system menu: 导出标签表…
     };
     return ShellRun(instance, show_command, &values);
 }

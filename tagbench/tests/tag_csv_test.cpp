@@ -1,0 +1,90 @@
+// The exported tag table: quoting, file framing and the rows of a table
+// filled through the real frame path. The host build keeps literals in
+// UTF-8, so the grid's texts need no conversion here.
+#include "tag_frames.h"
+#include "tagbench/tag_csv.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string kBom = "\xEF\xBB\xBF";
+const std::string kHeader = "序号,卡号,欠压,附加数据,dB / cm,活跃次数,掉线\r\n";
+
+std::string Same(const char *text)
+{
+    return text;
+}
+
+std::string CsvOfTable()
+{
+    std::vector<TagRowSnapshot> rows;
+    SnapshotTagTable(rows);
+    return TagTableCsv(rows, Same);
+}
+
+TEST(TagCsv, FieldsAreQuotedOnlyWhenTheyMustBe)
+{
+    const struct {
+        std::string field;
+        std::string written;
+    } cases[] = {
+        {"", ""},
+        {"12 34", "12 34"},
+        {"-50 / 208", "-50 / 208"},
+        {"欠压", "欠压"},
+        {"a,b", "\"a,b\""},
+        {"say \"hi\"", "\"say \"\"hi\"\"\""},
+        {"\"", "\"\"\"\""},
+        {"two\r\nlines", "\"two\r\nlines\""},
+        {"lf\n", "\"lf\n\""},
+        {"cr\r", "\"cr\r\""},
+        {",\",", "\",\"\",\""},
+    };
+    for (const auto &c : cases) {
+        std::string out = "x,";
+        AppendCsvField(out, c.field);
+        EXPECT_EQ(out, "x," + c.written) << c.field;
+    }
+}
+
+TEST(TagCsv, EmptyTableGivesTheMarkAndTheHeaderAlone)
+{
+    ResetCoreState();
+    EXPECT_EQ(CsvOfTable(), kBom + kHeader);
+}
+
+TEST(TagCsv, WholeTableInIdOrderWithOfflineRowsMarked)
+{
+    ResetCoreState();
+    CaptureEnabled.store(1);
+    // Tag 3 reports first and goes silent; the others report five ticks
+    // later, so at the tenth tick tag 3 alone is offline.
+    Feed(MakeReport(false, 3, 0x00, -42));
+    ProcessQueuedFrames();
+    for (int tick = 0; tick < 5; ++tick)
+        AgeTagTable();
+    const uint8_t extra[] = {0x01, 0xAB, 0xFF};
+    Feed(MakeReport(true, 5, 0x60, -32, extra));
+    Feed(ExampleFrameFF());
+    Feed(ExampleFrame55AA());
+    // Twelve more, so the table spans two grid pages.
+    for (uint32_t id = 2000; id < 2012; ++id)
+        Feed(MakeReport(false, id, 0x01, -20));
+    ProcessQueuedFrames();
+    for (int tick = 0; tick < 5; ++tick)
+        AgeTagTable();
+
+    std::string expected = kBom + kHeader;
+    expected += "1,3,正常,,,1,是\r\n";
+    expected += "2,5,正常,01 ab ff,-32 / 40,1,\r\n";
+    expected += "3,1000,欠压,12 34,-50 / 208,2,\r\n";
+    for (int i = 0; i < 12; ++i)
+        expected += std::to_string(4 + i) + "," + std::to_string(2000 + i) + ",欠压,,-20 / 0,1,\r\n";
+    EXPECT_EQ(CsvOfTable(), expected);
+}
+
+} // namespace
