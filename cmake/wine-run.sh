@@ -105,6 +105,9 @@ fi
 
 out=$(mktemp "$STATE/out.XXXXXX")
 err=$(mktemp "$STATE/err.XXXXXX")
+# A caller that ends this early (scripts/run on Ctrl+C) leaves no files.
+trap 'rm -f "$out" "$err"' EXIT
+trap 'exit 143' TERM
 wine "$@" </dev/null >"$out" 2>"$err" &
 pid=$!
 # Relay the output while the program runs, so long tests still show progress.
