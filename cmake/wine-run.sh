@@ -23,6 +23,15 @@ find_build_dir() {
   exit 2
 }
 
+# The Xvfb and the wineserver started here outlive this script. Whatever
+# descriptors the caller handed down must not live on in them: a lock taken
+# around a test run (flock FILE ctest ...) would stay held for as long as the
+# server lives, and every later run waiting for it would wait for ever.
+for fd in /proc/$$/fd/*; do
+  fd=${fd##*/}
+  [ "$fd" -gt 2 ] 2>/dev/null && eval "exec $fd>&-"
+done
+
 BUILD_DIR=$(cd "$(find_build_dir)" && pwd)
 export WINEPREFIX="$BUILD_DIR/wineprefix"
 export WINEDEBUG=${WINEDEBUG:--all}
@@ -117,6 +126,9 @@ fi
 
 out=$(mktemp "$STATE/out.XXXXXX")
 err=$(mktemp "$STATE/err.XXXXXX")
+# A caller that ends this early (scripts/run on Ctrl+C) leaves no files.
+trap 'rm -f "$out" "$err"' EXIT
+trap 'exit 143' TERM
 (close_inherited_fds; exec wine "$@") </dev/null >"$out" 2>"$err" &
 pid=$!
 # Relay the output while the program runs, so long tests still show progress.
