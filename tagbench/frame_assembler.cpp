@@ -344,13 +344,12 @@ void WakeInboundWorkers()
 
 void RequestRingReset()
 {
-    const uint32_t request = RingResetRequest.fetch_add(1, std::memory_order_acq_rel) + 1;
+    RingResetRequest.fetch_add(1, std::memory_order_acq_rel);
     AssemblerWake.Notify();
     TableWake.Notify();
     const auto deadline = Clock::now() + std::chrono::milliseconds(kResetWaitMs);
     for (;;) {
-        if (RxRingResetAck.load(std::memory_order_acquire) == request &&
-            FrameQueueResetAck.load(std::memory_order_acquire) == request) {
+        if (!RingResetPending()) {
             return;
         }
         const uint32_t left = MillisecondsLeft(deadline);
@@ -359,6 +358,13 @@ void RequestRingReset()
         }
         ResetServed.WaitFor(left);
     }
+}
+
+bool RingResetPending()
+{
+    const uint32_t request = RingResetRequest.load(std::memory_order_acquire);
+    return RxRingResetAck.load(std::memory_order_acquire) != request ||
+           FrameQueueResetAck.load(std::memory_order_acquire) != request;
 }
 
 void ServeFrameQueueReset()

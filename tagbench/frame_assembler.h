@@ -142,6 +142,8 @@ void WakeInboundWorkers();
 // be lost; none is half-read. The partial frame in AssemblyBuffer survives,
 // as it survives a close and reopen.
 void RequestRingReset();
+// Any thread: a reset was requested that a consumer has not served yet.
+bool RingResetPending();
 // Called by the tag table thread at each wake-up (see tag_table.h).
 void ServeFrameQueueReset();
 // Sets all four indices to 0 and clears both waiting flags. Only safe while

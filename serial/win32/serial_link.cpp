@@ -189,10 +189,8 @@ bool SerialOpen(const char *device_path, uint32_t baud_index)
     // while the port is configured is emptied from the ring by the dialog.
     // Pellfray publishes the port only once it is configured and purged:
     // see below.
-    if (!IsPellfray()) {
+    if (!IsPellfray())
         PortHandle.store(port, std::memory_order_release);
-        PortPublished.Notify();
-    }
 
     SetCommMask(port, EV_RXCHAR);
     SetupComm(port, 2048, 2048);
@@ -217,6 +215,11 @@ bool SerialOpen(const char *device_path, uint32_t baud_index)
 
     if (!IsPellfray()) {
         PurgeComm(port, kPurgeQueues);
+        // Woken only now: a wait issued before SetCommMask above would wait
+        // with an empty mask, which some drivers (Wine's among them) never
+        // end. A thread that was not asleep may still find the port early,
+        // as the published handle allows.
+        PortPublished.Notify();
         return true;
     }
     PurgeComm(port, kPurgeAll);

@@ -14,16 +14,24 @@
 
 namespace {
 
-// Far beyond any scheduling delay: only a lost wake-up runs into it.
-constexpr uint32_t kPatientMs = 30000;
+// Far beyond any scheduling delay: only a lost wake-up runs into it (a
+// waiter that was notified in time returns at once however late it runs).
+constexpr uint32_t kPatientMs = 10000;
 // For the cases where the consumer stays stuck on purpose.
 constexpr uint32_t kImpatientMs = 20;
 
-template <class Condition> void PollUntil(Condition done)
+// Waits for a state the threads must reach; false only when they never do
+// (a hang guard, far beyond any healthy run, not a speed check).
+template <class Condition> bool PollUntil(Condition done)
 {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (!done()) {
+        if (std::chrono::steady_clock::now() > give_up) {
+            return false;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+    return true;
 }
 
 // Frame i reports tag 1 + i % ids with a status that changes from report to
@@ -61,6 +69,7 @@ Stream MakeStream(uint32_t frames, uint32_t ids, bool last_55aa = false)
 struct Receiver {
     std::vector<RxDelivery> deliveries;
     std::atomic<bool> done{false};
+    std::atomic<bool> fell_short{false};
     std::thread thread;
 
     Receiver(const Bytes &bytes, uint32_t chunk, uint32_t bound_ms)
@@ -69,6 +78,7 @@ struct Receiver {
                   const uint32_t n = static_cast<uint32_t>(std::min<size_t>(chunk, bytes.size() - at));
                   deliveries.push_back(RxRingDeliver(bytes.data() + at, n, bound_ms));
                   if (deliveries.back().stored != n) {
+                      fell_short.store(true);
                       break;
                   }
               }
@@ -91,24 +101,31 @@ struct Receiver {
     }
 };
 
-// The assembler's own loop, with the slot bound of the case.
-class AssemblerThread {
+// The assembler's own loop, with the slot bound of the case, and the table
+// thread's loop when the case does not play the table itself.
+class WorkerLoops {
 public:
-    explicit AssemblerThread(uint32_t slot_wait_ms) : thread_([this, slot_wait_ms] {
-        FrameAssemblerLoop(&stop_, slot_wait_ms);
-    })
+    WorkerLoops(uint32_t slot_wait_ms, bool table)
+        : assembler_([this, slot_wait_ms] { FrameAssemblerLoop(&stop_, slot_wait_ms); })
     {
+        if (table) {
+            table_ = std::thread([this] { TagTableLoop(&stop_); });
+        }
     }
-    ~AssemblerThread()
+    ~WorkerLoops()
     {
         stop_.store(true);
         WakeInboundWorkers();
-        thread_.join();
+        assembler_.join();
+        if (table_.joinable()) {
+            table_.join();
+        }
     }
 
 private:
     std::atomic<bool> stop_{false};
-    std::thread thread_;
+    std::thread assembler_;
+    std::thread table_;
 };
 
 class BackpressureTest : public ::testing::Test {
@@ -134,7 +151,7 @@ TEST_F(BackpressureTest, ReceiveThreadWaitsForRoomAndEveryByteArrivesInOrder)
         std::vector<Bytes> frames;
         int waits = 0;
         while (!receiver.done.load()) {
-            PollUntil([&] { return RxRoomWanted.load() || receiver.done.load(); });
+            ASSERT_TRUE(PollUntil([&] { return RxRoomWanted.load() || receiver.done.load(); }));
             waits += RxRoomWanted.load() ? 1 : 0;
             AssembleAvailableBytes();
             for (Bytes &f : DrainQueue()) {
@@ -176,8 +193,9 @@ TEST_F(BackpressureTest, ReceiveThreadDropsTheRestOnlyPastItsBoundOrWhenCaptureS
         RxDelivery first{};
         std::thread receiver([&] { first = RxRingDeliver(block.data(), 600, c.bound_ms); });
         if (c.close) {
-            PollUntil([] { return RxRoomWanted.load(); });
+            const bool waiting = PollUntil([] { return RxRoomWanted.load(); });
             StopCapture();
+            EXPECT_TRUE(waiting);
         }
         receiver.join();
         EXPECT_EQ(first.stored, kRxRingSize - 1);
@@ -202,21 +220,17 @@ TEST_F(BackpressureTest, AssemblerWaitsForAFreeSlotWhileTheTableThreadIsHeld)
     // More frames than the queue holds, so that the assembler waits for a
     // slot and the receiver waits for room behind it.
     const Stream s = MakeStream(kFrameQueueSlots + 600, 500);
-    AssemblerThread assembler(kPatientMs);
+    WorkerLoops assembler(kPatientMs, false);
     Receiver receiver(s.bytes, 1024, kPatientMs);
-    PollUntil([] { return FrameSlotWanted.load() && RxRoomWanted.load(); });
+    ASSERT_TRUE(PollUntil([] { return FrameSlotWanted.load() && RxRoomWanted.load(); }));
     EXPECT_EQ(QueuedFrames(), kFrameQueueSlots - 1);
 
     // The table thread's role, released: every frame must come through.
     size_t entered = 0;
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(120); // hang guard only
-    while (entered < s.frames.size() && std::chrono::steady_clock::now() < give_up) {
-        const uint32_t n = ProcessQueuedFrames();
-        entered += n;
-        if (n == 0) {
-            std::this_thread::yield();
-        }
-    }
+    PollUntil([&] {
+        entered += ProcessQueuedFrames();
+        return entered == s.frames.size() || receiver.fell_short.load();
+    });
     receiver.ExpectEveryChunkComplete();
     ASSERT_EQ(entered, s.frames.size());
 
@@ -238,15 +252,52 @@ TEST_F(BackpressureTest, AssemblerDropsOnlyPastItsBoundAndKeepsTheQueuedFrames)
     // still follows the last frame cut (a 55 AA one among FF frames).
     const Stream s = MakeStream(kFrameQueueSlots + 2, 3000, true);
     {
-        AssemblerThread assembler(kImpatientMs);
+        WorkerLoops assembler(kImpatientMs, false);
         Receiver receiver(s.bytes, 1024, kPatientMs);
         receiver.ExpectEveryChunkComplete();
-        PollUntil([] { return RingBytes() == 0 && !FrameSlotWanted.load(); });
+        EXPECT_TRUE(PollUntil([] { return RingBytes() == 0 && !FrameSlotWanted.load(); }));
     }
     EXPECT_EQ(LastFrame55AA.load(), 1u);
     const std::vector<Bytes> frames = DrainQueue();
     ASSERT_EQ(frames.size(), kFrameQueueSlots - 1);
     EXPECT_TRUE(std::equal(frames.begin(), frames.end(), s.frames.begin()));
+}
+
+TEST_F(BackpressureTest, ResetFreesProducersThatWaitOnAHeldTableThread)
+{
+    // The assembler waits for a slot and the receiver for room behind it.
+    // The reset must end the assembler's wait at once (its frame is made of
+    // bytes the reset discards) and empty the ring, so that the receiver goes
+    // on; the assembler's bound is kept far beyond the receiver's so that an
+    // assembler that sat the wait out would make the receiver give up first.
+    const Stream s = MakeStream(kFrameQueueSlots + 400, 700);
+    WorkerLoops assembler(3 * kPatientMs, false);
+    Receiver receiver(s.bytes, 1024, kPatientMs);
+    ASSERT_TRUE(PollUntil([] { return FrameSlotWanted.load() && RxRoomWanted.load(); }));
+    RequestRingReset(); // the table thread is held: returns unserved
+    // The table thread's role, released only now.
+    EXPECT_TRUE(PollUntil([&] {
+        ProcessQueuedFrames();
+        return receiver.done.load();
+    }));
+    receiver.ExpectEveryChunkComplete();
+    EXPECT_FALSE(RingResetPending());
+}
+
+TEST_F(BackpressureTest, ResetIsServedWholeByIdleWorkersAndSparesTheNextFrame)
+{
+    WorkerLoops loops(kPatientMs, true);
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        // Both loops asleep with nothing to do: the request must wake both,
+        // and the table thread must serve its half after the assembler's,
+        // not at its next frame, which it would then sweep away.
+        RequestRingReset();
+        ASSERT_TRUE(PollUntil([] { return !RingResetPending(); }));
+        const Bytes f = MakeReport(round % 2 == 0, 77 + round, 0x00, -40);
+        ASSERT_EQ(RxRingDeliver(f.data(), static_cast<uint32_t>(f.size()), kPatientMs).end, RxDeliveryEnd::Complete);
+        EXPECT_TRUE(PollUntil([&] { return TagCount.load() == round + 1; }));
+    }
 }
 
 } // namespace
