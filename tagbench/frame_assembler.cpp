@@ -180,7 +180,7 @@ uint32_t RxRingAppend(const uint8_t *data, uint32_t length)
     while (stored < length) {
         const uint32_t next = NextRxIndex(head);
         if (next == tail) {
-            break; // full: this byte and the rest of the block are dropped
+            break; // full: this byte and the rest are left to the caller
         }
         RxRing[head] = data[stored];
         head = next;
