@@ -7,7 +7,17 @@
 //   tag table thread -> drains FrameQueue (writes FrameQueue.tail only)
 // Every byte or slot is written before the index that publishes it is stored
 // (release) and read after that index is loaded (acquire). Each ring holds one
-// entry less than it has slots; a full ring drops the newest data.
+// entry less than it has slots.
+//
+// Nobody polls. Each worker sleeps on its own WakeSignal: the assembler until
+// the receive thread publishes bytes, the table thread until the assembler
+// publishes frames, both also on a ring reset request. A producer that meets
+// a full ring does not drop what arrived intact: it stores what fits and waits
+// for its consumer to free room, for a bounded time (about a second); the
+// port's own buffer holds the bytes meanwhile. Only past that bound, or when
+// capture stops (the port is closing), is the rest dropped. The consumer
+// rings a producer's doorbell only while that producer says it waits, so the
+// consumer's hot path stays a plain index store.
 //
 // A frame starts with 55 AA xx xx or FF FF FF FF and is 12 + (byte 8 >> 5)
 // bytes long. No CRC is checked here; the tag table rejects damaged frames.
@@ -20,14 +30,44 @@ constexpr uint32_t kRxRingSize = 500;
 constexpr uint32_t kFrameQueueSlots = 2048;
 constexpr uint32_t kMaxFrameLength = 19;
 
+// How long a producer waits for its consumer to free room before it drops
+// (per chunk for the receive thread, per frame for the assembler). Long
+// enough for any scheduling hiccup of a busy machine, short enough that a
+// consumer that is really stuck costs no more than a second per wait.
+constexpr uint32_t kRxRoomWaitMs = 1000;
+constexpr uint32_t kFrameSlotWaitMs = 1000;
+
 extern uint8_t RxRing[kRxRingSize];
 extern std::atomic<uint32_t> RxRingHead; // written by the receive thread only
 extern std::atomic<uint32_t> RxRingTail; // written by the assembler thread only
 
 // Receive thread: appends a chunk in order; stops at the first byte that does
-// not fit and drops it and the rest. Publishes the head once, after the last
-// byte stored. Returns the number of bytes stored.
+// not fit and leaves it and the rest to the caller. Publishes the head once,
+// after the last byte stored, and wakes the assembler. Returns the number of
+// bytes stored.
 uint32_t RxRingAppend(const uint8_t *data, uint32_t length);
+
+// How a delivery ended: every byte stored; capture was off (port closing or
+// not yet capturing), the rest dropped; the bound passed, the rest dropped.
+enum class RxDeliveryEnd : uint8_t { Complete, CaptureOff, TimedOut };
+struct RxDelivery {
+    uint32_t stored;
+    RxDeliveryEnd end;
+};
+
+// Receive thread: the hand-off of one chunk read from the port. Stores what
+// fits, then waits for the assembler to free room for the rest, at most
+// bound_ms in all; a full ring with capture off drops at once, and
+// StopCapture ends a wait at once. Bytes are stored in order and only ever
+// dropped from the end of the chunk.
+RxDelivery RxRingDeliver(const uint8_t *data, uint32_t length, uint32_t bound_ms);
+
+// Set by the receive thread (its only writer) while it waits for room in
+// RxRing; the assembler wakes it after freeing room only then.
+extern std::atomic<bool> RxRoomWanted;
+// Set by the assembler thread (its only writer) while it waits for a free
+// slot in FrameQueue; the table thread wakes it after freeing slots only then.
+extern std::atomic<bool> FrameSlotWanted;
 
 // The frame being assembled; assembler thread only. Survives close/reopen.
 struct AssemblyBufferState {
@@ -54,20 +94,40 @@ extern FrameQueueState FrameQueue;
 extern std::atomic<uint32_t> CaptureEnabled;
 extern std::atomic<uint32_t> LastFrame55AA;
 
-// Assembler thread only.
-void PushFrame(const uint8_t *frame, uint32_t length);
+// GUI thread, port closing: frames are no longer queued, and a receive
+// thread that waits for room in RxRing gives up at once.
+void StopCapture();
+
+// Assembler thread only. Queues a frame; when the queue is full, waits up to
+// slot_wait_ms for the table thread to free a slot (0: drops at once, as a
+// caller that is itself the consumer must). The wait also ends when a ring
+// reset is requested: the frame was cut from bytes the reset discards.
+// Returns false when the frame was dropped.
+bool PushFrame(const uint8_t *frame, uint32_t length, uint32_t slot_wait_ms = 0);
 
 // Assembler thread only: one byte through the header search and the cut.
-void AssembleByte(uint8_t byte);
+void AssembleByte(uint8_t byte, uint32_t slot_wait_ms = 0);
 
 // One wake-up of the assembler: takes every byte the ring holds (re-reading
-// the head until it stays put) and cuts and queues frames. Returns the number
-// of bytes taken. Also honours a pending ring reset.
-uint32_t AssembleAvailableBytes();
+// the head until it stays put), cuts and queues frames, and wakes the table
+// thread for what it queued. Returns the number of bytes taken. Also honours
+// a pending ring reset.
+uint32_t AssembleAvailableBytes(uint32_t slot_wait_ms = 0);
 
-// The assembler's endless loop: 1 ms sleep, then AssembleAvailableBytes.
-// Returns only when *stop becomes true (tests); the program passes nullptr.
-void FrameAssemblerLoop(const std::atomic<bool> *stop);
+// The assembler's endless loop: AssembleAvailableBytes, then sleep until the
+// receive thread publishes bytes or a reset is requested. Returns only when
+// *stop becomes true and WakeInboundWorkers is called (tests); the program
+// passes nullptr.
+void FrameAssemblerLoop(const std::atomic<bool> *stop, uint32_t slot_wait_ms = kFrameSlotWaitMs);
+
+// Table thread: sleeps until the assembler has queued frames, a reset is
+// requested or WakeInboundWorkers is called. May return with nothing to do.
+void WaitForQueuedFrames();
+// Table thread, after moving FrameQueue.tail on: wakes the assembler if it
+// waits for a free slot.
+void OfferFrameSlots();
+// Wakes both worker loops, so that they look at their stop flag (tests).
+void WakeInboundWorkers();
 
 // Emptying both rings while their threads run. Only an index's own thread
 // may store it, so the GUI thread raises a request and each consumer empties
@@ -75,14 +135,17 @@ void FrameAssemblerLoop(const std::atomic<bool> *stop);
 // RxRing, the tag table thread for FrameQueue). The table thread serves a
 // request only after the assembler has, so every frame cut from bytes that
 // were in the ring before the reset is also gone from the queue after it.
-// RequestRingReset returns once both have done so, or after about 200 ms if
-// a consumer is not running (the request then stays pending and is served at
-// the consumer's next wake-up). Bytes or frames in flight at that moment may
+// RequestRingReset wakes both and returns once both have done so, or after
+// about 200 ms if a consumer is not running (the request then stays pending
+// and is served at the consumer's next wake-up). A producer waiting for room
+// gets it from the emptied ring. Bytes or frames in flight at that moment may
 // be lost; none is half-read. The partial frame in AssemblyBuffer survives,
 // as it survives a close and reopen.
 void RequestRingReset();
+// Any thread: a reset was requested that a consumer has not served yet.
+bool RingResetPending();
 // Called by the tag table thread at each wake-up (see tag_table.h).
 void ServeFrameQueueReset();
-// Sets all four indices to 0. Only safe while no thread uses the rings
-// (start-up, before the worker threads exist).
+// Sets all four indices to 0 and clears both waiting flags. Only safe while
+// no thread uses the rings (start-up, before the worker threads exist).
 void ResetRingIndicesUnthreaded();

@@ -12,10 +12,8 @@
 #include "serial/crc16.h"
 #include "tagbench/frame_assembler.h"
 
-#include <chrono>
 #include <cmath>
 #include <cstring>
-#include <thread>
 
 TagRecord TagTable[kMaxTags];
 std::atomic<int32_t> TagCount{0};
@@ -29,6 +27,7 @@ namespace {
 
 constexpr int32_t kCountdownTicks = 10;
 constexpr uint8_t kStatusReaderOnly = 14; // keeps the reader alive, enters nothing
+constexpr uint32_t kSlotsPerOffer = 64;
 
 void StoreReport(TagRecord &r, uint8_t status, int8_t signal, const uint8_t *extra, uint32_t n)
 {
@@ -120,6 +119,14 @@ uint32_t ProcessQueuedFrames()
         tail = tail + 1 == kFrameQueueSlots ? 0 : tail + 1;
         FrameQueue.tail.store(tail, std::memory_order_release);
         ++taken;
+        // An assembler waiting for a slot gets room well before a full
+        // queue is drained.
+        if (taken % kSlotsPerOffer == 0) {
+            OfferFrameSlots();
+        }
+    }
+    if (taken % kSlotsPerOffer != 0) {
+        OfferFrameSlots();
     }
     return taken;
 }
@@ -130,8 +137,8 @@ void TagTableLoop(const std::atomic<bool> *stop)
         if (stop != nullptr && stop->load(std::memory_order_acquire)) {
             return;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
         ProcessQueuedFrames();
+        WaitForQueuedFrames();
     }
 }
 

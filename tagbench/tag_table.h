@@ -61,14 +61,17 @@ struct TagRowSnapshot {
 void InitTagBench();
 
 // One wake-up of the table thread: serves a pending queue reset, then enters
-// every queued frame. Returns the number of frames taken from the queue.
+// every queued frame, waking an assembler that waits for a slot as it frees
+// them. Returns the number of frames taken from the queue.
 uint32_t ProcessQueuedFrames();
 // Enters one frame (bytes and length as in a FrameSlot). Table thread only.
 // A frame whose CRC fails, or whose length is not 12 + (status >> 5), changes
 // nothing; a valid one marks the reader connected even when status 14 keeps
 // it out of the table or the table is full.
 void EnterFrame(const uint8_t *frame, uint32_t length);
-// The table thread's endless loop; returns only when *stop becomes true.
+// The table thread's endless loop: ProcessQueuedFrames, then sleep until the
+// assembler queues frames or a reset is requested. Returns only when *stop
+// becomes true and WakeInboundWorkers is called (tests).
 void TagTableLoop(const std::atomic<bool> *stop);
 
 // GUI thread, after a successful port open, with the worker threads running

@@ -2,13 +2,13 @@
 // writes with a bounded wait from any thread, and one receive thread for the
 // life of the process.
 //
-// No lock is taken. The receive thread learns of opens and closes only
+// No lock guards the port state. The receive thread learns of opens and closes only
 // through PortHandle, PortReady and PortOpenGeneration, and it loads
 // PortHandle anew for every call so that it never works on a handle it kept
 // from before a close. A close withdraws PortHandle first, then ends the
 // thread's pending wait with SetCommMask(port, 0) and a pending read with
 // PURGE_RXABORT, then closes the handle; the thread's next call fails or
-// finds no port, and it falls back to polling PortHandle every millisecond.
+// finds no port, and it sleeps until SerialOpen publishes the next one.
 //
 // Staging: the receive thread alone owns RxStaging (see rx_staging.h); the
 // GUI thread never writes the staged count. Pellfray's open configures and
@@ -21,6 +21,7 @@
 #include "serial/win32/serial_link.h"
 
 #include "serial/rx_staging.h"
+#include "serial/wake_signal.h"
 
 #include <cstdio>
 
@@ -47,6 +48,10 @@ std::atomic<uint32_t> PortOpenGeneration{0};
 
 // Receive thread only.
 RxStagingBuffer RxStaging;
+
+// The receive thread waits on it while no port is open; SerialOpen (GUI
+// thread) notifies it after publishing a port.
+WakeSignal PortPublished;
 
 constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR; // 0x0F
 constexpr DWORD kPurgeQueues = PURGE_TXCLEAR | PURGE_RXCLEAR;                              // 0x0C
@@ -210,6 +215,11 @@ bool SerialOpen(const char *device_path, uint32_t baud_index)
 
     if (!IsPellfray()) {
         PurgeComm(port, kPurgeQueues);
+        // Woken only now: a wait issued before SetCommMask above would wait
+        // with an empty mask, which some drivers (Wine's among them) never
+        // end. A thread that was not asleep may still find the port early,
+        // as the published handle allows.
+        PortPublished.Notify();
         return true;
     }
     PurgeComm(port, kPurgeAll);
@@ -224,6 +234,7 @@ bool SerialOpen(const char *device_path, uint32_t baud_index)
     PortOpenGeneration.fetch_add(1, std::memory_order_release);
     PortHandle.store(port, std::memory_order_release);
     PortReady.store(true, std::memory_order_release);
+    PortPublished.Notify();
     return true;
 }
 
@@ -265,7 +276,9 @@ DWORD WINAPI SerialReceiveThread(LPVOID)
     OVERLAPPED overlapped{};
     for (;;) {
         if (CurrentPort() == INVALID_HANDLE_VALUE) {
-            Sleep(1);
+            // Nothing can arrive without a port; a stale notification from an
+            // earlier open only costs one more look.
+            PortPublished.Wait();
             continue;
         }
         ReceiveOnePass(&overlapped, event.handle);

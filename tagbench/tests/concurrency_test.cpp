@@ -24,6 +24,7 @@ public:
     ~WorkerThreads()
     {
         stop_.store(true, std::memory_order_release);
+        WakeInboundWorkers();
         assembler_.join();
         table_.join();
     }

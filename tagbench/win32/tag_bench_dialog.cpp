@@ -89,11 +89,12 @@ DWORD WINAPI FrameAssemblerThread(LPVOID)
 
 namespace {
 
-// Receive thread: every chunk read goes into RxRing; what does not fit is
-// dropped there.
+// Receive thread: every chunk read goes into RxRing. When the ring is full
+// the thread waits for the assembler (the port's buffer holds what arrives
+// meanwhile); only a stall past the bound, or a close, drops the rest.
 void AppendToRxRing(const uint8_t *data, uint32_t length)
 {
-    RxRingAppend(data, length);
+    RxRingDeliver(data, length, kRxRoomWaitMs);
 }
 
 void StartThread(LPTHREAD_START_ROUTINE procedure)
@@ -257,8 +258,9 @@ void ClosePort(HWND dialog)
 {
     PortOpen = FALSE;
     // Stop queueing first: bytes of a read still under way may reach the
-    // ring after the close, but no frame made of them is entered.
-    CaptureEnabled.store(0, std::memory_order_release);
+    // ring after the close, but no frame made of them is entered. This also
+    // ends at once a receive thread that waits for room in the ring.
+    StopCapture();
     {
         std::lock_guard<std::mutex> lock(TableLock);
         ReaderConnected.store(0, std::memory_order_relaxed);

@@ -19,7 +19,7 @@
 //   and reading 250 pages across processes takes longer than that.
 // idle: keeps the port open for S seconds, then ends Tarnwick; the script
 //   measures the process from outside meanwhile. idle-closed: the same
-//   without opening the port (Tarnwick's own polling threads alone).
+//   without opening the port (Tarnwick's own threads alone, all asleep).
 // reminder: starts the simulated reader, gives it a second to report, then
 //   starts a reminder for IDs 1000 to 1079 (green lamp and buzzer), stops it
 //   after S seconds and waits for the reader to end; the reader's log holds

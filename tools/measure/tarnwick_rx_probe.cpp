@@ -5,12 +5,13 @@
 //
 // Runs the product's own code: SerialOpen on COM3 at 115200, the serial
 // receive thread, the frame assembler thread and the tag table thread, the
-// receive ring of 499 usable bytes and the 1 ms polling loops, exactly as
-// Tarnwick starts them. The only addition sits between the receive thread
-// and the ring: the sink that appends each chunk to the ring first notes the
-// chunk's size, how full the ring was, and how many bytes did not fit. The
-// simulated reader is started on COM300; when it has ended, the probe prints
-// those figures and the reports the table counted.
+// receive ring of 499 usable bytes and the hand-off that waits for room,
+// exactly as Tarnwick starts them. The only addition sits between the
+// receive thread and the ring: the sink that hands each chunk to the ring
+// also notes the chunk's size, how full the ring was, whether the chunk had
+// to wait for room and for how long, and how many bytes were dropped in the
+// end. The simulated reader is started on COM300; when it has ended, the
+// probe prints those figures and the reports the table counted.
 #include <windows.h>
 
 #include <algorithm>
@@ -33,6 +34,9 @@ struct RxFigures {
     unsigned long long bytes = 0;
     unsigned long long dropped_bytes = 0;
     unsigned long long drop_events = 0;
+    unsigned long long waits = 0; // chunks larger than the room the ring had
+    double waited_ms = 0;
+    double longest_wait_ms = 0;
     unsigned long long chunks_over_ring = 0; // larger than the ring could ever take
     uint32_t largest_chunk = 0;
     uint32_t fullest_ring = 0; // bytes waiting in the ring when a chunk came
@@ -59,7 +63,16 @@ void ProbeSink(const uint8_t *data, uint32_t length)
     const uint32_t head = RxRingHead.load(std::memory_order_relaxed);
     const uint32_t tail = RxRingTail.load(std::memory_order_acquire);
     const uint32_t fill = (head + kRxRingSize - tail) % kRxRingSize;
-    const uint32_t stored = RxRingAppend(data, length);
+    const uint32_t stored = RxRingDeliver(data, length, kRxRoomWaitMs).stored;
+    if (length > kRxRingSize - 1 - fill) {
+        LARGE_INTEGER after;
+        QueryPerformanceCounter(&after);
+        const double waited = static_cast<double>(after.QuadPart - now.QuadPart) * 1000.0 /
+                              static_cast<double>(Frequency.QuadPart);
+        ++Rx.waits;
+        Rx.waited_ms += waited;
+        Rx.longest_wait_ms = std::max(Rx.longest_wait_ms, waited);
+    }
 
     ++Rx.chunks;
     Rx.bytes += length;
@@ -140,7 +153,7 @@ int main(int argc, char **argv)
     }
     reader.Wait(INFINITE);
     Sleep(500);
-    CaptureEnabled.store(0, std::memory_order_release);
+    StopCapture();
     SerialClose();
     Sleep(100);
 
@@ -155,7 +168,10 @@ int main(int argc, char **argv)
                 Rx.chunk_histogram[2], Rx.chunk_histogram[3], Rx.chunk_histogram[4]);
     std::printf("probe: ring fill seen by an arriving chunk up to %u of 499 bytes; longest gap between chunks %.1f ms\n",
                 Rx.fullest_ring, Rx.longest_gap_ms);
-    std::printf("probe: %llu chunks did not fit (%llu bytes dropped); at those the ring already held %u to %u bytes, "
+    std::printf("probe: %llu chunks met a ring without room for all of them and waited, %.1f ms in all, "
+                "longest %.1f ms\n",
+                Rx.waits, Rx.waited_ms, Rx.longest_wait_ms);
+    std::printf("probe: %llu chunks were cut short (%llu bytes dropped); at those the ring already held %u to %u bytes, "
                 "the chunks were up to %u bytes\n",
                 Rx.drop_events, Rx.dropped_bytes, Rx.drop_events ? Rx.fill_at_drop_min : 0, Rx.fill_at_drop_max,
                 Rx.chunk_at_drop_max);
