@@ -4,8 +4,9 @@
 //
 // No lock guards the port state. The receive thread learns of opens and closes only
 // through PortHandle, PortReady and PortOpenGeneration, and it loads
-// PortHandle anew for every call so that it never works on a handle it kept
-// from before a close. A close withdraws PortHandle first, then ends the
+// PortHandle anew for every operation it starts (and takes that operation's
+// result from the same handle) so that it never starts one on a handle it
+// kept from before a close. A close withdraws PortHandle first, then ends the
 // thread's pending wait with SetCommMask(port, 0) and a pending read with
 // PURGE_RXABORT, then closes the handle; the thread's next call fails or
 // finds no port, and it sleeps until SerialOpen publishes the next one.
@@ -105,14 +106,18 @@ void ReceiveOnePass(OVERLAPPED *overlapped, HANDLE event)
     *overlapped = OVERLAPPED{};
     overlapped->hEvent = event;
 
+    // An operation's result is taken from the handle it was issued on: by
+    // then PortHandle may name the next open's port, which knows nothing of
+    // this operation.
     DWORD mask = 0;
     DWORD count = 0;
-    if (!WaitCommEvent(CurrentPort(), &mask, overlapped)) {
+    const HANDLE wait_port = CurrentPort();
+    if (!WaitCommEvent(wait_port, &mask, overlapped)) {
         if (GetLastError() != ERROR_IO_PENDING) {
             Sleep(1);
             return;
         }
-        GetOverlappedResult(CurrentPort(), overlapped, &count, TRUE);
+        GetOverlappedResult(wait_port, overlapped, &count, TRUE);
     }
 
     // Tarnwick hands every read on; Pellfray only a read issued on the port
@@ -134,7 +139,7 @@ void ReceiveOnePass(OVERLAPPED *overlapped, HANDLE event)
             return;
         }
         read = 0;
-        GetOverlappedResult(CurrentPort(), overlapped, &read, TRUE);
+        GetOverlappedResult(read_port, overlapped, &read, TRUE);
     }
 
     const bool ready_after = !pellfray || PortReady.load(std::memory_order_acquire);
@@ -185,12 +190,10 @@ bool SerialOpen(const char *device_path, uint32_t baud_index)
                                     FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
     if (port == INVALID_HANDLE_VALUE)
         return false; // PortHandle is already invalid: no port is open
-    // Tarnwick lets the receive thread use the port at once; what it reads
-    // while the port is configured is emptied from the ring by the dialog.
-    // Pellfray publishes the port only once it is configured and purged:
-    // see below.
-    if (!IsPellfray())
-        PortHandle.store(port, std::memory_order_release);
+    // Both flavours publish the port only once it is configured: a wait
+    // that the receive thread issued before SetCommMask below would wait
+    // with an empty mask, which some drivers (Wine's among them) never end,
+    // and the thread would hear nothing from this port until the next open.
 
     SetCommMask(port, EV_RXCHAR);
     SetupComm(port, 2048, 2048);
@@ -215,10 +218,7 @@ bool SerialOpen(const char *device_path, uint32_t baud_index)
 
     if (!IsPellfray()) {
         PurgeComm(port, kPurgeQueues);
-        // Woken only now: a wait issued before SetCommMask above would wait
-        // with an empty mask, which some drivers (Wine's among them) never
-        // end. A thread that was not asleep may still find the port early,
-        // as the published handle allows.
+        PortHandle.store(port, std::memory_order_release);
         PortPublished.Notify();
         return true;
     }

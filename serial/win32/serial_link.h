@@ -24,9 +24,9 @@
 //  - Tarnwick's flavour purges TX/RX queues after configuring and hands every
 //    read on at once. Pellfray's flavour keeps PortReady clear from the start
 //    of SerialOpen/SerialClose to the end of a successful SerialOpen; bytes
-//    read meanwhile are staged and never handed on. Pellfray's PortHandle
-//    becomes valid only once the port is configured and purged, so no read
-//    of the receive thread spans the purge.
+//    read meanwhile are staged and never handed on. In both flavours
+//    PortHandle becomes valid only once the port is configured and purged,
+//    so no wait or read of the receive thread spans the configuration.
 #pragma once
 
 #include <windows.h>
