@@ -226,17 +226,18 @@ void ChunkProcessorLoop(const std::atomic<bool> *stop)
     ProcessorRunning.store(true);
     for (;;) {
         ChunkProcessorDrain();
-        if (stop == nullptr) {
-            ChunkWorkSignal.Wait();
-            continue;
-        }
-        if (stop->load())
+        if (stop != nullptr && stop->load())
             break;
-        ChunkWorkSignal.WaitFor(20);
+        ChunkWorkSignal.Wait();
     }
     ProcessorRunning.store(false);
     // A producer waiting for this processor must not wait for nothing.
     ChunkRoomSignal.Notify();
+}
+
+bool ChunkQueueProducerWaiting()
+{
+    return ProducerWaiting.load();
 }
 
 void WakeChunkProcessor()

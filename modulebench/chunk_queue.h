@@ -73,6 +73,9 @@ uint32_t ChunkQueuePushLong(const uint8_t *data, uint32_t length);
 // The same with the serial link's sink signature (SerialConfigure takes it).
 void ChunkReceiveSink(const uint8_t *data, uint32_t length);
 
+// Any thread, a snapshot: the receive thread is waiting for room.
+bool ChunkQueueProducerWaiting();
+
 // Chunks waiting; any thread (a snapshot).
 uint32_t ChunkQueueCount();
 
@@ -82,10 +85,9 @@ uint32_t ChunkQueueCount();
 uint32_t ChunkProcessorDrain();
 
 // The processor's endless loop: ChunkProcessorDrain, then sleep until the
-// next ChunkWorkSignal. Ends only when stop is non-null and becomes true
-// (tests; they call WakeChunkProcessor after setting it, and a test loop also
-// looks at its stop flag every 20 ms in case a test does not); the program's
-// ChunkProcessorThread passes nullptr and sleeps without any time-out.
+// next ChunkWorkSignal. Ends only when stop is non-null and set (tests; they
+// call WakeChunkProcessor after setting it); the program's
+// ChunkProcessorThread passes nullptr.
 void ChunkProcessorLoop(const std::atomic<bool> *stop);
 
 // Any thread: makes the processor run one pass now.
