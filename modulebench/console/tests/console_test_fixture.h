@@ -2,7 +2,7 @@
 #pragma once
 
 #include "modulebench/console/console_internal.h"
-#include "modulebench/console/tests/console_test_client.h"
+#include "tools/driver/console_client.h"
 
 #include <gtest/gtest.h>
 

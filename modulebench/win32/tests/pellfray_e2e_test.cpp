@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "modulebench/win32/tests/pellfray_session.h"
+#include "tools/driver/pellfray_session.h"
 #include "serial/crc16.h"
-#include "tests/wine/com_ports/com_test_support.h"
-#include "tests/wine/gui/gui_driver.h"
+#include "tools/driver/com_test_support.h"
+#include "tools/driver/gui_driver.h"
 
 namespace {
 

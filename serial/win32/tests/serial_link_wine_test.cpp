@@ -3,7 +3,7 @@
 // COM301. The device ends lie beyond what either program lists, so a listing
 // finds exactly COM3, COM10 and COM200.
 #include "serial/win32/serial_link.h"
-#include "tests/wine/com_ports/com_test_support.h"
+#include "tools/driver/com_test_support.h"
 
 #include <gtest/gtest.h>
 

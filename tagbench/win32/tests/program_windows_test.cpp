@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "tagbench/win32/tests/programs.h"
-#include "tests/wine/com_ports/com_test_support.h" // ComPortOpens, RemoveForeignComPorts
-#include "tests/wine/gui/gui_driver.h"
+#include "tools/driver/com_test_support.h" // ComPortOpens, RemoveForeignComPorts
+#include "tools/driver/gui_driver.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "tagbench/win32/tests/tarnwick_e2e.h"
+#include "tools/driver/tarnwick_e2e.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The harness itself: every pair it was given is a working cable in both
 // directions, and Wine's own COM1 can be taken out of the way.
-#include "tests/wine/com_ports/com_test_support.h"
+#include "tools/driver/com_test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Under the pty modem-line shim, WaitCommEvent on a pty port behaves as on
 // a real port: it waits for a received character instead of ending about
 // every millisecond.
-#include "tests/wine/com_ports/com_test_support.h"
+#include "tools/driver/com_test_support.h"
 
 #include <gtest/gtest.h>
 

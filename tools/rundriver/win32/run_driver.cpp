@@ -10,7 +10,7 @@
 // --pellfray-tag it also switches Pellfray to tag mode. With --screenshots it
 // writes DIR/shot-NNN.bmp of the main window every --interval seconds (the
 // script turns them into PNG) until the program ends.
-#include "tests/wine/gui/gui_driver.h"
+#include "tools/driver/gui_driver.h"
 
 #include <cstdio>
 #include <cstdlib>

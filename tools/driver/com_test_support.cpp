@@ -1,4 +1,4 @@
-#include "tests/wine/com_ports/com_test_support.h"
+#include "tools/driver/com_test_support.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -35,11 +35,11 @@
 #include <string>
 #include <thread>
 
-#include "modulebench/win32/tests/pellfray_session.h"
-#include "tagbench/win32/tests/tarnwick_e2e.h"
-#include "tests/wine/com_ports/com_test_support.h"
-#include "tests/wine/faults/line_faults.h"
-#include "tests/wine/gui/gui_driver.h"
+#include "tools/driver/pellfray_session.h"
+#include "tools/driver/tarnwick_e2e.h"
+#include "tools/driver/com_test_support.h"
+#include "tools/driver/line_faults.h"
+#include "tools/driver/gui_driver.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tests/wine/faults/line_faults.h"
+#include "tools/driver/line_faults.h"
 
 #include <cstdio>
 

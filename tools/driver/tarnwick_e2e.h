@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/wine/com_ports/com_test_support.h"
-#include "tests/wine/gui/gui_driver.h"
+#include "tools/driver/com_test_support.h"
+#include "tools/driver/gui_driver.h"
 
 namespace tarnwick {
 

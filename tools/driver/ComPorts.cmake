@@ -2,7 +2,7 @@
 # with-com-pairs.sh, which wires socat null-modem pairs into the build tree's
 # Wine prefix as COMn for the length of the run.
 #
-#   include(${PROJECT_SOURCE_DIR}/tests/wine/com_ports/ComPorts.cmake)
+#   include(${PROJECT_SOURCE_DIR}/tools/driver/ComPorts.cmake)
 #   bench_wine_com_test(<name>
 #       PAIRS "3:13 10:20"          # A:B cables, COM numbers 1..999
 #       SOURCES a.cpp b.cpp
@@ -13,11 +13,11 @@
 #       [TIMEOUT seconds]           # default 300
 #       [NO_GTEST_MAIN]             # the sources bring their own main()
 #       [SHIM])                     # LD_PRELOAD the pty modem-line shim
-#                                   #   (tests/wine/shim): WaitCommEvent then
+#                                   #   (tools/driver/pty_modem_shim.c): WaitCommEvent then
 #                                   #   waits for a character as on a real port
 #
 # The program links GoogleTest (and gtest_main unless NO_GTEST_MAIN) and
-# com_test_support (tests/wine/com_ports/com_test_support.h). For every
+# com_test_support (tools/driver/com_test_support.h). For every
 # DEPENDS target the program gets the compile definition
 # BENCH_TARGET_FILE_<target>="Z:/<full Unix path of its .exe>" (Wine's Z:
 # drive is the Unix root), ready for CreateProcessA.
@@ -26,18 +26,11 @@
 # the harness's own lock); different build trees have separate prefixes.
 include_guard(GLOBAL)
 
-if(WIN32 AND BENCH_TESTS AND NOT TARGET com_test_support)
-  add_library(com_test_support STATIC
-    ${CMAKE_CURRENT_LIST_DIR}/com_test_support.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/com_test_support.h)
-  bench_target_options(com_test_support)
-endif()
-
-# The pty modem-line shim (tests/wine/shim), built with the host's C
+# The pty modem-line shim (tools/driver/pty_modem_shim.c), built with the host's C
 # compiler, for tests that pass SHIM.
-if(WIN32 AND BENCH_TESTS AND NOT TARGET bench_pty_shim)
+if(WIN32 AND NOT TARGET bench_pty_shim)
   find_program(BENCH_HOST_CC NAMES cc gcc REQUIRED)
-  set(_shim_src ${CMAKE_CURRENT_LIST_DIR}/../shim/pty_modem_shim.c)
+  set(_shim_src ${CMAKE_CURRENT_LIST_DIR}/pty_modem_shim.c)
   set(_shim_out ${CMAKE_BINARY_DIR}/pty-shim/libpty_modem_shim.so)
   add_custom_command(OUTPUT ${_shim_out}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/pty-shim

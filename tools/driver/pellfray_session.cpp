@@ -1,4 +1,4 @@
-#include "modulebench/win32/tests/pellfray_session.h"
+#include "tools/driver/pellfray_session.h"
 
 #include <ws2tcpip.h>
 

@@ -22,7 +22,7 @@
 #include "serial/win32/serial_link.h"
 #include "tagbench/frame_assembler.h"
 #include "tagbench/tag_table.h"
-#include "tagbench/win32/tests/tarnwick_e2e.h"
+#include "tools/driver/tarnwick_e2e.h"
 
 namespace {
 

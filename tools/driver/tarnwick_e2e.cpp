@@ -1,4 +1,4 @@
-#include "tagbench/win32/tests/tarnwick_e2e.h"
+#include "tools/driver/tarnwick_e2e.h"
 
 #include <cstdio>
 

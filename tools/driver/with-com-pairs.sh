@@ -38,7 +38,7 @@
 set -u
 
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-WINE_RUN=${BENCH_WINE_RUN:-$HERE/../../../cmake/wine-run.sh}
+WINE_RUN=${BENCH_WINE_RUN:-$HERE/../../cmake/wine-run.sh}
 
 die() { echo "with-com-pairs.sh: $*" >&2; exit 2; }
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "modulebench/win32/pellfray_resources.h"
-#include "tests/wine/gui/gui_driver.h"
+#include "tools/driver/gui_driver.h"
 
 namespace pellfray {
 

@@ -22,7 +22,7 @@
 # when the program ends, before with-com-pairs.sh tidies up.
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-real=${BENCH_REAL_WINE_RUN:-$here/../../../cmake/wine-run.sh}
+real=${BENCH_REAL_WINE_RUN:-$here/../../cmake/wine-run.sh}
 
 case "${1:-}" in
   --env|--stop|"") exec "$real" "$@" ;;

@@ -4,7 +4,7 @@
 #include "modulebench/console/console.h"
 
 #include "modulebench/console/console_internal.h"
-#include "modulebench/console/tests/console_test_client.h"
+#include "tools/driver/console_client.h"
 
 #include <benchmark/benchmark.h>
 

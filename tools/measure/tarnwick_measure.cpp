@@ -31,7 +31,7 @@
 #include <cstring>
 #include <string>
 
-#include "tagbench/win32/tests/tarnwick_e2e.h"
+#include "tools/driver/tarnwick_e2e.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tests/wine/gui/gui_driver.h"
+#include "tools/driver/gui_driver.h"
 
 #include <cstdio>
 
