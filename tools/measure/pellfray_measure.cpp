@@ -16,8 +16,8 @@
 //       Fills the log with LINES hand-sent lines, then times 清空窗口.
 //   PellfrayMeasure stall PELLFRAY SIMMODULE SECONDS
 //       A console client connects and never reads while SimModule sends
-//       SECONDS of line-rate FF bursts (every chunk a "check error"
-//       message); the GUI is probed with SendMessageTimeout round trips all
+//       SECONDS of line-rate 4-byte FF bursts (every chunk a "check error"
+//       message, enough to fill the socket buffers within seconds); the GUI is probed with SendMessageTimeout round trips all
 //       along; then the R counter against the bytes sent, and whether a new
 //       console client gets "->".
 //
@@ -324,7 +324,7 @@ int Stall(const char *pellfray_exe, const char *sim_exe, const char *seconds)
     }
     Child sim;
     const std::string cmd = std::string("\"") + sim_exe + "\" --port " + Port(kDevicePort) +
-                            " --period 0 --burst 0 --line-rate --fill ff --duration " + seconds + " --quiet";
+                            " --period 0 --burst 0 --size 4 --line-rate --fill ff --duration " + seconds + " --quiet";
     if (!sim.Start(cmd, "stall-sim.log"))
         return 1;
     // Round trips to the GUI thread: WM_NULL with a time-out, every 50 ms.
