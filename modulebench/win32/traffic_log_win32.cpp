@@ -21,10 +21,17 @@ HWND StatusLabel;
 // Lines and status texts of other threads on their way to the GUI thread.
 LogHandOff Pending;
 
-// GUI thread only: the entries being shown, and the line being formatted,
-// kept to reuse their storage.
+// GUI thread only: entries taken from the hand-off, the next of them to
+// show, and the line being formatted, kept to reuse their storage.
 std::vector<PendingLogEntry> Taken;
+size_t TakenNext;
 std::string LineBuffer;
+
+// Lines shown per kLogLineMessage. A burst of thousands of lines is shown in
+// slices, each followed by a fresh post, so the GUI thread gets back to its
+// message loop (input, painting, other threads' messages) between slices.
+constexpr size_t kLinesPerMessage = 128;
+constexpr size_t kAllPending = ~static_cast<size_t>(0);
 
 bool OnGuiThread()
 {
@@ -51,19 +58,24 @@ void ScrollToEnd()
     SendMessageA(LogList, LB_SETCURSEL, static_cast<WPARAM>(lines - 1), 0);
 }
 
-// GUI thread: shows everything other threads handed over, in their order.
-// A burst of lines updates each label and the scroll position once.
-void ShowPending()
+// GUI thread: shows up to limit of the entries other threads handed over,
+// in their order; a slice updates each label and the scroll position once.
+// True when more are waiting.
+bool ShowPending(size_t limit)
 {
-    Pending.TakeAll(Taken);
-    if (Taken.empty())
-        return;
     bool rx_changed = false;
     bool tx_changed = false;
     bool lines_added = false;
     uint64_t rx_total = 0;
     uint64_t tx_total = 0;
-    for (const PendingLogEntry &entry : Taken) {
+    for (size_t shown = 0; shown < limit; ++shown) {
+        if (TakenNext == Taken.size()) {
+            Pending.TakeAll(Taken);
+            TakenNext = 0;
+            if (Taken.empty())
+                break;
+        }
+        const PendingLogEntry &entry = Taken[TakenNext++];
         if (entry.kind == 'T') {
             SetWindowTextA(StatusLabel, entry.text.c_str());
             continue;
@@ -84,6 +96,7 @@ void ShowPending()
         ShowTotal('S', tx_total);
     if (lines_added)
         ScrollToEnd();
+    return TakenNext < Taken.size();
 }
 
 void HandOver(PendingLogEntry entry)
@@ -96,7 +109,7 @@ void HandOver(PendingLogEntry entry)
 
 void AddLogLine(char direction, uint32_t count, const uint8_t *bytes)
 {
-    ShowPending();
+    ShowPending(kAllPending);
     const uint64_t total = direction == 'R' ? AddRxBytes(count) : AddTxBytes(count);
     ShowTotal(direction, total);
     SendMessageA(LogList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(FormatNow(direction, count, bytes, LineBuffer).c_str()));
@@ -130,7 +143,9 @@ void TrafficLogAttach(HWND dialog)
 
 void TrafficLogOnMessage()
 {
-    ShowPending();
+    // Entries still taken but not shown have no post of their own.
+    if (ShowPending(kLinesPerMessage) && !PostMessageA(LogDialog, kLogLineMessage, 0, 0))
+        ShowPending(kAllPending);
 }
 
 void LogReceived(uint32_t count, const uint8_t *bytes)
@@ -146,7 +161,7 @@ void LogSent(uint32_t count, const uint8_t *bytes)
 void ClearTrafficLog()
 {
     // What was logged before the clear goes with it.
-    ShowPending();
+    ShowPending(kAllPending);
     SendMessageA(TxLabel, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("0"));
     SendMessageA(RxLabel, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("0"));
     SendMessageA(LogList, LB_RESETCONTENT, 0, 0);
@@ -160,7 +175,7 @@ void ShowConfigStatus(const char *text)
         return;
     }
     // A text handed over earlier must not land on top of this one.
-    ShowPending();
+    ShowPending(kAllPending);
     SetWindowTextA(StatusLabel, text);
 }
 
