@@ -27,10 +27,13 @@ std::vector<PendingLogEntry> Taken;
 size_t TakenNext;
 std::string LineBuffer;
 
-// Lines shown per kLogLineMessage. A burst of thousands of lines is shown in
-// slices, each followed by a fresh post, so the GUI thread gets back to its
-// message loop (input, painting, other threads' messages) between slices.
+// Lines shown per kLogLineMessage, and the longest a slice may take. A burst
+// of thousands of lines is shown in slices, each followed by a fresh post, so
+// the GUI thread gets back to its message loop (input, painting, other
+// threads' messages) between slices. The list does not redraw or rescroll
+// inside a slice: once per slice is all the eye can see anyway.
 constexpr size_t kLinesPerMessage = 128;
+constexpr ULONGLONG kSliceMs = 20;
 constexpr size_t kAllPending = ~static_cast<size_t>(0);
 
 bool OnGuiThread()
@@ -68,7 +71,10 @@ bool ShowPending(size_t limit)
     bool lines_added = false;
     uint64_t rx_total = 0;
     uint64_t tx_total = 0;
+    const ULONGLONG started = GetTickCount64();
     for (size_t shown = 0; shown < limit; ++shown) {
+        if (limit != kAllPending && shown != 0 && GetTickCount64() - started >= kSliceMs)
+            break;
         if (TakenNext == Taken.size()) {
             Pending.TakeAll(Taken);
             TakenNext = 0;
@@ -87,6 +93,8 @@ bool ShowPending(size_t limit)
             tx_total = AddTxBytes(entry.count);
             tx_changed = true;
         }
+        if (!lines_added)
+            SendMessageA(LogList, WM_SETREDRAW, FALSE, 0);
         SendMessageA(LogList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.text.c_str()));
         lines_added = true;
     }
@@ -94,8 +102,11 @@ bool ShowPending(size_t limit)
         ShowTotal('R', rx_total);
     if (tx_changed)
         ShowTotal('S', tx_total);
-    if (lines_added)
+    if (lines_added) {
+        SendMessageA(LogList, WM_SETREDRAW, TRUE, 0);
         ScrollToEnd();
+        InvalidateRect(LogList, nullptr, TRUE);
+    }
     return TakenNext < Taken.size();
 }
 
