@@ -317,8 +317,17 @@ int Stall(const char *pellfray_exe, const char *sim_exe, const char *seconds)
     pellfray::Session s;
     if (!StartOpen(s, pellfray_exe, false))
         return 1;
-    pellfray::ConsoleClient stuck; // connects and never reads
-    if (!stuck.Connect()) {
+    pellfray::ConsoleClient next; // also starts Winsock
+    // Connects with a small receive window and never reads, so Pellfray's
+    // send buffer is all that holds the messages.
+    SOCKET stuck = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    int small = 1024;
+    setsockopt(stuck, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char *>(&small), sizeof small);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(23);
+    if (stuck == INVALID_SOCKET || connect(stuck, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
         std::printf("no console connection\n");
         return 1;
     }
@@ -351,16 +360,33 @@ int Stall(const char *pellfray_exe, const char *sim_exe, const char *seconds)
         now = gui::Text(s.dialog, IDC_RX_COUNT);
     } while (now != last);
     const unsigned long long sent = BytesSentBy(sim);
-    pellfray::ConsoleClient next;
     std::string answer;
     if (next.Connect() && next.Send("\r"))
         answer = next.Read(2, 3000);
+    // Whether Pellfray dropped the client that never read: its stream ends.
+    unsigned long long stuck_bytes = 0;
+    bool stuck_closed = false;
+    u_long nonblocking = 1;
+    ioctlsocket(stuck, FIONBIO, &nonblocking);
+    for (;;) {
+        char buffer[4096];
+        const int n = recv(stuck, buffer, sizeof buffer, 0);
+        if (n > 0) {
+            stuck_bytes += static_cast<unsigned>(n);
+            continue;
+        }
+        stuck_closed = n == 0 || WSAGetLastError() != WSAEWOULDBLOCK;
+        break;
+    }
+    closesocket(stuck);
     std::printf("== %s s of line-rate FF chunks into Pellfray, a console client connected that never reads\n", seconds);
     std::printf("R counter %s bytes, SimModule sent %llu bytes: %s\n", now.c_str(), sent,
                 std::strtoull(now.c_str(), nullptr, 10) == sent ? "all counted" : "BYTES MISSING");
     std::printf("GUI round trips (SendMessageTimeout WM_NULL): %u probes, %u over 100 ms, %u timed out (2 s), "
                 "longest %.1f ms\n",
                 probes, slow, timed_out, max_ms);
+    std::printf("the client that never read: %llu bytes waiting for it, %s\n", stuck_bytes,
+                stuck_closed ? "dropped by Pellfray" : "still connected");
     std::printf("a new console client afterwards: %s\n",
                 answer.find("->") != std::string::npos ? "got \"->\"" : "NO PROMPT");
     s.Close();
