@@ -29,6 +29,11 @@ sockaddr_in AddressOf(u_long host, uint16_t port)
 // Written once, before the only thread that reads it is created.
 void (*ThreadProc)() = nullptr;
 
+// Set by ConsoleSockShutdown, reset for each new client: ends the accept
+// thread's wait for data when another thread shuts the client down (a local
+// shutdown does not make the socket readable under every Winsock).
+HANDLE ReceiveWake = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+
 DWORD WINAPI ThreadEntry(LPVOID)
 {
     ThreadProc();
@@ -85,6 +90,7 @@ void ConsoleSockSetBuffers(ConsoleSocket s, int bytes)
 
 void ConsoleSockPrepareBoundedSends(ConsoleSocket s)
 {
+    ResetEvent(ReceiveWake);
     u_long on = 1;
     ioctlsocket(Sock(s), FIONBIO, &on);
 }
@@ -119,7 +125,17 @@ int ConsoleSockRecv(ConsoleSocket s, char *buffer, int size)
         if (received != SOCKET_ERROR || WSAGetLastError() != WSAEWOULDBLOCK) {
             return received;
         }
-        if (!WaitReady(Sock(s), true, nullptr)) {
+        // Data, the peer's end, or our own shutdown from another thread.
+        WSAEVENT ready = WSACreateEvent();
+        if (ready == WSA_INVALID_EVENT) {
+            return -1;
+        }
+        WSAEventSelect(Sock(s), ready, FD_READ | FD_CLOSE);
+        HANDLE waits[2] = {ready, ReceiveWake};
+        const DWORD woken = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+        WSAEventSelect(Sock(s), nullptr, 0);
+        WSACloseEvent(ready);
+        if (woken != WAIT_OBJECT_0) {
             return -1;
         }
     }
@@ -156,6 +172,7 @@ void ConsoleSockClose(ConsoleSocket s)
 void ConsoleSockShutdown(ConsoleSocket s)
 {
     shutdown(Sock(s), SD_BOTH);
+    SetEvent(ReceiveWake);
 }
 
 uint16_t ConsoleSockLocalPort(ConsoleSocket s)
