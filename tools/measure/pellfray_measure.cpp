@@ -386,7 +386,8 @@ int Stall(const char *pellfray_exe, const char *sim_exe, const char *seconds)
                 "longest %.1f ms\n",
                 probes, slow, timed_out, max_ms);
     std::printf("the client that never read: %llu bytes waiting for it, %s\n", stuck_bytes,
-                stuck_closed ? "dropped by Pellfray" : "still connected");
+                stuck_closed ? "its stream ended (dropped by Pellfray)"
+                             : "its stream had not ended yet (a dropped socket still drains through the small window)");
     std::printf("a new console client afterwards: %s\n",
                 answer.find("->") != std::string::npos ? "got \"->\"" : "NO PROMPT");
     s.Close();
