@@ -4,11 +4,11 @@
 #include "modulebench/module_hooks.h"
 #include "modulebench/traffic_log.h"
 #include "serial/crc16.h"
+#include "serial/wake_signal.h"
 
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
 
 const char kMsgBufferFull[] = "msg buffer full\r\n";
 const char kMsgCheckError[] = "check error\r\n";
@@ -17,6 +17,26 @@ ChunkQueueState ChunkQueue{};
 std::atomic<bool> SkipRxLog{false};
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Given by the receive thread after it publishes head, and by anyone who
+// needs a pass of the processor; waited on by the processor alone.
+WakeSignal ChunkWorkSignal;
+// Given by the processor after it frees a slot while ProducerWaiting is set,
+// and by ChunkQueueStopWaiting; waited on by the receive thread alone.
+WakeSignal ChunkRoomSignal;
+// Written by the receive thread: set around its wait for room. Read by the
+// processor after each tail store. Both sides use sequentially consistent
+// order (store flag, load tail / store tail, load flag), so either the
+// producer sees the freed slot or the processor sees the flag.
+std::atomic<bool> ProducerWaiting{false};
+// Written by ChunkProcessorLoop (its thread) on entry and exit.
+std::atomic<bool> ProcessorRunning{false};
+// Written by the GUI thread (port close / open) and ChunkQueueInit.
+std::atomic<bool> WaitingAllowed{true};
+// Written by tests only.
+std::atomic<uint32_t> RoomWaitMs{1000};
 
 uint32_t NextIndex(uint32_t index)
 {
@@ -28,17 +48,13 @@ bool StartsWithFourFF(const uint8_t *data, uint32_t length)
     return length >= 4 && data[0] == 0xFF && data[1] == 0xFF && data[2] == 0xFF && data[3] == 0xFF;
 }
 
-// Answers a verified wake-up frame with the armed configuration, if any. The
-// frame is copied before the arm is claimed: once the flag reads clear the
-// GUI thread may build the next frame in OutFrame, and the copy is what goes
-// out. A disarm that lands between the copy and the claim wins.
+// Answers a verified wake-up frame with the armed configuration, if any.
+// The claim hands over a whole copy of the armed frame; that copy is what
+// goes out, whatever the GUI builds or arms meanwhile.
 void AnswerWakeUp()
 {
-    if (!ConfigPending.load(std::memory_order_acquire))
-        return;
     uint8_t answer[kTagConfigFrameLength];
-    std::memcpy(answer, OutFrame, sizeof answer);
-    if (!ConfigPending.exchange(false, std::memory_order_acq_rel))
+    if (!ConfigPending.Claim(answer))
         return;
 
     // The write reports nothing; the answer counts as sent in any case.
@@ -46,7 +62,7 @@ void AnswerWakeUp()
     HookLogSent(kTagConfigFrameLength, answer);
     // A write may take up to a second. If the user armed a new configuration
     // meanwhile, the label already says it is waiting and must stay so.
-    if (!ConfigPending.load(std::memory_order_acquire))
+    if (!ConfigPending.load())
         HookShowConfigStatus(kStatusConfigured);
 }
 
@@ -79,17 +95,50 @@ void ChunkQueueInit()
     ChunkQueue.tail.store(0);
     ConfigPending.store(false);
     SkipRxLog.store(false);
+    ProducerWaiting.store(false);
+    WaitingAllowed.store(true);
+    ChunkWorkSignal.Clear();
+    ChunkRoomSignal.Clear();
 }
 
-bool ChunkQueuePush(const uint8_t *data, uint8_t length)
+namespace {
+
+// Receive thread: true once the slot after head is free, waiting for the
+// processor until deadline when it is not.
+bool WaitForRoom(uint32_t next, Clock::time_point deadline)
 {
-    if (length == 0)
-        return false;
-    const uint32_t head = ChunkQueue.head.load(std::memory_order_relaxed);
-    const uint32_t next = NextIndex(head);
     // Acquire: the processor released this slot's old copy before it moved
     // the tail past it, and the slot is about to be refilled.
-    if (next == ChunkQueue.tail.load(std::memory_order_acquire)) {
+    if (next != ChunkQueue.tail.load(std::memory_order_acquire))
+        return true;
+    // Whatever is queued of this read must reach the processor before we
+    // sleep, or the two threads would wait for each other.
+    ChunkWorkSignal.Notify();
+    bool room = false;
+    ProducerWaiting.store(true);
+    for (;;) {
+        if (next != ChunkQueue.tail.load()) {
+            room = true;
+            break;
+        }
+        if (!WaitingAllowed.load() || !ProcessorRunning.load())
+            break;
+        const Clock::time_point now = Clock::now();
+        if (now >= deadline)
+            break;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count() + 1;
+        ChunkRoomSignal.WaitFor(static_cast<uint32_t>(left));
+    }
+    ProducerWaiting.store(false);
+    return room;
+}
+
+// Receive thread: one slot of 1..255 bytes; false when dropped.
+bool PushOne(const uint8_t *data, uint8_t length, Clock::time_point deadline)
+{
+    const uint32_t head = ChunkQueue.head.load(std::memory_order_relaxed);
+    const uint32_t next = NextIndex(head);
+    if (!WaitForRoom(next, deadline)) {
         HookConsolePrint(kMsgBufferFull);
         return false;
     }
@@ -106,15 +155,37 @@ bool ChunkQueuePush(const uint8_t *data, uint8_t length)
     return true;
 }
 
+Clock::time_point RoomDeadline()
+{
+    return Clock::now() + std::chrono::milliseconds(RoomWaitMs.load());
+}
+
+} // namespace
+
+bool ChunkQueuePush(const uint8_t *data, uint8_t length)
+{
+    if (length == 0)
+        return false;
+    const bool queued = PushOne(data, length, RoomDeadline());
+    if (queued)
+        ChunkWorkSignal.Notify();
+    return queued;
+}
+
 uint32_t ChunkQueuePushLong(const uint8_t *data, uint32_t length)
 {
+    // One bound for the whole read: a stuck processor holds the receive
+    // thread about a second per read, not per slot.
+    const Clock::time_point deadline = RoomDeadline();
     uint32_t queued = 0;
     while (queued < length) {
         const uint32_t piece = length - queued < kChunkMaxLength ? length - queued : kChunkMaxLength;
-        if (!ChunkQueuePush(data + queued, static_cast<uint8_t>(piece)))
+        if (!PushOne(data + queued, static_cast<uint8_t>(piece), deadline))
             break;
         queued += piece;
     }
+    if (queued != 0)
+        ChunkWorkSignal.Notify();
     return queued;
 }
 
@@ -141,7 +212,9 @@ uint32_t ChunkProcessorDrain()
         slot.data = nullptr;
         slot.length = 0;
         tail = NextIndex(tail);
-        ChunkQueue.tail.store(tail, std::memory_order_release);
+        ChunkQueue.tail.store(tail);
+        if (ProducerWaiting.load())
+            ChunkRoomSignal.Notify();
         ++taken;
     }
     SkipRxLog.store(false);
@@ -150,8 +223,46 @@ uint32_t ChunkProcessorDrain()
 
 void ChunkProcessorLoop(const std::atomic<bool> *stop)
 {
-    while (stop == nullptr || !stop->load()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ProcessorRunning.store(true);
+    for (;;) {
         ChunkProcessorDrain();
+        if (stop != nullptr && stop->load())
+            break;
+        ChunkWorkSignal.Wait();
     }
+    ProcessorRunning.store(false);
+    // A producer waiting for this processor must not wait for nothing.
+    ChunkRoomSignal.Notify();
+}
+
+bool ChunkQueueProducerWaiting()
+{
+    return ProducerWaiting.load();
+}
+
+void WakeChunkProcessor()
+{
+    ChunkWorkSignal.Notify();
+}
+
+void RequestSkipRxLog()
+{
+    SkipRxLog.store(true);
+    ChunkWorkSignal.Notify();
+}
+
+void ChunkQueueStopWaiting()
+{
+    WaitingAllowed.store(false);
+    ChunkRoomSignal.Notify();
+}
+
+void ChunkQueueAllowWaiting()
+{
+    WaitingAllowed.store(true);
+}
+
+void ChunkQueueSetRoomWaitMs(uint32_t milliseconds)
+{
+    RoomWaitMs.store(milliseconds);
 }

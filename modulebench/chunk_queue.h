@@ -9,8 +9,19 @@
 //                       armed tag wake-up frame, frees the copy, then
 //                       publishes tail (release). Writes tail only.
 //
-// One slot always stays free, so 999 chunks fit; a full queue drops the
-// newest chunk and tells the debug console. A slot carries at most 255
+// Waiting. The processor sleeps on ChunkWorkSignal, which the receive thread
+// gives after it publishes head, and which whatever else needs a pass gives
+// too (RequestSkipRxLog, a test's stop). When the queue is full the receive
+// thread does not drop at once: it waits on ChunkRoomSignal for the processor
+// to free a slot, about a second in all for one read, while the port's own
+// buffer holds the bytes that keep arriving. The processor gives that signal
+// only when it sees ProducerWaiting set, so its hot path costs one load per
+// chunk. Closing the port (ChunkQueueStopWaiting) ends a wait at once; so a
+// producer never waits when no processor runs (single-threaded tests, the
+// fuzzer): with nobody to free a slot the wait could only end by its bound.
+//
+// One slot always stays free, so 999 chunks fit; a queue that stays full past
+// the bound drops the newest chunk and tells the debug console. A slot carries at most 255
 // bytes: longer reads are split into consecutive slots in order, so each
 // byte is logged once and counted once, but a frame split this way (or by
 // the port itself) is never recognised as a wake-up frame.
@@ -47,9 +58,10 @@ extern std::atomic<bool> SkipRxLog;
 // queue: the dialog's initialisation, or between tests.
 void ChunkQueueInit();
 
-// Receive thread. Queues a copy of one chunk of 1..255 bytes. Returns false
-// when it was dropped (queue full: "msg buffer full\r\n" to the console, or
-// out of memory) or empty.
+// Receive thread. Queues a copy of one chunk of 1..255 bytes, waiting for
+// room (see above) when the queue is full. Returns false when it was dropped
+// (still full past the bound: "msg buffer full\r\n" to the console, or out
+// of memory) or empty.
 bool ChunkQueuePush(const uint8_t *data, uint8_t length);
 
 // Receive thread: the sink the serial link calls with each read (up to 1024
@@ -61,6 +73,9 @@ uint32_t ChunkQueuePushLong(const uint8_t *data, uint32_t length);
 // The same with the serial link's sink signature (SerialConfigure takes it).
 void ChunkReceiveSink(const uint8_t *data, uint32_t length);
 
+// Any thread, a snapshot: the receive thread is waiting for room.
+bool ChunkQueueProducerWaiting();
+
 // Chunks waiting; any thread (a snapshot).
 uint32_t ChunkQueueCount();
 
@@ -69,7 +84,29 @@ uint32_t ChunkQueueCount();
 // the same pass, then clears SkipRxLog. Returns the number of chunks taken.
 uint32_t ChunkProcessorDrain();
 
-// The processor's endless loop: 1 ms sleep, then ChunkProcessorDrain. Ends
-// only when stop is non-null and becomes true (tests); the program's
+// The processor's endless loop: ChunkProcessorDrain, then sleep until the
+// next ChunkWorkSignal. Ends only when stop is non-null and set (tests; they
+// call WakeChunkProcessor after setting it); the program's
 // ChunkProcessorThread passes nullptr.
 void ChunkProcessorLoop(const std::atomic<bool> *stop);
+
+// Any thread: makes the processor run one pass now.
+void WakeChunkProcessor();
+
+// GUI thread: chunks taken from the queue from now until the processor next
+// finds it empty are not logged (closing the port, the reader frame). Sets
+// SkipRxLog and wakes the processor, so that an idle processor clears it at
+// once rather than silencing the first chunks of a later burst.
+void RequestSkipRxLog();
+
+// GUI thread, when the port closes: a receive thread waiting for room gives
+// up at once (its read is dropped as on a full queue), and none waits until
+// ChunkQueueAllowWaiting. Bytes read before the close are not worth holding
+// the next open for.
+void ChunkQueueStopWaiting();
+// GUI thread, before the port opens (and ChunkQueueInit): waiting allowed.
+void ChunkQueueAllowWaiting();
+
+// Bound of the receive thread's wait for room, for one read in all. 1000 ms
+// unless a test shortens or lengthens it. Any thread.
+void ChunkQueueSetRoomWaitMs(uint32_t milliseconds);

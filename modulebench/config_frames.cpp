@@ -3,8 +3,41 @@
 #include "modulebench/module_hooks.h"
 #include "serial/crc16.h"
 
+#include <cstring>
+
 uint8_t OutFrame[kOutFrameSize];
-std::atomic<bool> ConfigPending{false};
+ArmedConfig ConfigPending;
+
+ArmedConfig::~ArmedConfig()
+{
+    delete armed_.exchange(nullptr);
+}
+
+void ArmedConfig::store(bool armed, std::memory_order)
+{
+    Frame *copy = nullptr;
+    if (armed) {
+        copy = new Frame;
+        std::memcpy(copy->bytes, OutFrame, sizeof copy->bytes);
+    }
+    // The frame replaced was never claimed: nobody else can hold it.
+    delete armed_.exchange(copy);
+}
+
+bool ArmedConfig::load(std::memory_order) const
+{
+    return armed_.load() != nullptr;
+}
+
+bool ArmedConfig::Claim(uint8_t *out)
+{
+    Frame *claimed = armed_.exchange(nullptr);
+    if (claimed == nullptr)
+        return false;
+    std::memcpy(out, claimed->bytes, sizeof claimed->bytes);
+    delete claimed;
+    return true;
+}
 
 void BuildTagConfigFrame(int32_t id, int32_t send_period, int32_t battery_period)
 {

@@ -10,12 +10,15 @@
 // leaves byte 12 alone (it keeps the last reader frame's CRC low byte); it
 // is never sent, the tag frame being 12 bytes.
 //
-// Hand-over of an armed frame: the GUI thread builds OutFrame completely and
-// only then stores ConfigPending = true (release). The processor thread loads
-// ConfigPending (acquire) before it reads OutFrame, copies the frame and
-// claims it by exchanging the flag back to false; it sends its copy, so the
-// GUI may build a new frame as soon as it sees the flag clear. The dialog
-// never builds a frame while one is armed.
+// Hand-over of an armed frame: arming (ConfigPending.store(true), GUI
+// thread) takes a copy of the 12 bytes of OutFrame that the GUI has just
+// built and publishes that copy with one atomic pointer store; disarming
+// withdraws it with one atomic exchange. The processor claims the armed copy
+// with one exchange too, and owns whatever it got. So the processor never
+// reads OutFrame, which the GUI may rebuild at any moment, and a disarm and
+// re-arm during an answer can only make the answer carry the old frame whole
+// or the new frame whole, never a mix. A disarm that lands before the claim
+// wins; one that lands after it comes too late for that wake-up.
 #pragma once
 
 #include <atomic>
@@ -31,10 +34,35 @@ constexpr uint8_t kReaderExitTimeout = 0x1E;   // seconds, shown as "30"
 // ConfigPending is set.
 extern uint8_t OutFrame[kOutFrameSize];
 
-// Set by the GUI thread after BuildTagConfigFrame (arming); cleared by the
-// GUI thread (disarm) and by the processor thread when it answers a wake-up
-// frame, and by ChunkQueueInit.
-extern std::atomic<bool> ConfigPending;
+// The armed tag configuration: an immutable copy of a 12-byte frame, or
+// none. Armed and disarmed by the GUI thread (store), claimed by the
+// processor thread when it answers a wake-up frame (Claim), disarmed by
+// ChunkQueueInit. load() tells whether a frame is armed, from any thread.
+class ArmedConfig {
+public:
+    ArmedConfig() = default;
+    ArmedConfig(const ArmedConfig &) = delete;
+    ArmedConfig &operator=(const ArmedConfig &) = delete;
+    ~ArmedConfig();
+
+    // true: arms a copy of the first 12 bytes of OutFrame as they are now,
+    // replacing any armed frame. false: disarms. The order argument is kept
+    // for callers that name one; every operation is sequentially consistent.
+    void store(bool armed, std::memory_order = std::memory_order_seq_cst);
+    bool load(std::memory_order = std::memory_order_seq_cst) const;
+    // Takes the armed frame into out (12 bytes) and disarms; false, and out
+    // untouched, when nothing was armed.
+    bool Claim(uint8_t *out);
+
+private:
+    struct Frame {
+        uint8_t bytes[kTagConfigFrameLength];
+    };
+    // The published copy. Whoever exchanges a frame out of it owns it.
+    std::atomic<Frame *> armed_{nullptr};
+};
+
+extern ArmedConfig ConfigPending;
 
 // GUI thread. Builds the 12-byte tag configuration frame in OutFrame from the
 // values the dialog converted from text; sends nothing. Only the low 24 bits

@@ -1,6 +1,7 @@
 #include "modulebench/traffic_log.h"
 
 #include <cstdio>
+#include <utility>
 
 const char kStatusNotConfigured[] = "未配置";
 const char kStatusWaiting[] = "等待生效";
@@ -64,4 +65,30 @@ char *FormatByteCount(uint64_t total, char *out)
         out[i] = reversed[n - 1 - i];
     out[n] = '\0';
     return out;
+}
+
+bool LogHandOff::Push(PendingLogEntry entry)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    entries_.push_back(std::move(entry));
+    if (wake_outstanding_)
+        return false;
+    wake_outstanding_ = true;
+    return true;
+}
+
+void LogHandOff::WakeFailed()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    wake_outstanding_ = false;
+}
+
+void LogHandOff::TakeAll(std::vector<PendingLogEntry> &out)
+{
+    out.clear();
+    std::lock_guard<std::mutex> lock(mutex_);
+    // The vector's storage goes back and forth, so a steady stream of lines
+    // allocates nothing here.
+    out.swap(entries_);
+    wake_outstanding_ = false;
 }

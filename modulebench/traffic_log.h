@@ -22,6 +22,17 @@
 // just before a clear and shown just after it shows the pre-clear total
 // until the next chunk is logged.
 //
+// Hand-off to the GUI thread. The chunk processor must never wait for the
+// list box to draw, so its lines (and its status text) go into LogHandOff,
+// already formatted with the time they were logged, and one posted message
+// asks the GUI thread to take them all; the processor goes straight on to
+// the CRC test and the answer. The GUI thread adds a line's bytes to its
+// counter when it adds the line, so the counters still equal the lines shown
+// since the last clear. Everything the GUI thread logs or shows itself first
+// takes what is pending, so the list and the label keep the order in which
+// the threads logged (the R line of a wake-up, then the S line of its answer,
+// then "完成配置"), and nothing pending is ever lost.
+//
 // The counters are 64-bit: at line rate a 32-bit signed count would turn
 // negative after about two days of traffic.
 #pragma once
@@ -29,7 +40,9 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
+#include <vector>
 
 // Status label texts (code page of the build: GBK in the program).
 extern const char kStatusNotConfigured[]; // "未配置"
@@ -67,3 +80,28 @@ ByteCounts ResetByteCounts();
 // Decimal text of a counter for the labels ("0", "1234"); out holds at least
 // 21 bytes. Returns out.
 char *FormatByteCount(uint64_t total, char *out);
+
+// One line or status text waiting for the GUI thread.
+struct PendingLogEntry {
+    char kind;      // 'R' or 'S': a log line; 'T': a status label text
+    uint32_t count; // bytes of the line ('R', 'S')
+    std::string text; // the whole line, CR LF included; or the status text
+};
+
+class LogHandOff {
+public:
+    // Any thread. Appends the entry. True when the caller must wake the GUI
+    // thread (post its message): no wake is outstanding. The GUI thread's
+    // TakeAll makes the next Push ask again; WakeFailed does too.
+    bool Push(PendingLogEntry entry);
+    // The wake could not be delivered: the next Push asks again.
+    void WakeFailed();
+    // GUI thread: moves every pending entry into out (emptied first), in the
+    // order pushed, and counts the wake as answered.
+    void TakeAll(std::vector<PendingLogEntry> &out);
+
+private:
+    std::mutex mutex_;
+    std::vector<PendingLogEntry> entries_; // guarded by mutex_
+    bool wake_outstanding_ = false;        // guarded by mutex_
+};

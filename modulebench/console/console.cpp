@@ -12,10 +12,24 @@
 // Other threads only write to the terminal, through ConsolePrintf. A socket
 // number can be reused by the system as soon as it is closed, so a writer
 // must never send on a number that the accept thread may be closing at that
-// moment: every send by any thread, and every change of the client socket,
-// happens under the client lock. Sends therefore never interleave within one
-// send, only between sends. Each ConsolePrintf formats into a buffer on its
-// own stack, so simultaneous messages cannot overwrite each other's text.
+// moment; and a writer must never be held up by a terminal that stops
+// reading, because the writers are the receive path's own threads. So:
+//  - the client socket, the "a send is under way" mark and the "this client
+//    failed" mark change only under ClientMutex, which is never held across
+//    a send;
+//  - one send at a time goes to the client (SendBusy), so sends never
+//    interleave within one send, only between sends;
+//  - each send gives up after kSendBoundMs in all, counted from the call,
+//    waiting for an earlier send included. A send that gives up marks the
+//    client failed and shuts it down: no later send waits for it, and the
+//    accept thread's receive ends, so it drops the client and takes the next;
+//  - the accept thread drops a client (its end, a half-close, "bye", a failed
+//    send) by withdrawing the socket and shutting it down first, which ends a
+//    send stuck on it, then waits for that send to leave before it closes the
+//    number.
+// A terminal that reads sees exactly the bytes it always saw. Each
+// ConsolePrintf formats into a buffer on its own stack, so simultaneous
+// messages cannot overwrite each other's text.
 //
 // Output is never buffered: every echo, prompt, listing line and message is
 // its own send on a socket with TCP_NODELAY set.
@@ -26,10 +40,13 @@
 #include "modulebench/console/console_socket.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 namespace {
 
@@ -40,6 +57,19 @@ constexpr int kReceiveChunk = 2048;
 constexpr int kLineCapacity = 128; // 127 characters and the NUL
 constexpr int kMaxLineLength = kLineCapacity - 1;
 constexpr int kMaxWords = 5;
+// Longest a ConsolePrintf (or an echo) may wait for a terminal that does not
+// read, in all; then the terminal is dropped.
+constexpr unsigned kSendBoundMs = 100;
+// Pause after a failed accept (out of descriptors, say), so a lasting failure
+// does not spin; a test's stop ends it at once.
+constexpr unsigned kAcceptRetryMs = 100;
+
+using Clock = std::chrono::steady_clock;
+
+std::mutex ClientMutex;
+// Told whenever SendBusy clears, a client is dropped, the accept thread ends
+// or a stop is requested.
+std::condition_variable ClientChanged;
 
 const char kPrompt[] = "->";
 const char kEraseEcho[] = "\b \b";
@@ -55,9 +85,17 @@ const char kLineBreak[] = "\r\n";
 // stop once it has ended); read by the accept thread.
 static ConsoleSocket ListenSocket = kConsoleNoSocket;
 
-// Written by the accept thread alone, always under the client lock; every
-// other thread reads it only under that lock, immediately before its send.
+// Written by the accept thread alone, always under ClientMutex; every other
+// thread reads it only under that lock, immediately before its send.
 static ConsoleSocket ClientSocket = kConsoleNoSocket;
+// Under ClientMutex. Set by the sender that takes the client for one send and
+// cleared by it afterwards; the accept thread waits for it to clear before it
+// closes the socket.
+static bool SendBusy = false;
+// Under ClientMutex. Set by a sender whose send gave up (the client is being
+// shut down; nothing more is sent to it); cleared by the accept thread when
+// it drops the client.
+static bool ClientFailed = false;
 
 // Accept thread only (emptied by ConsoleInit before the thread starts).
 static char Line[kLineCapacity];
@@ -65,7 +103,7 @@ static uint16_t LineLength;
 static char *Words[kMaxWords];
 static int8_t WordCount;
 
-// Entries are written by ConsoleRegisterCommand under the client lock before
+// Entries are written by ConsoleRegisterCommand under ClientMutex before
 // the release store of CommandCount publishes them; the accept thread reads
 // the count with acquire and only the entries below it. Published entries are
 // never changed again.
@@ -77,14 +115,47 @@ static std::atomic<uint16_t> CommandCount{0};
 static std::atomic<bool> StopRequested{false};
 static std::atomic<bool> AcceptThreadRunning{false};
 
-// One send to the connected client, if there is one.
+static unsigned MillisecondsLeft(Clock::time_point deadline)
+{
+    const Clock::time_point now = Clock::now();
+    if (now >= deadline) {
+        return 0;
+    }
+    return static_cast<unsigned>(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count());
+}
+
+// One send to the connected client, if there is one; gives up, and has the
+// client dropped, when it cannot be done within kSendBoundMs.
 static void SendToClient(const char *data, int length)
 {
-    ConsoleClientLock();
-    if (ClientSocket != kConsoleNoSocket) {
-        ConsoleSockSend(ClientSocket, data, length);
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kSendBoundMs);
+    std::unique_lock<std::mutex> lock(ClientMutex);
+    for (;;) {
+        if (ClientSocket == kConsoleNoSocket || ClientFailed) {
+            return;
+        }
+        if (!SendBusy) {
+            break;
+        }
+        // The send under way ends by its own bound; if it gives up, it marks
+        // the client failed and this one returns above.
+        if (ClientChanged.wait_until(lock, deadline) == std::cv_status::timeout && SendBusy) {
+            return;
+        }
     }
-    ConsoleClientUnlock();
+    const ConsoleSocket client = ClientSocket;
+    SendBusy = true;
+    lock.unlock();
+
+    const bool sent = ConsoleSockSendWithin(client, data, length, MillisecondsLeft(deadline));
+
+    lock.lock();
+    SendBusy = false;
+    if (!sent && ClientSocket == client && !ClientFailed) {
+        ClientFailed = true;
+        ConsoleSockShutdown(client);
+    }
+    ClientChanged.notify_all();
 }
 
 static void SendTextToClient(const char *text)
@@ -93,15 +164,21 @@ static void SendTextToClient(const char *text)
 }
 
 // Closes the client socket, if any, and records that nobody is connected.
-// Accept thread only.
+// Accept thread only. A send stuck on the socket is ended by the shutdown
+// and waited for before the number is given back to the system.
 static void DropClient()
 {
-    ConsoleClientLock();
-    if (ClientSocket != kConsoleNoSocket) {
-        ConsoleSockClose(ClientSocket);
-    }
+    std::unique_lock<std::mutex> lock(ClientMutex);
+    const ConsoleSocket client = ClientSocket;
     ClientSocket = kConsoleNoSocket;
-    ConsoleClientUnlock();
+    ClientFailed = false;
+    if (client == kConsoleNoSocket) {
+        return;
+    }
+    ConsoleSockShutdown(client);
+    ClientChanged.wait(lock, [] { return !SendBusy; });
+    ConsoleSockClose(client);
+    ClientChanged.notify_all();
 }
 
 static void ClearLine()
@@ -127,9 +204,11 @@ void ConsoleStart()
 void ConsoleStartOnPort(uint16_t port)
 {
     ListenSocket = kConsoleNoSocket;
-    ConsoleClientLock();
-    ClientSocket = kConsoleNoSocket;
-    ConsoleClientUnlock();
+    {
+        std::lock_guard<std::mutex> lock(ClientMutex);
+        ClientSocket = kConsoleNoSocket;
+        ClientFailed = false;
+    }
 
     if (!ConsoleSockStartup()) {
         return;
@@ -182,21 +261,25 @@ void ConsoleAcceptThread()
         if (client == kConsoleNoSocket) {
             // Treated like a connection that ended at once. The pause keeps a
             // lasting failure (out of descriptors) from spinning a core.
-            ConsoleSleepMs(1);
+            std::unique_lock<std::mutex> lock(ClientMutex);
+            ClientChanged.wait_for(lock, std::chrono::milliseconds(kAcceptRetryMs),
+                                   [] { return StopRequested.load(); });
             continue;
         }
         ConsoleSockSetNoDelay(client);
         ConsoleSockSetBuffers(client, kSocketBufferBytes);
+        ConsoleSockPrepareBoundedSends(client);
 
-        ConsoleClientLock();
-        if (ClientSocket != kConsoleNoSocket) {
-            ConsoleSockClose(ClientSocket);
+        // ServeClient always drops its client, so none is recorded here.
+        DropClient();
+        bool stopping = false;
+        {
+            std::lock_guard<std::mutex> lock(ClientMutex);
+            ClientSocket = client;
+            // Read under the lock: either the stop sees this client and shuts
+            // it down, or this sees the stop.
+            stopping = StopRequested.load();
         }
-        ClientSocket = client;
-        // Read under the lock: either the stop sees this client and shuts it
-        // down, or this sees the stop.
-        bool stopping = StopRequested.load();
-        ConsoleClientUnlock();
         if (stopping) {
             DropClient();
             break;
@@ -204,7 +287,9 @@ void ConsoleAcceptThread()
         // No greeting and no prompt on connection.
         ServeClient();
     }
+    std::lock_guard<std::mutex> lock(ClientMutex);
     AcceptThreadRunning.store(false);
+    ClientChanged.notify_all();
 }
 
 void ConsoleEditChunk(const char *bytes, int count)
@@ -359,7 +444,7 @@ void ConsoleRegisterCommand(const char *name, ConsoleHandler handler, const char
     if (name == nullptr || handler == nullptr) {
         return;
     }
-    ConsoleClientLock();
+    std::lock_guard<std::mutex> lock(ClientMutex);
     uint16_t count = CommandCount.load(std::memory_order_relaxed);
     if (count < kConsoleMaxCommands) {
         Commands[count].name = name;
@@ -367,7 +452,6 @@ void ConsoleRegisterCommand(const char *name, ConsoleHandler handler, const char
         Commands[count].help = help != nullptr ? help : "";
         CommandCount.store(static_cast<uint16_t>(count + 1), std::memory_order_release);
     }
-    ConsoleClientUnlock();
 }
 
 uint16_t ConsoleListeningPort()
@@ -381,22 +465,28 @@ uint16_t ConsoleListeningPort()
 void ConsoleStopForTest()
 {
     if (ListenSocket != kConsoleNoSocket) {
-        StopRequested.store(true);
-        ConsoleClientLock();
-        if (ClientSocket != kConsoleNoSocket) {
-            ConsoleSockShutdown(ClientSocket);
+        {
+            std::lock_guard<std::mutex> lock(ClientMutex);
+            StopRequested.store(true);
+            if (ClientSocket != kConsoleNoSocket) {
+                ConsoleSockShutdown(ClientSocket);
+            }
+            ClientChanged.notify_all();
         }
-        ConsoleClientUnlock();
         // A listener shut down makes a waiting accept fail on BSD sockets;
         // where it does not, a connection of our own wakes it.
         uint16_t port = ConsoleSockLocalPort(ListenSocket);
         ConsoleSockShutdown(ListenSocket);
         ConsoleSocket wake = kConsoleNoSocket;
-        for (int waited = 0; AcceptThreadRunning.load(); ++waited) {
-            if (waited == 100 && wake == kConsoleNoSocket) {
+        {
+            std::unique_lock<std::mutex> lock(ClientMutex);
+            const auto ended = [] { return !AcceptThreadRunning.load(); };
+            if (!ClientChanged.wait_for(lock, std::chrono::milliseconds(100), ended)) {
+                lock.unlock();
                 wake = ConsoleSockConnectLoopback(port);
+                lock.lock();
+                ClientChanged.wait(lock, ended);
             }
-            ConsoleSleepMs(1);
         }
         if (wake != kConsoleNoSocket) {
             ConsoleSockClose(wake);

@@ -34,17 +34,25 @@ ConsoleSocket ConsoleSockAccept(ConsoleSocket listener);
 void ConsoleSockSetNoDelay(ConsoleSocket s);
 void ConsoleSockSetBuffers(ConsoleSocket s, int bytes);
 
-// recv with flags 0: bytes received, 0 at the end of the stream, < 0 on error.
+// Makes the client socket ready for ConsoleSockSendWithin while recv on it
+// still waits for data. Winsock: the socket becomes non-blocking (recv then
+// waits in select). BSD: nothing (each send asks not to block by itself).
+void ConsoleSockPrepareBoundedSends(ConsoleSocket s);
+
+// recv with flags 0, waiting until data, the end of the stream or an error
+// arrives: bytes received, 0 at the end of the stream, < 0 on error.
 int ConsoleSockRecv(ConsoleSocket s, char *buffer, int size);
 
-// send of the whole buffer; the result is not reported. On POSIX a peer that
-// has gone must not kill the process with SIGPIPE, so MSG_NOSIGNAL is added.
-void ConsoleSockSend(ConsoleSocket s, const char *data, int length);
+// Sends the whole buffer, waiting for room in the socket's send buffer at
+// most timeout_ms in all (0: only what fits at once). False when not all of
+// it went within that time or the send failed. On POSIX a peer that has gone
+// must not kill the process with SIGPIPE, so MSG_NOSIGNAL is added.
+bool ConsoleSockSendWithin(ConsoleSocket s, const char *data, int length, unsigned timeout_ms);
 
 void ConsoleSockClose(ConsoleSocket s);
 
-// Ends both directions without releasing the socket, so that a recv blocked
-// on it in another thread returns. Used only to stop the console in tests.
+// Ends both directions without releasing the socket, so that a recv or a send
+// waiting on it in another thread returns.
 void ConsoleSockShutdown(ConsoleSocket s);
 
 // The local port a bound socket got; 0 when it cannot be read.
@@ -57,10 +65,3 @@ ConsoleSocket ConsoleSockConnectLoopback(uint16_t port);
 // Starts proc on a new thread with the default stack size; the thread is not
 // joined and its handle is not kept.
 bool ConsoleStartThread(void (*proc)());
-
-void ConsoleSleepMs(unsigned milliseconds);
-
-// The one lock of the console: held around every send, every change of the
-// client socket and every registration of a command.
-void ConsoleClientLock();
-void ConsoleClientUnlock();

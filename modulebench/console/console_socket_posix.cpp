@@ -4,8 +4,10 @@
 #include "modulebench/console/console_socket.h"
 
 #include <arpa/inet.h>
+#include <errno.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <pthread.h>
 #include <sys/socket.h>
 #include <time.h>
@@ -46,8 +48,6 @@ void *ThreadEntry(void *parameter)
     proc();
     return nullptr;
 }
-
-pthread_mutex_t ClientMutex = PTHREAD_MUTEX_INITIALIZER;
 
 } // namespace
 
@@ -94,9 +94,39 @@ int ConsoleSockRecv(ConsoleSocket s, char *buffer, int size)
     return static_cast<int>(recv(Fd(s), buffer, static_cast<size_t>(size), 0));
 }
 
-void ConsoleSockSend(ConsoleSocket s, const char *data, int length)
+void ConsoleSockPrepareBoundedSends(ConsoleSocket)
 {
-    send(Fd(s), data, static_cast<size_t>(length), MSG_NOSIGNAL);
+}
+
+bool ConsoleSockSendWithin(ConsoleSocket s, const char *data, int length, unsigned timeout_ms)
+{
+    timespec start = {};
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    while (length > 0) {
+        ssize_t sent = send(Fd(s), data, static_cast<size_t>(length), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent > 0) {
+            data += sent;
+            length -= static_cast<int>(sent);
+            continue;
+        }
+        if (sent < 0 && errno == EINTR) {
+            continue;
+        }
+        if (sent == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+            return false;
+        }
+        timespec now = {};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        long waited = (now.tv_sec - start.tv_sec) * 1000L + (now.tv_nsec - start.tv_nsec) / 1000000L;
+        if (waited >= static_cast<long>(timeout_ms)) {
+            return false;
+        }
+        pollfd room = {Fd(s), POLLOUT, 0};
+        if (poll(&room, 1, static_cast<int>(timeout_ms - waited)) < 0 && errno != EINTR) {
+            return false;
+        }
+    }
+    return true;
 }
 
 void ConsoleSockClose(ConsoleSocket s)
@@ -143,21 +173,4 @@ bool ConsoleStartThread(void (*proc)())
     }
     pthread_detach(thread);
     return true;
-}
-
-void ConsoleSleepMs(unsigned milliseconds)
-{
-    timespec pause = {static_cast<time_t>(milliseconds / 1000),
-                      static_cast<long>(milliseconds % 1000) * 1000000L};
-    nanosleep(&pause, nullptr);
-}
-
-void ConsoleClientLock()
-{
-    pthread_mutex_lock(&ClientMutex);
-}
-
-void ConsoleClientUnlock()
-{
-    pthread_mutex_unlock(&ClientMutex);
 }

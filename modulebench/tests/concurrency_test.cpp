@@ -120,6 +120,7 @@ TEST(ReceivePathConcurrency, EveryByteLoggedOnceInOrderWhileConfigurationsAreAns
     // One more pass after the GUI stopped, so the last arm meets no wake-up.
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
     stop_processor.store(true);
+    WakeChunkProcessor();
     processor.join();
 
     EXPECT_EQ(ConsoleMessages.load(), 0u);

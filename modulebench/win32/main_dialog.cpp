@@ -188,9 +188,12 @@ void OnTagMode()
 void ClosePort()
 {
     PortOpen = false;
+    // A receive thread waiting for room in the queue gives up its read now
+    // rather than after its bound.
+    ChunkQueueStopWaiting();
     SerialClose();
     // Chunks still queued from the closed port are processed unlogged.
-    SkipRxLog.store(true);
+    RequestSkipRxLog();
     SetDlgItemTextA(Dialog, IDC_PORT_BUTTON, "打开串口");
     EnableAll({IDC_READER_MODE, IDC_TAG_MODE, IDC_READER_ID, IDC_CHANNEL_LIST, IDC_TRANSPARENT, IDC_TAG_ID,
                IDC_SEND_PERIOD, IDC_BATTERY_PERIOD, IDC_MODIFY},
@@ -213,6 +216,7 @@ void OpenPort()
     const uint32_t baud_index =
         selection >= 0 && selection < kBaudCount ? kBaudIndexes[selection] : kFallbackBaudIndex;
 
+    ChunkQueueAllowWaiting();
     if (!SerialOpen(path, baud_index))
         return;
     PortOpen = true;
@@ -233,7 +237,7 @@ void OnTransparentMode()
         ShowMessage(kEmptyIdText);
         return;
     }
-    SkipRxLog.store(true);
+    RequestSkipRxLog();
     const int32_t id = TextToInt32(text, static_cast<size_t>(length));
     const int32_t channel = static_cast<int32_t>(SendDlgItemMessageA(Dialog, IDC_CHANNEL_LIST, CB_GETCURSEL, 0, 0));
     SendReaderFrame(id, channel);
@@ -330,7 +334,7 @@ void SendHexText(HWND edit)
     LogSent(parsed.count, bytes);
 }
 
-INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)
+INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM)
 {
     switch (message) {
     case WM_INITDIALOG:
@@ -340,7 +344,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM
         OnCommand(LOWORD(wparam));
         return 0;
     case kLogLineMessage:
-        TrafficLogOnMessage(lparam);
+        TrafficLogOnMessage();
         return TRUE;
     case WM_TIMER:
         return 0;

@@ -1,35 +1,31 @@
 // Pellfray's traffic log on screen: the log list 1000, the byte counter
 // labels 1020 (sent) and 1021 (received) and the status label 1023.
 //
-// Every change of the list and the counters happens on the GUI thread. A call
-// from another thread (the chunk processor) is carried over with one
-// SendMessage of kLogLineMessage to the dialog and waits until the GUI thread
-// has added the line; so a counter addition, its label and its list line
-// always happen together, and a clear (also on the GUI thread) can never fall
-// between them: the labels always equal the bytes of the lines shown since
-// the last clear.
+// Every change of the list, the counters and the labels happens on the GUI
+// thread. A call from another thread (the chunk processor) formats its line
+// with the time of the call, leaves it in the hand-off queue and posts
+// kLogLineMessage to the dialog when no such message is outstanding; it never
+// waits for the GUI thread. The GUI thread takes all pending entries on that
+// message and before everything it logs, clears or shows itself, so the
+// order of lines and status texts is the order of the calls, a counter
+// addition, its label and its list line happen together, and the labels
+// always equal the bytes of the lines shown since the last clear.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
 
-// Private message of the main dialog; lParam points at a LogLineRequest of
-// the sending thread, valid for the length of the SendMessage.
+// Private message of the main dialog: lines are waiting in the hand-off.
 constexpr UINT kLogLineMessage = WM_APP + 1;
-
-struct LogLineRequest {
-    char direction; // 'R' or 'S'
-    uint32_t count;
-    const uint8_t *bytes;
-};
 
 // GUI thread, during WM_INITDIALOG: looks up the controls and remembers the
 // dialog and the GUI thread. Until then the log operations do nothing.
 void TrafficLogAttach(HWND dialog);
 
-// The dialog's handler of kLogLineMessage (GUI thread).
-void TrafficLogOnMessage(LPARAM request);
+// The dialog's handler of kLogLineMessage (GUI thread): shows every pending
+// line and status text.
+void TrafficLogOnMessage();
 
 // Any thread. One "[ R hh:mm:ss ] .." / "[ S ..]" line plus the counter.
 void LogReceived(uint32_t count, const uint8_t *bytes);

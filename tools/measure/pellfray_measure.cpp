@@ -14,6 +14,12 @@
 //       with a console client watching for "msg buffer full".
 //   PellfrayMeasure clear PELLFRAY LINES
 //       Fills the log with LINES hand-sent lines, then times 清空窗口.
+//   PellfrayMeasure stall PELLFRAY SIMMODULE SECONDS
+//       A console client connects and never reads while SimModule sends
+//       SECONDS of line-rate 4-byte FF bursts (every chunk a "check error"
+//       message, enough to fill the socket buffers within seconds); the GUI is probed with SendMessageTimeout round trips all
+//       along; then the R counter against the bytes sent, and whether a new
+//       console client gets "->".
 //
 // Pellfray opens COM5; the simulator / echo work on COM305.
 #include <winsock2.h>
@@ -294,6 +300,100 @@ int Clear(const char *pellfray_exe, int lines)
     return 0;
 }
 
+// "summary: ... N bytes in all" of SimModule's log; 0 when missing.
+unsigned long long BytesSentBy(const Child &sim)
+{
+    const std::string summary = sim.Lines("bytes in all");
+    const size_t at = summary.find(" bytes in all");
+    if (at == std::string::npos)
+        return 0;
+    size_t start = summary.rfind(' ', at - 1);
+    start = start == std::string::npos ? 0 : start + 1;
+    return std::strtoull(summary.c_str() + start, nullptr, 10);
+}
+
+int Stall(const char *pellfray_exe, const char *sim_exe, const char *seconds)
+{
+    pellfray::Session s;
+    if (!StartOpen(s, pellfray_exe, false))
+        return 1;
+    pellfray::ConsoleClient next; // also starts Winsock
+    // Connects with a small receive window and never reads, so Pellfray's
+    // send buffer is all that holds the messages.
+    SOCKET stuck = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    int small = 1024;
+    setsockopt(stuck, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char *>(&small), sizeof small);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(23);
+    if (stuck == INVALID_SOCKET || connect(stuck, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+        std::printf("no console connection\n");
+        return 1;
+    }
+    Child sim;
+    const std::string cmd = std::string("\"") + sim_exe + "\" --port " + Port(kDevicePort) +
+                            " --period 0 --burst 0 --size 4 --line-rate --fill ff --duration " + seconds + " --quiet";
+    if (!sim.Start(cmd, "stall-sim.log"))
+        return 1;
+    // Round trips to the GUI thread: WM_NULL with a time-out, every 50 ms.
+    unsigned probes = 0, slow = 0, timed_out = 0;
+    double max_ms = 0;
+    while (sim.Running()) {
+        DWORD_PTR result = 0;
+        const double a = NowMs();
+        const LRESULT ok = SendMessageTimeoutA(s.dialog, WM_NULL, 0, 0, SMTO_NORMAL, 2000, &result);
+        const double rtt = NowMs() - a;
+        ++probes;
+        if (ok == 0)
+            ++timed_out;
+        if (rtt > 100)
+            ++slow;
+        if (rtt > max_ms)
+            max_ms = rtt;
+        Sleep(50);
+    }
+    std::string last, now = gui::Text(s.dialog, IDC_RX_COUNT);
+    do {
+        last = now;
+        Sleep(500);
+        now = gui::Text(s.dialog, IDC_RX_COUNT);
+    } while (now != last);
+    const unsigned long long sent = BytesSentBy(sim);
+    std::string answer;
+    if (next.Connect() && next.Send("\r"))
+        answer = next.Read(2, 3000);
+    // Whether Pellfray dropped the client that never read: its stream ends.
+    unsigned long long stuck_bytes = 0;
+    bool stuck_closed = false;
+    u_long nonblocking = 1;
+    ioctlsocket(stuck, FIONBIO, &nonblocking);
+    for (;;) {
+        char buffer[4096];
+        const int n = recv(stuck, buffer, sizeof buffer, 0);
+        if (n > 0) {
+            stuck_bytes += static_cast<unsigned>(n);
+            continue;
+        }
+        stuck_closed = n == 0 || WSAGetLastError() != WSAEWOULDBLOCK;
+        break;
+    }
+    closesocket(stuck);
+    std::printf("== %s s of line-rate FF chunks into Pellfray, a console client connected that never reads\n", seconds);
+    std::printf("R counter %s bytes, SimModule sent %llu bytes: %s\n", now.c_str(), sent,
+                std::strtoull(now.c_str(), nullptr, 10) == sent ? "all counted" : "BYTES MISSING");
+    std::printf("GUI round trips (SendMessageTimeout WM_NULL): %u probes, %u over 100 ms, %u timed out (2 s), "
+                "longest %.1f ms\n",
+                probes, slow, timed_out, max_ms);
+    std::printf("the client that never read: %llu bytes waiting for it, %s\n", stuck_bytes,
+                stuck_closed ? "its stream ended (dropped by Pellfray)"
+                             : "its stream had not ended yet (a dropped socket still drains through the small window)");
+    std::printf("a new console client afterwards: %s\n",
+                answer.find("->") != std::string::npos ? "got \"->\"" : "NO PROMPT");
+    s.Close();
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -309,6 +409,8 @@ int main(int argc, char **argv)
         return Burst(argv[2], argv[3], argv[4]);
     if (mode == "clear" && argc == 4)
         return Clear(argv[2], std::atoi(argv[3]));
-    std::fprintf(stderr, "usage: PellfrayMeasure latency|idle|burst|clear ... (see the source)\n");
+    if (mode == "stall" && argc == 5)
+        return Stall(argv[2], argv[3], argv[4]);
+    std::fprintf(stderr, "usage: PellfrayMeasure latency|idle|burst|clear|stall ... (see the source)\n");
     return 2;
 }

@@ -1,7 +1,8 @@
 // Winsock side of the console's platform layer, for Pellfray: a Winsock 2.2
-// TCP server, one thread made with CreateThread, and a slim reader/writer
-// lock (statically initialised, so it needs no start-up of its own) as the
-// client lock.
+// TCP server and one thread made with CreateThread. Winsock has no per-call
+// "do not block" flag, so the client socket is non-blocking: a send waits for
+// room in select with the time left, and recv waits for data in select
+// without a time limit.
 
 #include "modulebench/console/console_socket.h"
 
@@ -28,13 +29,16 @@ sockaddr_in AddressOf(u_long host, uint16_t port)
 // Written once, before the only thread that reads it is created.
 void (*ThreadProc)() = nullptr;
 
+// Set by ConsoleSockShutdown, reset for each new client: ends the accept
+// thread's wait for data when another thread shuts the client down (a local
+// shutdown does not make the socket readable under every Winsock).
+HANDLE ReceiveWake = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+
 DWORD WINAPI ThreadEntry(LPVOID)
 {
     ThreadProc();
     return 0;
 }
-
-SRWLOCK ClientLock = SRWLOCK_INIT;
 
 } // namespace
 
@@ -84,14 +88,80 @@ void ConsoleSockSetBuffers(ConsoleSocket s, int bytes)
     setsockopt(Sock(s), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char *>(&bytes), sizeof bytes);
 }
 
-int ConsoleSockRecv(ConsoleSocket s, char *buffer, int size)
+void ConsoleSockPrepareBoundedSends(ConsoleSocket s)
 {
-    return recv(Sock(s), buffer, size, 0);
+    ResetEvent(ReceiveWake);
+    u_long on = 1;
+    ioctlsocket(Sock(s), FIONBIO, &on);
 }
 
-void ConsoleSockSend(ConsoleSocket s, const char *data, int length)
+namespace {
+
+// Waits until s can be read (read true) or written, at most timeout_ms, or
+// without a limit when timeout_ms is null. False on a time-out or an error.
+bool WaitReady(SOCKET s, bool read, const DWORD *timeout_ms)
 {
-    send(Sock(s), data, length, 0);
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(s, &set);
+    timeval limit = {};
+    if (timeout_ms != nullptr) {
+        limit.tv_sec = static_cast<long>(*timeout_ms / 1000);
+        limit.tv_usec = static_cast<long>(*timeout_ms % 1000) * 1000;
+    }
+    // A failed connection ends the wait too; the next call then fails.
+    fd_set errors = set;
+    const int ready = select(0, read ? &set : nullptr, read ? nullptr : &set, &errors,
+                             timeout_ms != nullptr ? &limit : nullptr);
+    return ready > 0;
+}
+
+} // namespace
+
+int ConsoleSockRecv(ConsoleSocket s, char *buffer, int size)
+{
+    for (;;) {
+        const int received = recv(Sock(s), buffer, size, 0);
+        if (received != SOCKET_ERROR || WSAGetLastError() != WSAEWOULDBLOCK) {
+            return received;
+        }
+        // Data, the peer's end, or our own shutdown from another thread.
+        WSAEVENT ready = WSACreateEvent();
+        if (ready == WSA_INVALID_EVENT) {
+            return -1;
+        }
+        WSAEventSelect(Sock(s), ready, FD_READ | FD_CLOSE);
+        HANDLE waits[2] = {ready, ReceiveWake};
+        const DWORD woken = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+        WSAEventSelect(Sock(s), nullptr, 0);
+        WSACloseEvent(ready);
+        if (woken != WAIT_OBJECT_0) {
+            return -1;
+        }
+    }
+}
+
+bool ConsoleSockSendWithin(ConsoleSocket s, const char *data, int length, unsigned timeout_ms)
+{
+    const ULONGLONG start = GetTickCount64();
+    while (length > 0) {
+        const int sent = send(Sock(s), data, length, 0);
+        if (sent > 0) {
+            data += sent;
+            length -= sent;
+            continue;
+        }
+        if (sent == 0 || WSAGetLastError() != WSAEWOULDBLOCK) {
+            return false;
+        }
+        const ULONGLONG waited = GetTickCount64() - start;
+        if (waited >= timeout_ms) {
+            return false;
+        }
+        const DWORD left = static_cast<DWORD>(timeout_ms - waited);
+        WaitReady(Sock(s), false, &left);
+    }
+    return true;
 }
 
 void ConsoleSockClose(ConsoleSocket s)
@@ -102,6 +172,7 @@ void ConsoleSockClose(ConsoleSocket s)
 void ConsoleSockShutdown(ConsoleSocket s)
 {
     shutdown(Sock(s), SD_BOTH);
+    SetEvent(ReceiveWake);
 }
 
 uint16_t ConsoleSockLocalPort(ConsoleSocket s)
@@ -137,19 +208,4 @@ bool ConsoleStartThread(void (*proc)())
     }
     CloseHandle(thread);
     return true;
-}
-
-void ConsoleSleepMs(unsigned milliseconds)
-{
-    Sleep(milliseconds);
-}
-
-void ConsoleClientLock()
-{
-    AcquireSRWLockExclusive(&ClientLock);
-}
-
-void ConsoleClientUnlock()
-{
-    ReleaseSRWLockExclusive(&ClientLock);
 }

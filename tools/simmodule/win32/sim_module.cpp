@@ -23,6 +23,9 @@
 //   --hex "01 02 0a"    send these bytes once at the start
 //   --burst N           send N bursts for load tests (0: until --duration)
 //   --size S            bytes per burst (default 64, counting pattern)
+//   --fill HH           every burst byte is HH instead (ff: each chunk the
+//                       program reads begins FF FF FF FF and fails its CRC,
+//                       so every one makes a console message)
 //   --rate R            bursts per second (default 10)
 //   --line-rate         bursts back to back at baud/10 bytes/s
 //   --latency N         send N wake-ups one after another and time each
@@ -74,6 +77,7 @@ const char kUsage[] =
     "  --hex \"01 02 0a\"    send these bytes once at the start\n"
     "  --burst N           send N bursts (0: until --duration)\n"
     "  --size S            bytes per burst (default 64)\n"
+    "  --fill HH           burst bytes all HH (default: counting pattern)\n"
     "  --rate R            bursts per second (default 10)\n"
     "  --line-rate         bursts back to back at baud/10 bytes/s\n"
     "  --latency N         time N wake-up answers (write completion to first byte\n"
@@ -100,6 +104,7 @@ struct Options {
     bool have_hex = false;
     long long bursts = -1; // -1: no bursts
     uint32_t burst_size = 64;
+    int fill = -1; // -1: counting pattern
     double burst_rate = 10;
     bool line_rate = false;
     uint32_t latency = 0;
@@ -273,6 +278,11 @@ bool ParseOptions(int argc, char **argv, Options *o)
                 if (!ParseUnsigned(value, 65536, &u) || u == 0)
                     return Fail("burst size", value);
                 o->burst_size = static_cast<uint32_t>(u);
+            } else if (arg == "--fill") {
+                std::vector<uint8_t> fill;
+                if (!ParseHexBytes(value, &fill) || fill.size() != 1)
+                    return Fail("fill byte", value);
+                o->fill = fill[0];
             } else if (arg == "--rate") {
                 if (!ParseNumber(value, &o->burst_rate) || o->burst_rate <= 0)
                     return Fail("burst rate", value);
@@ -403,7 +413,7 @@ void RunLoop(const Options &o, Totals *t)
             const double cost = by_bytes ? static_cast<double>(o.burst_size) : 1.0;
             if (pacer.Allowance(now) >= cost) {
                 for (uint8_t &b : burst)
-                    b = pattern++;
+                    b = o.fill >= 0 ? static_cast<uint8_t>(o.fill) : pattern++;
                 const size_t written = PortWrite(burst.data(), burst.size());
                 pacer.Spend(cost);
                 t->bursts++;

@@ -1,0 +1,333 @@
+// The receive path when a consumer is late: the receive thread waits for the
+// processor instead of dropping, within its bound, and stops waiting when the
+// port closes; the processor sleeps until it is given work; the armed frame
+// reaches the answer whole; the traffic log's hand-off keeps every line in
+// order and never loses its wake-up. Threads meet on gates and signals, never
+// on the clock: a wait that never ends is a failure (the test's time-out).
+#include "modulebench/chunk_queue.h"
+#include "modulebench/config_frames.h"
+#include "modulebench/module_hooks.h"
+#include "modulebench/tests/test_hooks.h"
+#include "modulebench/traffic_log.h"
+#include "serial/wake_signal.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// A door the processor's log hook stops at while a test holds it shut.
+class Gate {
+public:
+    void Close()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        open_ = false;
+    }
+    void Open()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        open_ = true;
+        changed_.notify_all();
+    }
+    void PassThrough()
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        ++waiting_;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return open_; });
+        --waiting_;
+    }
+    // Until the processor stands at the closed door.
+    void WaitForVisitor()
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return waiting_ > 0; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool open_ = true;
+    int waiting_ = 0;
+};
+
+// What the processor thread logged; read by the test thread after the join
+// or under the mutex.
+struct Log {
+    std::mutex mutex;
+    std::condition_variable grew;
+    Bytes bytes;
+    std::vector<std::string> console;
+} Logged;
+
+Gate ProcessorGate;
+
+void GatedReceived(uint32_t count, const uint8_t *bytes)
+{
+    ProcessorGate.PassThrough();
+    std::lock_guard<std::mutex> lock(Logged.mutex);
+    Logged.bytes.insert(Logged.bytes.end(), bytes, bytes + count);
+    Logged.grew.notify_all();
+}
+
+void RecordMessage(const char *text)
+{
+    std::lock_guard<std::mutex> lock(Logged.mutex);
+    Logged.console.emplace_back(text);
+}
+
+void WaitLogged(size_t size)
+{
+    std::unique_lock<std::mutex> lock(Logged.mutex);
+    Logged.grew.wait(lock, [size] { return Logged.bytes.size() >= size; });
+}
+
+// A processor loop on its own thread, with the gated log hook.
+class HeldProcessor : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ChunkQueueInit();
+        {
+            std::lock_guard<std::mutex> lock(Logged.mutex);
+            Logged.bytes.clear();
+            Logged.console.clear();
+        }
+        ProcessorGate.Open();
+        SetModuleHooks(ModuleHooks{nullptr, GatedReceived, nullptr, nullptr, RecordMessage});
+        processor_ = std::thread(ChunkProcessorLoop, &stop_);
+    }
+
+    void TearDown() override
+    {
+        ProcessorGate.Open();
+        stop_.store(true);
+        WakeChunkProcessor();
+        processor_.join();
+        ChunkQueueSetRoomWaitMs(1000);
+        SetModuleHooks(ModuleHooks{});
+        ChunkQueueInit();
+    }
+
+    // Holds the processor inside the log of a first chunk, then fills the
+    // queue behind it: the chunk being logged keeps its slot until it is
+    // done, so 998 more fill the 999. Returns the bytes pushed.
+    Bytes FillBehindHeldProcessor()
+    {
+        ProcessorGate.Close();
+        Bytes pushed;
+        const uint8_t first = 0xA0;
+        EXPECT_EQ(ChunkQueuePushLong(&first, 1), 1u);
+        pushed.push_back(first);
+        ProcessorGate.WaitForVisitor();
+        for (uint32_t i = 0; i < kChunkQueueSlots - 2; ++i) {
+            const uint8_t b = static_cast<uint8_t>(i);
+            EXPECT_EQ(ChunkQueuePushLong(&b, 1), 1u);
+            pushed.push_back(b);
+        }
+        EXPECT_EQ(ChunkQueueCount(), kChunkQueueSlots - 1);
+        return pushed;
+    }
+
+    std::atomic<bool> stop_{false};
+    std::thread processor_;
+};
+
+TEST_F(HeldProcessor, ReadsPouredIntoAFullQueueWaitForRoomAndLoseNothing)
+{
+    // Long enough that only the processor can end the waits here.
+    ChunkQueueSetRoomWaitMs(600000);
+    Bytes pushed = FillBehindHeldProcessor();
+
+    // Reads of every size, split into several slots, while the queue is full.
+    Bytes more;
+    for (uint32_t i = 0; i < 3000; ++i)
+        more.push_back(static_cast<uint8_t>(i * 7 + 3));
+    std::atomic<uint32_t> queued{0};
+    std::thread receive([&] {
+        size_t at = 0;
+        for (uint32_t size = 1; at < more.size(); size = size % 700 + 37) {
+            const uint32_t n = static_cast<uint32_t>(std::min<size_t>(size, more.size() - at));
+            queued += ChunkQueuePushLong(more.data() + at, n);
+            at += n;
+        }
+    });
+    ProcessorGate.Open();
+    receive.join();
+    pushed.insert(pushed.end(), more.begin(), more.end());
+    EXPECT_EQ(queued.load(), more.size());
+    WaitLogged(pushed.size());
+
+    std::lock_guard<std::mutex> lock(Logged.mutex);
+    EXPECT_TRUE(Logged.bytes == pushed) << "bytes lost or out of order";
+    EXPECT_TRUE(Logged.console.empty()) << Logged.console.front();
+}
+
+TEST_F(HeldProcessor, AQueueFullPastTheBoundOrAClosedPortDropsTheReadWithTheMessage)
+{
+    struct Case {
+        const char *name;
+        uint32_t bound_ms;
+        bool close_port;
+    };
+    // A bound so long that only the close can end the second case's wait.
+    const Case cases[] = {{"bound passes", 20, false}, {"port closes", 600000, true}};
+    size_t total = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        ChunkQueueAllowWaiting();
+        ChunkQueueSetRoomWaitMs(c.bound_ms);
+        const Bytes pushed = FillBehindHeldProcessor();
+        {
+            std::lock_guard<std::mutex> lock(Logged.mutex);
+            Logged.console.clear();
+        }
+
+        uint32_t queued = 1;
+        const Bytes read(600, 0x5A);
+        std::thread receive([&] { queued = ChunkQueuePushLong(read.data(), static_cast<uint32_t>(read.size())); });
+        if (c.close_port) {
+            while (!ChunkQueueProducerWaiting())
+                std::this_thread::yield();
+            ChunkQueueStopWaiting();
+        }
+        receive.join();
+        EXPECT_EQ(queued, 0u);
+        EXPECT_EQ(ChunkQueueCount(), kChunkQueueSlots - 1);
+        {
+            std::lock_guard<std::mutex> lock(Logged.mutex);
+            ASSERT_EQ(Logged.console.size(), 1u);
+            EXPECT_EQ(Logged.console[0], kMsgBufferFull);
+        }
+        // Once the processor moves, the dropped read is nowhere in the log.
+        ProcessorGate.Open();
+        total += pushed.size();
+        WaitLogged(total);
+        while (ChunkQueueCount() != 0)
+            std::this_thread::yield();
+        std::lock_guard<std::mutex> lock(Logged.mutex);
+        ASSERT_EQ(Logged.bytes.size(), total);
+        EXPECT_TRUE(Bytes(Logged.bytes.end() - static_cast<long>(pushed.size()), Logged.bytes.end()) == pushed);
+    }
+}
+
+TEST_F(HeldProcessor, TheIdleProcessorWakesForAPushAndForASkipRequest)
+{
+    // The processor has drained its empty queue and sleeps: only a signal
+    // can make it take this chunk.
+    const uint8_t chunk[3] = {1, 2, 3};
+    ASSERT_EQ(ChunkQueuePushLong(chunk, 3), 3u);
+    WaitLogged(3);
+
+    // A skip request that found the queue empty must not linger and silence
+    // the next burst: the woken processor clears it at once.
+    RequestSkipRxLog();
+    while (SkipRxLog.load())
+        std::this_thread::yield();
+    ASSERT_EQ(ChunkQueuePushLong(chunk, 3), 3u);
+    WaitLogged(6);
+}
+
+// The armed configuration is the frame as it was when armed: what the GUI
+// builds in OutFrame afterwards (without arming it) does not go out, a disarm
+// withdraws it, and a new arm replaces it whole.
+TEST(ArmedFrame, TheAnswerCarriesTheFrameAsArmed)
+{
+    struct Step {
+        enum Kind { Build, Arm, Disarm } kind;
+        int32_t id;
+    };
+    struct Case {
+        const char *name;
+        std::vector<Step> steps;
+        int32_t answered_id; // -1: no answer
+    };
+    const Case cases[] = {
+        {"rebuilt after arming", {{Step::Build, 0x111111}, {Step::Arm, 0}, {Step::Build, 0x222222}}, 0x111111},
+        {"disarmed", {{Step::Build, 0x111111}, {Step::Arm, 0}, {Step::Disarm, 0}}, -1},
+        {"re-armed",
+         {{Step::Build, 0x111111}, {Step::Arm, 0}, {Step::Disarm, 0}, {Step::Build, 0x333333}, {Step::Arm, 0}},
+         0x333333},
+        {"armed twice", {{Step::Build, 0x111111}, {Step::Arm, 0}, {Step::Build, 0x444444}, {Step::Arm, 0}}, 0x444444},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        ChunkQueueInit();
+        InstallRecorder();
+        for (const Step &step : c.steps) {
+            if (step.kind == Step::Build)
+                BuildTagConfigFrame(step.id, 5, 10);
+            else
+                ConfigPending.store(step.kind == Step::Arm);
+        }
+        BuildTagConfigFrame(c.answered_id, 5, 10);
+        const Bytes expected(OutFrame, OutFrame + kTagConfigFrameLength);
+        BuildTagConfigFrame(0x555555, 9, 9); // whatever OutFrame holds now
+
+        const Bytes wake = WakeUpFrame(1, 2);
+        ASSERT_EQ(ChunkQueuePushLong(wake.data(), 9), 9u);
+        ChunkProcessorDrain();
+        const std::vector<Bytes> writes = Recorded.Of(HookEvent::Write);
+        if (c.answered_id < 0) {
+            EXPECT_TRUE(writes.empty());
+            continue;
+        }
+        ASSERT_EQ(writes.size(), 1u);
+        EXPECT_TRUE(writes[0] == expected);
+        EXPECT_TRUE(Recorded.Of(HookEvent::Sent) == writes);
+        EXPECT_FALSE(ConfigPending.load());
+    }
+    SetModuleHooks(ModuleHooks{});
+    ChunkQueueInit();
+}
+
+// Lines from the processor thread reach the GUI side all, once, in order,
+// with a wake-up whenever one is needed: the consumer here sleeps until a
+// Push asks to wake it, as the dialog sleeps until its message arrives.
+TEST(LogHandOff, EveryLineArrivesOnceInOrderAndNoWakeIsLost)
+{
+    LogHandOff handoff;
+    WakeSignal gui_message;
+    constexpr uint32_t kLines = 20000;
+    std::thread processor([&] {
+        for (uint32_t i = 0; i < kLines; ++i) {
+            PendingLogEntry entry{i % 5 == 4 ? 'S' : 'R', i, std::to_string(i)};
+            if (handoff.Push(std::move(entry)))
+                gui_message.Notify();
+        }
+    });
+    std::vector<PendingLogEntry> taken;
+    uint32_t next = 0;
+    while (next < kLines) {
+        gui_message.Wait();
+        handoff.TakeAll(taken);
+        for (const PendingLogEntry &entry : taken) {
+            ASSERT_EQ(entry.count, next);
+            ASSERT_EQ(entry.text, std::to_string(next));
+            ASSERT_EQ(entry.kind, next % 5 == 4 ? 'S' : 'R');
+            ++next;
+        }
+    }
+    processor.join();
+    handoff.TakeAll(taken);
+    EXPECT_TRUE(taken.empty());
+
+    // A wake that could not be delivered is asked for again.
+    EXPECT_TRUE(handoff.Push(PendingLogEntry{'T', 0, "x"}));
+    EXPECT_FALSE(handoff.Push(PendingLogEntry{'T', 0, "y"}));
+    handoff.WakeFailed();
+    EXPECT_TRUE(handoff.Push(PendingLogEntry{'T', 0, "z"}));
+    handoff.TakeAll(taken);
+    ASSERT_EQ(taken.size(), 3u);
+    EXPECT_EQ(taken[2].text, "z");
+}
+
+} // namespace
