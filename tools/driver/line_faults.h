@@ -1,11 +1,5 @@
-// What the fault tests share: asking the harness for a fault on the line,
-// and watching the program's GUI thread while the fault lasts.
-//
-// The tests run under with-com-pairs.sh with wine-run-line-faults.sh in
-// place of cmake/wine-run.sh. A test asks for a fault by writing a request
-// file into the directory that script watches (BENCH_LINE_FAULTS_DIR, on
-// Wine's Z: drive) and waits for its answer: see the script for the
-// requests (cutN, joinN, holdN, releaseN).
+// Watching a program's GUI thread from outside while its line is loaded:
+// whether the process still runs, and how long its window takes to answer.
 #pragma once
 
 #include <windows.h>
@@ -15,10 +9,6 @@
 #include <thread>
 
 namespace faults {
-
-// Sends one request ("cut", 3) and waits for its answer; returns the answer
-// ("ok" when the fault is in place), or why there was none.
-std::string LineFault(const char *request, unsigned port);
 
 // The program's process still runs.
 bool Running(HANDLE process);
