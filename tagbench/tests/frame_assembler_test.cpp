@@ -125,34 +125,6 @@ TEST_F(TagAssemblerTest, FullQueueDropsTheNewFrameButTheHeaderFlagFollowsIt)
     EXPECT_EQ(frames.back(), ExampleFrameFF());
 }
 
-TEST_F(TagAssemblerTest, FullRingHolds499BytesAndDropsTheRestOfTheBlock)
-{
-    Bytes block(600);
-    for (size_t i = 0; i < block.size(); ++i) {
-        block[i] = static_cast<uint8_t>(i % 7); // no header anywhere
-    }
-    EXPECT_EQ(RxRingAppend(block.data(), 600), kRxRingSize - 1);
-    EXPECT_EQ(RingBytes(), kRxRingSize - 1);
-    EXPECT_EQ(RxRingAppend(block.data(), 1), 0u);
-
-    // The assembler takes all 499 in one wake-up; room comes back.
-    EXPECT_EQ(AssembleAvailableBytes(), kRxRingSize - 1);
-    EXPECT_EQ(RingBytes(), 0u);
-
-    // What was kept is the start of the block, in order: a frame split over
-    // the full-ring boundary arrives intact once the sender repeats the rest.
-    const Bytes f = ExampleFrame55AA();
-    Bytes filler(kRxRingSize - 1 - 5, 0x00);
-    EXPECT_EQ(RxRingAppend(filler.data(), static_cast<uint32_t>(filler.size())), filler.size());
-    EXPECT_EQ(RxRingAppend(f.data(), static_cast<uint32_t>(f.size())), 5u);
-    AssembleAvailableBytes();
-    EXPECT_EQ(RxRingAppend(f.data() + 5, static_cast<uint32_t>(f.size() - 5)), f.size() - 5);
-    AssembleAvailableBytes();
-    const std::vector<Bytes> frames = DrainQueue();
-    ASSERT_EQ(frames.size(), 1u);
-    EXPECT_EQ(frames[0], f);
-}
-
 TEST_F(TagAssemblerTest, PartialFrameSurvivesAClosedPortAndContinuesAfterReopen)
 {
     const Bytes f = ExampleFrameFF();
