@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tools/driver/pellfray_session.h"
+#include "tools/driver/save_as_driver.h"
 #include "serial/crc16.h"
 #include "tools/driver/com_test_support.h"
 #include "tools/driver/gui_driver.h"
@@ -28,6 +29,7 @@ constexpr uint32_t kSecondDevicePort = 306;
 constexpr DWORD kWaitMs = 5000;
 // How long the device listens to be sure that nothing was sent.
 constexpr DWORD kQuietMs = 400;
+constexpr DWORD kSaveWaitMs = 20000; // Save As dialogs are slow to come and go under Wine
 
 Bytes WakeUpFrame(uint8_t x, uint8_t y)
 {
@@ -129,6 +131,36 @@ protected:
     bool WaitLogCount(int n)
     {
         return gui::WaitUntil([&] { return gui::ListCount(d, IDC_LOG_LIST) == n; }, kWaitMs);
+    }
+
+    // Picks 保存日志… from the system menu and saves to path (answering Yes
+    // when it asks to replace); returns the file's bytes.
+    std::string SaveLog(const std::string &path, bool replace = false)
+    {
+        HWND dialog = save_as::OpenFromSystemMenu(session.main, pid, kSaveWaitMs);
+        if (dialog == nullptr)
+            return "(no Save As dialog)";
+        EXPECT_TRUE(std::regex_match(save_as::FileName(dialog), std::regex("pellfray-20[0-9]{6}-[0-9]{6}\\.log")))
+            << save_as::FileName(dialog);
+        save_as::SaveTo(dialog, path);
+        if (replace) {
+            HWND question = save_as::WaitBox(pid, dialog, kSaveWaitMs);
+            EXPECT_NE(nullptr, question);
+            save_as::Press(question, IDYES);
+        }
+        EXPECT_TRUE(save_as::WaitDialogsGone(pid, kSaveWaitMs)) << save_as::OpenDialogs(pid);
+        return save_as::WaitFileBytes(path, kSaveWaitMs);
+    }
+
+    // The log as the file should hold it: every list entry (each ends in
+    // CR LF), then the two counters beside their labels. The file is UTF-8
+    // while this program's narrow literals are GBK, hence the u8 texts.
+    std::string ShownLog() const
+    {
+        std::string text = "\xEF\xBB\xBF";
+        for (int i = 0; i < gui::ListCount(d, IDC_LOG_LIST); ++i)
+            text += gui::ListItem(d, IDC_LOG_LIST, i);
+        return text + "S : " + gui::Text(d, IDC_TX_COUNT) + u8"    R：" + gui::Text(d, IDC_RX_COUNT) + "\r\n";
     }
 
     TestComPort device;
@@ -336,10 +368,14 @@ TEST_F(PellfrayTest, TagConfigurationArmAnswerUnlockAndDisarm)
     EXPECT_EQ("未配置", gui::Text(d, IDC_CONFIG_STATUS));
 }
 
-// --- hex send, log and clear --------------------------------------------------------
+// --- hex send, log, save and clear ---------------------------------------------------
 
-TEST_F(PellfrayTest, HexSendLogsWhatItSendsAndClearZeroes)
+// 保存日志… writes what the window shows; saving over the older file after
+// the question replaces it, and nothing but the targets is left.
+TEST_F(PellfrayTest, HexSendLogsWhatItSendsSaveKeepsItAndClearZeroes)
 {
+    const std::string folder = save_as::MakeEmptyFolder("pellfray-save");
+    EXPECT_EQ(u8"\xEF\xBB\xBFS : 0    R：0\r\n", SaveLog(folder + "\\empty.log"));
     Open();
     gui::SetText(d, IDC_HEX_TEXT, "01 02 0A FF ");
     gui::Click(d, IDC_HEX_SEND);
@@ -363,6 +399,9 @@ TEST_F(PellfrayTest, HexSendLogsWhatItSendsAndClearZeroes)
     ASSERT_TRUE(device.Write(Bytes{1, 2, 3, 4, 5}));
     ASSERT_TRUE(WaitLogCount(2));
     EXPECT_EQ("5", gui::Text(d, IDC_RX_COUNT));
+    const std::string saved = SaveLog(folder + "\\traffic.log");
+    EXPECT_EQ(ShownLog(), saved);
+    EXPECT_NE(std::string::npos, saved.find(" 01 02 03 04 05\r\n")) << saved;
     gui::Click(d, IDC_CLEAR_LOG);
     EXPECT_EQ(0, gui::ListCount(d, IDC_LOG_LIST));
     EXPECT_EQ("0", gui::Text(d, IDC_TX_COUNT));
@@ -372,6 +411,11 @@ TEST_F(PellfrayTest, HexSendLogsWhatItSendsAndClearZeroes)
     EXPECT_TRUE(IsLogLine(gui::ListItem(d, IDC_LOG_LIST, 0), 'R', " ab cd"));
     EXPECT_EQ("2", gui::Text(d, IDC_RX_COUNT));
     EXPECT_EQ("0", gui::Text(d, IDC_TX_COUNT));
+    SaveLog(folder + "\\traffic.log", true); // the old file may still be there for a moment
+    const std::string cleared = ShownLog();
+    EXPECT_TRUE(gui::WaitUntil(
+        [&] { return save_as::WaitFileBytes(folder + "\\traffic.log", kSaveWaitMs) == cleared; }, kSaveWaitMs));
+    EXPECT_EQ("empty.log traffic.log", save_as::ListFolder(folder));
 }
 
 // --- keystroke filters --------------------------------------------------------------
