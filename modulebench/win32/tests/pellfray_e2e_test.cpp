@@ -169,25 +169,6 @@ protected:
     DWORD pid = 0;
 };
 
-// --- the dialog as it first appears ------------------------------------------
-
-TEST_F(PellfrayTest, DialogAsItFirstAppears)
-{
-    EXPECT_EQ((std::vector<std::string>{"COM12", "COM5"}), gui::ComboItems(d, IDC_PORT_LIST));
-    EXPECT_EQ("COM12", gui::Text(d, IDC_PORT_LIST));
-    EXPECT_EQ((std::vector<std::string>{"9600", "19200", "38400", "115200"}), gui::ComboItems(d, IDC_BAUD_LIST));
-    EXPECT_EQ("115200", gui::Text(d, IDC_BAUD_LIST));
-    EXPECT_EQ((std::vector<std::string>{"0", "1", "2", "3", "4", "5", "6", "7"}), gui::ComboItems(d, IDC_CHANNEL_LIST));
-    EXPECT_EQ("0", gui::Text(d, IDC_CHANNEL_LIST));
-    EXPECT_TRUE(gui::Checked(d, IDC_READER_MODE));
-    EXPECT_FALSE(gui::Checked(d, IDC_TAG_MODE));
-    EXPECT_EQ("10", gui::Text(d, IDC_CREATE_TIMEOUT));
-    EXPECT_EQ("30", gui::Text(d, IDC_EXIT_TIMEOUT));
-    EXPECT_EQ("未配置", gui::Text(d, IDC_CONFIG_STATUS));
-    EXPECT_EQ(0, gui::ListCount(d, IDC_LOG_LIST));
-    ExpectState(d, State::Closed);
-}
-
 // The speed chosen in the list is the speed the port runs at. The line
 // settings belong to the device, so a second handle on the same end (Wine
 // does not refuse it) shows what the program set.
