@@ -173,18 +173,13 @@ TEST_F(HeldProcessor, ReadsPouredIntoAFullQueueWaitForRoomAndLoseNothing)
 
 TEST_F(HeldProcessor, AQueueFullPastTheBoundOrAClosedPortDropsTheReadWithTheMessage)
 {
-    struct Case {
-        const char *name;
-        uint32_t bound_ms;
-        bool close_port;
-    };
-    // A bound so long that only the close can end the second case's wait.
-    const Case cases[] = {{"bound passes", 20, false}, {"port closes", 600000, true}};
     size_t total = 0;
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const bool close_port : {false, true}) {
+        SCOPED_TRACE(close_port ? "port closes" : "bound passes");
+        // A bound so long that only the close can end the second case's wait.
+        const uint32_t bound_ms = close_port ? 600000 : 20;
         ChunkQueueAllowWaiting();
-        ChunkQueueSetRoomWaitMs(c.bound_ms);
+        ChunkQueueSetRoomWaitMs(bound_ms);
         const Bytes pushed = FillBehindHeldProcessor();
         {
             std::lock_guard<std::mutex> lock(Logged.mutex);
@@ -194,7 +189,7 @@ TEST_F(HeldProcessor, AQueueFullPastTheBoundOrAClosedPortDropsTheReadWithTheMess
         uint32_t queued = 1;
         const Bytes read(600, 0x5A);
         std::thread receive([&] { queued = ChunkQueuePushLong(read.data(), static_cast<uint32_t>(read.size())); });
-        if (c.close_port) {
+        if (close_port) {
             while (!ChunkQueueProducerWaiting())
                 std::this_thread::yield();
             ChunkQueueStopWaiting();

@@ -187,28 +187,21 @@ TEST_F(InboundThreads, ReceiveThreadDropsTheRestOnlyPastItsBoundOrWhenCaptureSto
     Bytes block(600);
     for (size_t i = 0; i < block.size(); ++i)
         block[i] = static_cast<uint8_t>(i % 7); // no header anywhere
-    const struct {
-        const char *name;
-        bool close;
-        uint32_t bound_ms;
-        RxDeliveryEnd end;
-    } cases[] = {
-        {"assembler stuck past the bound", false, kImpatientMs, RxDeliveryEnd::TimedOut},
-        {"port closed while waiting", true, kPatientMs, RxDeliveryEnd::CaptureOff},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
+    // The assembler stuck past the bound, or the port closed while waiting.
+    for (const bool close : {false, true}) {
+        SCOPED_TRACE(close ? "closed" : "past the bound");
+        const RxDeliveryEnd end = close ? RxDeliveryEnd::CaptureOff : RxDeliveryEnd::TimedOut;
         ResetCoreState();
         CaptureEnabled.store(1);
         RxDelivery first{};
-        std::thread receiver([&] { first = RxRingDeliver(block.data(), 600, c.bound_ms); });
-        if (c.close) {
+        std::thread receiver([&] { first = RxRingDeliver(block.data(), 600, close ? kPatientMs : kImpatientMs); });
+        if (close) {
             EXPECT_TRUE(PollUntil([] { return RxRoomWanted.load(); }));
             StopCapture();
         }
         receiver.join();
         EXPECT_EQ(first.stored, kRxRingSize - 1);
-        EXPECT_EQ(first.end, c.end);
+        EXPECT_EQ(first.end, end);
         EXPECT_FALSE(RxRoomWanted.load());
         // The ring kept the start of the chunk, in order.
         ASSERT_EQ(RingBytes(), kRxRingSize - 1);
@@ -218,7 +211,7 @@ TEST_F(InboundThreads, ReceiveThreadDropsTheRestOnlyPastItsBoundOrWhenCaptureSto
         // it is dropped at once, otherwise after another bound.
         const RxDelivery next = RxRingDeliver(block.data(), 1, kImpatientMs);
         EXPECT_EQ(next.stored, 0u);
-        EXPECT_EQ(next.end, c.end);
+        EXPECT_EQ(next.end, end);
     }
 }
 

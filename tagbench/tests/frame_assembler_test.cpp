@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
-
 namespace {
 
 class TagAssemblerTest : public ::testing::Test {
@@ -25,41 +23,6 @@ Bytes Concat(const std::vector<Bytes> &parts)
         all.insert(all.end(), p.begin(), p.end());
     }
     return all;
-}
-
-TEST_F(TagAssemblerTest, RandomSplitsWithJunkBetweenFramesDeliverEveryFrameInOrder)
-{
-    std::mt19937 rng(20240517);
-    std::vector<Bytes> sent;
-    Bytes stream;
-    for (int i = 0; i < 3000; ++i) {
-        if (rng() % 3 == 0) {
-            const Bytes junk = MakeJunk(rng, rng() % 40);
-            stream.insert(stream.end(), junk.begin(), junk.end());
-        }
-        const Bytes f = MakeReport(rng() % 2 == 0, rng(), static_cast<uint8_t>(rng()), static_cast<int8_t>(rng()),
-                                   nullptr, false, static_cast<uint8_t>(rng()), static_cast<uint8_t>(rng()));
-        sent.push_back(f);
-        stream.insert(stream.end(), f.begin(), f.end());
-    }
-
-    std::vector<Bytes> received;
-    size_t at = 0;
-    while (at < stream.size()) {
-        // Chunks from 1 byte to a full ring, so the indices wrap everywhere.
-        const size_t want = std::min<size_t>(1 + rng() % kRxRingSize, stream.size() - at);
-        const uint32_t stored = RxRingAppend(stream.data() + at, static_cast<uint32_t>(want));
-        ASSERT_GT(stored, 0u);
-        at += stored;
-        AssembleAvailableBytes();
-        for (Bytes &f : DrainQueue()) {
-            received.push_back(std::move(f));
-        }
-    }
-    ASSERT_EQ(received.size(), sent.size());
-    for (size_t i = 0; i < sent.size(); ++i) {
-        ASSERT_EQ(received[i], sent[i]) << "frame " << i;
-    }
 }
 
 // Bytes before a frame that look like the start of a header: the search
