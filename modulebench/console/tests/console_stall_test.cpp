@@ -78,8 +78,8 @@ TEST_F(ConsoleStall, AStuckTerminalIsDroppedAndTheNextOneServedWhileWritersGoOn)
         }
         if (c == "half-close")
             shutdown(stuck, SHUT_WR);
-        else if (c == "bye")
-            ASSERT_EQ(send(stuck, "bye\r", 4, MSG_NOSIGNAL), 4);
+        if (c == "bye")
+            send(stuck, "bye\r", 4, MSG_NOSIGNAL);
 
         TestClient next;
         ASSERT_TRUE(next.Connect(port_));
