@@ -4,7 +4,7 @@
 #include "modulebench/chunk_queue.h"
 #include "modulebench/config_frames.h"
 #include "modulebench/module_hooks.h"
-#include "modulebench/traffic_log.h"
+#include "modulebench/tests/test_hooks.h"
 #include "serial/crc16.h"
 
 #include <gtest/gtest.h>
@@ -17,62 +17,10 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-// Written by the processor thread only while it runs; read after the join.
-Bytes LoggedBytes;
-std::vector<size_t> LoggedLengths;
-std::vector<Bytes> Answers;
-std::atomic<uint32_t> ConsoleMessages{0};
-std::atomic<uint32_t> StatusUpdates{0};
-
-void OnWrite(const uint8_t *data, uint32_t length)
-{
-    Answers.emplace_back(data, data + length);
-}
-
-void OnReceived(uint32_t count, const uint8_t *bytes)
-{
-    AddRxBytes(count);
-    LoggedLengths.push_back(count);
-    LoggedBytes.insert(LoggedBytes.end(), bytes, bytes + count);
-}
-
-void OnSent(uint32_t count, const uint8_t *)
-{
-    AddTxBytes(count);
-}
-
-void OnStatus(const char *)
-{
-    StatusUpdates.fetch_add(1);
-}
-
-void OnConsole(const char *)
-{
-    ConsoleMessages.fetch_add(1);
-}
-
-Bytes WakeUp(uint8_t x)
-{
-    Bytes frame{0xFF, 0xFF, 0xFF, 0xFF, 0x00, x, static_cast<uint8_t>(~x)};
-    const uint16_t crc = Crc16Modbus(frame.data(), frame.size());
-    frame.push_back(static_cast<uint8_t>(crc >> 8));
-    frame.push_back(static_cast<uint8_t>(crc));
-    return frame;
-}
-
 TEST(ReceivePathConcurrency, EveryByteLoggedOnceInOrderWhileConfigurationsAreAnswered)
 {
     ChunkQueueInit();
-    ResetByteCounts();
-    LoggedBytes.clear();
-    LoggedLengths.clear();
-    Answers.clear();
-    ConsoleMessages.store(0);
-    StatusUpdates.store(0);
-    SetModuleHooks(ModuleHooks{OnWrite, OnReceived, OnSent, OnStatus, OnConsole});
-
+    InstallRecorder(); // written by the processor thread alone, read after the join
     std::atomic<bool> stop_processor{false};
     std::atomic<bool> producer_done{false};
     std::thread processor(ChunkProcessorLoop, &stop_processor);
@@ -102,7 +50,7 @@ TEST(ReceivePathConcurrency, EveryByteLoggedOnceInOrderWhileConfigurationsAreAns
             std::this_thread::yield();
         Bytes data;
         if (chunk % 10 == 0) {
-            data = WakeUp(static_cast<uint8_t>(chunk));
+            data = WakeUpFrame(static_cast<uint8_t>(chunk), static_cast<uint8_t>(~chunk));
             ++wake_ups;
         } else {
             data.resize(chunk % 3 == 0 ? length_of(rng) : length_of(rng) % 40 + 1);
@@ -123,15 +71,18 @@ TEST(ReceivePathConcurrency, EveryByteLoggedOnceInOrderWhileConfigurationsAreAns
     WakeChunkProcessor();
     processor.join();
 
-    EXPECT_EQ(ConsoleMessages.load(), 0u);
-    ASSERT_EQ(LoggedBytes.size(), pushed.size());
-    EXPECT_TRUE(LoggedBytes == pushed);
-    for (size_t length : LoggedLengths)
-        ASSERT_LE(length, kChunkMaxLength);
-    EXPECT_EQ(RxByteCount.load(), pushed.size());
+    EXPECT_TRUE(Recorded.TextsOf(HookEvent::Console).empty());
+    Bytes logged;
+    for (const Bytes &chunk : Recorded.Of(HookEvent::Received)) {
+        ASSERT_LE(chunk.size(), kChunkMaxLength);
+        logged.insert(logged.end(), chunk.begin(), chunk.end());
+    }
+    ASSERT_EQ(logged.size(), pushed.size());
+    EXPECT_TRUE(logged == pushed);
 
     // Every answer is an intact configuration frame, each arm sent once and
     // in the order armed.
+    const std::vector<Bytes> Answers = Recorded.Of(HookEvent::Write);
     ASSERT_GT(Answers.size(), 0u);
     EXPECT_LE(Answers.size(), wake_ups);
     EXPECT_LE(Answers.size(), armed.load());
@@ -143,8 +94,8 @@ TEST(ReceivePathConcurrency, EveryByteLoggedOnceInOrderWhileConfigurationsAreAns
         EXPECT_GT(id, last_id);
         last_id = id;
     }
-    EXPECT_EQ(TxByteCount.load(), Answers.size() * kTagConfigFrameLength);
-    EXPECT_LE(StatusUpdates.load(), Answers.size());
+    EXPECT_TRUE(Recorded.Of(HookEvent::Sent) == Answers);
+    EXPECT_LE(Recorded.TextsOf(HookEvent::Status).size(), Answers.size());
 
     SetModuleHooks(ModuleHooks{});
     ChunkQueueInit();

@@ -23,6 +23,7 @@ std::vector<int> Parse(const std::string &text)
 TEST(HexText, PairsSeparatorsAndRefusals)
 {
     const std::vector<int> kError = {0x100};
+    const std::string k5A = [] { std::string t; for (int i = 0; i < 512; ++i) t += "5A"; return t; }();
     const std::pair<std::string, std::vector<int>> cases[] = {
         {"01 02 0A FF ", {0x01, 0x02, 0x0A, 0xFF}},
         {"0102", {0x01, 0x02}},
@@ -38,21 +39,13 @@ TEST(HexText, PairsSeparatorsAndRefusals)
         {"01\v02", kError},
         {std::string("01\0" "02", 5), kError},
         {"01 \xB0\xA1", kError}, // a GBK character
+        // Only the first 1023 characters are read.
+        {k5A, std::vector<int>(511, 0x5A)},
+        {k5A.substr(0, 1023) + "XYZ", std::vector<int>(511, 0x5A)},
+        {k5A.substr(0, 1022) + "X", kError},
     };
     for (const auto &c : cases)
         EXPECT_EQ(c.second, Parse(c.first)) << "'" << c.first << "'";
-}
-
-TEST(HexText, OnlyTheFirst1023CharactersAreRead)
-{
-    // 512 pairs: the 1024th character is never read, so the last pair is
-    // half and dropped; a bad character beyond the limit is not seen either.
-    std::string text;
-    for (int i = 0; i < 512; ++i)
-        text += "5A";
-    EXPECT_EQ(511u, Parse(text).size());
-    EXPECT_EQ(511u, Parse(text.substr(0, 1023) + "XYZ").size());
-    EXPECT_EQ(std::vector<int>{0x100}, Parse(text.substr(0, 1022) + "X"));
 }
 
 } // namespace

@@ -1,4 +1,5 @@
-// The saved traffic log's text.
+// The saved traffic log's text (lines as the list shows them) and the
+// counters beside it.
 #include "modulebench/traffic_log.h"
 #include "modulebench/traffic_log_file.h"
 
@@ -38,6 +39,14 @@ TEST(TrafficLogFile, EntriesInOrderThenTheCounterLine)
     };
     for (const auto &c : cases)
         EXPECT_EQ(TrafficLogFileText(c.entries, c.sent_count, c.received_count), c.file);
+}
+
+TEST(TrafficCounters, LabelText)
+{
+    char text[21];
+    EXPECT_STREQ(FormatByteCount(0, text), "0");
+    EXPECT_STREQ(FormatByteCount(1234, text), "1234");
+    EXPECT_STREQ(FormatByteCount(UINT64_MAX, text), "18446744073709551615");
 }
 
 } // namespace

@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
-
 namespace {
 
 class TagAssemblerTest : public ::testing::Test {
@@ -25,41 +23,6 @@ Bytes Concat(const std::vector<Bytes> &parts)
         all.insert(all.end(), p.begin(), p.end());
     }
     return all;
-}
-
-TEST_F(TagAssemblerTest, RandomSplitsWithJunkBetweenFramesDeliverEveryFrameInOrder)
-{
-    std::mt19937 rng(20240517);
-    std::vector<Bytes> sent;
-    Bytes stream;
-    for (int i = 0; i < 3000; ++i) {
-        if (rng() % 3 == 0) {
-            const Bytes junk = MakeJunk(rng, rng() % 40);
-            stream.insert(stream.end(), junk.begin(), junk.end());
-        }
-        const Bytes f = MakeReport(rng() % 2 == 0, rng(), static_cast<uint8_t>(rng()), static_cast<int8_t>(rng()),
-                                   nullptr, false, static_cast<uint8_t>(rng()), static_cast<uint8_t>(rng()));
-        sent.push_back(f);
-        stream.insert(stream.end(), f.begin(), f.end());
-    }
-
-    std::vector<Bytes> received;
-    size_t at = 0;
-    while (at < stream.size()) {
-        // Chunks from 1 byte to a full ring, so the indices wrap everywhere.
-        const size_t want = std::min<size_t>(1 + rng() % kRxRingSize, stream.size() - at);
-        const uint32_t stored = RxRingAppend(stream.data() + at, static_cast<uint32_t>(want));
-        ASSERT_GT(stored, 0u);
-        at += stored;
-        AssembleAvailableBytes();
-        for (Bytes &f : DrainQueue()) {
-            received.push_back(std::move(f));
-        }
-    }
-    ASSERT_EQ(received.size(), sent.size());
-    for (size_t i = 0; i < sent.size(); ++i) {
-        ASSERT_EQ(received[i], sent[i]) << "frame " << i;
-    }
 }
 
 // Bytes before a frame that look like the start of a header: the search
@@ -123,34 +86,6 @@ TEST_F(TagAssemblerTest, FullQueueDropsTheNewFrameButTheHeaderFlagFollowsIt)
     ASSERT_EQ(frames.size(), kFrameQueueSlots - 1);
     EXPECT_EQ(frames.front(), MakeReport(false, 1, 0x00, -40));
     EXPECT_EQ(frames.back(), ExampleFrameFF());
-}
-
-TEST_F(TagAssemblerTest, FullRingHolds499BytesAndDropsTheRestOfTheBlock)
-{
-    Bytes block(600);
-    for (size_t i = 0; i < block.size(); ++i) {
-        block[i] = static_cast<uint8_t>(i % 7); // no header anywhere
-    }
-    EXPECT_EQ(RxRingAppend(block.data(), 600), kRxRingSize - 1);
-    EXPECT_EQ(RingBytes(), kRxRingSize - 1);
-    EXPECT_EQ(RxRingAppend(block.data(), 1), 0u);
-
-    // The assembler takes all 499 in one wake-up; room comes back.
-    EXPECT_EQ(AssembleAvailableBytes(), kRxRingSize - 1);
-    EXPECT_EQ(RingBytes(), 0u);
-
-    // What was kept is the start of the block, in order: a frame split over
-    // the full-ring boundary arrives intact once the sender repeats the rest.
-    const Bytes f = ExampleFrame55AA();
-    Bytes filler(kRxRingSize - 1 - 5, 0x00);
-    EXPECT_EQ(RxRingAppend(filler.data(), static_cast<uint32_t>(filler.size())), filler.size());
-    EXPECT_EQ(RxRingAppend(f.data(), static_cast<uint32_t>(f.size())), 5u);
-    AssembleAvailableBytes();
-    EXPECT_EQ(RxRingAppend(f.data() + 5, static_cast<uint32_t>(f.size() - 5)), f.size() - 5);
-    AssembleAvailableBytes();
-    const std::vector<Bytes> frames = DrainQueue();
-    ASSERT_EQ(frames.size(), 1u);
-    EXPECT_EQ(frames[0], f);
 }
 
 TEST_F(TagAssemblerTest, PartialFrameSurvivesAClosedPortAndContinuesAfterReopen)

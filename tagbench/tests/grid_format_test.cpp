@@ -22,23 +22,6 @@ TagRowSnapshot Row(int32_t index, uint32_t id, uint8_t status, int32_t signal, i
     return s;
 }
 
-TEST(TagGridFormat, ExampleTagRowAfterTheTwoReferenceFrames)
-{
-    ResetCoreState();
-    CaptureEnabled.store(1);
-    Feed(ExampleFrameFF());
-    Feed(ExampleFrame55AA());
-    ProcessQueuedFrames();
-    const GridRowTexts t = FormatTagRow(SnapshotTag(0));
-    EXPECT_FALSE(t.offline);
-    EXPECT_STREQ(t.cells[0], "1");
-    EXPECT_STREQ(t.cells[1], "1000");
-    EXPECT_STREQ(t.cells[2], "欠压");
-    EXPECT_STREQ(t.cells[3], "12 34");
-    EXPECT_STREQ(t.cells[4], "-50 / 208");
-    EXPECT_STREQ(t.cells[5], "2");
-}
-
 TEST(TagGridFormat, ExtraBytesAreLowerCaseHexPairsWithoutTrailingSpace)
 {
     TagRowSnapshot s = Row(12, 5, 0x60, -45, 131, 3);

@@ -182,25 +182,6 @@ TEST_F(TagReminderTest, QuantityRules)
     EXPECT_EQ(ReminderQuantity, 80u);
 }
 
-TEST_F(TagReminderTest, EmptyStartIdAndMissingLampAreRefusedWithoutChange)
-{
-    Start("", "5");
-    EXPECT_FALSE(ReminderRunning);
-    EXPECT_TRUE(Dialog.messages.empty());
-    EXPECT_TRUE(Dialog.written.empty());
-    EXPECT_EQ(Dialog.ui_calls, 0);
-
-    Dialog.checks = {{kReminderGreenCheck, false}, {kReminderRedCheck, false}, {kReminderBuzzerCheck, true}};
-    Start("7", "5");
-    EXPECT_FALSE(ReminderRunning);
-    EXPECT_EQ(Dialog.messages, std::vector<std::string>{"必须选择一种灯模式"});
-    EXPECT_TRUE(Dialog.written.empty());
-    EXPECT_EQ(ReminderStartId, 0u);
-    EXPECT_EQ(ReminderQuantity, 0u);
-    EXPECT_EQ(ReminderMode, kReminderOffMode);
-    EXPECT_FALSE(ReminderPassArmed);
-}
-
 TEST_F(TagReminderTest, TimelineOfStartPassesAndStop)
 {
     LastFrame55AA.store(1);

@@ -33,14 +33,10 @@ TEST(TagCsv, FieldsAreQuotedOnlyWhenTheyMustBe)
         std::string written;
     } cases[] = {
         {"", ""},
-        {"12 34", "12 34"},
         {"-50 / 208", "-50 / 208"},
-        {"欠压", "欠压"},
         {"a,b", "\"a,b\""},
         {"say \"hi\"", "\"say \"\"hi\"\"\""},
-        {"\"", "\"\"\"\""},
         {"two\r\nlines", "\"two\r\nlines\""},
-        {"lf\n", "\"lf\n\""},
         {"cr\r", "\"cr\r\""},
         {",\",", "\",\"\",\""},
     };

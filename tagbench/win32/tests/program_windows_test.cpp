@@ -1,6 +1,6 @@
 // Both programs started as a user would start them: the main window with its
 // title and dialog, the About box in and out, the end of the program with its
-// window, and Tarnwick's dialog as it first appears.
+// window.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -82,10 +82,12 @@ void ExpectMainWindow(const ProgramUnderTest &p, Session &s)
     EXPECT_TRUE(IsWindowVisible(s.dialog));
 }
 
-// Opens the About box with command 104, checks it, closes it with close().
-void ExpectAboutBox(const ProgramUnderTest &p, Session &s, void (*close)(HWND box), const char *how)
+// Opens the About box with command 104, checks it, closes it with its OK
+// button.
+void ExpectAboutBoxWays(const ProgramUnderTest &p)
 {
-    SCOPED_TRACE(how);
+    Session s;
+    ASSERT_TRUE(s.Start(p));
     PostMessageA(s.main, WM_COMMAND, 104, 0);
     HWND box = gui::WaitForPopup(s.program.pid(), p.about_title, kTimeoutMs);
     ASSERT_NE(nullptr, box);
@@ -94,18 +96,9 @@ void ExpectAboutBox(const ProgramUnderTest &p, Session &s, void (*close)(HWND bo
     EXPECT_NE(texts.end(), std::find(texts.begin(), texts.end(), p.about_text));
     // Modal: the main window is disabled while the box is up.
     EXPECT_FALSE(IsWindowEnabled(s.main));
-    close(box);
+    gui::ClickAsync(box, IDOK);
     EXPECT_TRUE(WaitGone(box));
     EXPECT_TRUE(gui::WaitUntil([&] { return IsWindowEnabled(s.main) != FALSE; }, kTimeoutMs));
-}
-
-void CloseWithOk(HWND box) { gui::ClickAsync(box, IDOK); }
-
-void ExpectAboutBoxWays(const ProgramUnderTest &p)
-{
-    Session s;
-    ASSERT_TRUE(s.Start(p));
-    ExpectAboutBox(p, s, CloseWithOk, "OK button");
 }
 
 // The menu's exit command ends the program with its window (the close box
@@ -139,41 +132,5 @@ TEST(PellfrayWindow, MainWindowAsCreated)
 
 TEST(PellfrayWindow, AboutBoxOpensAndCloses) { ExpectAboutBoxWays(kPellfray); }
 TEST(PellfrayWindow, ProgramEndsWithItsWindow) { ExpectEndsWithWindow(kPellfray); }
-
-// --- Tarnwick's dialog as it first appears -------------------------------------
-
-TEST(TarnwickDialog, InitialState)
-{
-    Session s;
-    ASSERT_TRUE(s.Start(kTarnwick));
-    HWND d = s.dialog;
-
-    EXPECT_EQ(0, static_cast<int>(SendMessageA(gui::Control(d, 1002), CB_GETCOUNT, 0, 0))) << "no COM port here";
-    EXPECT_EQ("1", gui::Text(d, 1180));
-    EXPECT_EQ("", gui::Text(d, 1178));
-    EXPECT_TRUE(gui::Enabled(d, 1178));
-    EXPECT_FALSE(gui::Enabled(d, 1179));
-    EXPECT_EQ("启动", gui::Text(d, 1179));
-    EXPECT_TRUE(gui::Checked(d, 1005));
-    EXPECT_FALSE(gui::Checked(d, 1006));
-    EXPECT_TRUE(gui::Checked(d, 1007));
-    EXPECT_EQ("未连接", gui::Text(d, 1041));
-    EXPECT_EQ("0", gui::Text(d, 1043));
-    EXPECT_EQ("0", gui::Text(d, 1044));
-    EXPECT_EQ("开始", gui::Text(d, 1016));
-    EXPECT_TRUE(gui::Enabled(d, 1002));
-    EXPECT_TRUE(gui::Enabled(d, 1003));
-
-    // With no port listed the port button changes nothing.
-    gui::Click(d, 1016);
-    EXPECT_EQ("开始", gui::Text(d, 1016));
-    EXPECT_TRUE(gui::Enabled(d, 1002));
-    EXPECT_TRUE(gui::Enabled(d, 1003));
-    EXPECT_FALSE(gui::Enabled(d, 1179));
-    // Paging an empty table goes nowhere.
-    gui::Click(d, 1004);
-    gui::Click(d, 1042);
-    EXPECT_EQ("", gui::Text(d, 1088));
-}
 
 } // namespace
