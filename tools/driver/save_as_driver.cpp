@@ -5,10 +5,13 @@
 #include <vector>
 
 #include "shell/win32/shell_resources.h"
+#include "tools/driver/gui_driver.h"
 
 namespace save_as {
 
 namespace {
+
+using gui::WaitUntil;
 
 struct Search {
     DWORD pid;
@@ -35,18 +38,6 @@ HWND TopDialog(DWORD pid, HWND not_this)
     Search s{pid, not_this, nullptr};
     EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&s));
     return s.found;
-}
-
-template <class Pred> bool WaitUntil(Pred pred, DWORD timeout_ms)
-{
-    const DWORD start = GetTickCount();
-    for (;;) {
-        if (pred())
-            return true;
-        if (GetTickCount() - start >= timeout_ms)
-            return false;
-        Sleep(10);
-    }
 }
 
 std::wstring Wide(const std::string &utf8)
