@@ -35,6 +35,19 @@ void FormatLogLine(char direction, int hour, int minute, int second, const uint8
     out.append("\r\n");
 }
 
+void FormatLogNote(int hour, int minute, int second, const char *text, std::string &out)
+{
+    char head[64];
+    int head_length = std::snprintf(head, sizeof head, "[ ! %02d:%02d:%02d ] ", hour, minute, second);
+    if (head_length < 0)
+        head_length = 0;
+    if (static_cast<size_t>(head_length) >= sizeof head)
+        head_length = sizeof head - 1;
+    out.assign(head, static_cast<size_t>(head_length));
+    out.append(text ? text : "");
+    out.append("\r\n");
+}
+
 uint64_t AddRxBytes(uint32_t count)
 {
     return RxByteCount.fetch_add(count) + count;

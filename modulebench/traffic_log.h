@@ -61,6 +61,12 @@ constexpr size_t LogLineLength(size_t count)
 void FormatLogLine(char direction, int hour, int minute, int second, const uint8_t *bytes, uint32_t count,
                    std::string &out);
 
+// A note of the program's own among the traffic lines (a port lost and back,
+// bytes that went missing, the console that could not start): not traffic,
+// so no counter counts it. Replaces out with the whole line, CR LF included:
+//   "[ ! 09:05:07 ] text\r\n"
+void FormatLogNote(int hour, int minute, int second, const char *text, std::string &out);
+
 // Written by the processor thread (received; sent after a wake-up answer) and
 // the GUI thread (sent; both on clear). Read by either.
 extern std::atomic<uint64_t> RxByteCount;
@@ -83,7 +89,7 @@ char *FormatByteCount(uint64_t total, char *out);
 
 // One line or status text waiting for the GUI thread.
 struct PendingLogEntry {
-    char kind;      // 'R' or 'S': a log line; 'T': a status label text
+    char kind;      // 'R' or 'S': a log line; 'N': a note line; 'T': a status label text
     uint32_t count; // bytes of the line ('R', 'S')
     std::string text; // the whole line, CR LF included; or the status text
 };

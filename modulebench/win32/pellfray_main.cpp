@@ -10,6 +10,14 @@
 #include "shell/win32/app_shell.h"
 #include "shell/win32/shell_resources.h"
 
+namespace {
+
+const SystemMenuItem kMenuItems[] = {
+    {IDM_SYSTEM_SAVE, IDS_SAVE_COMMAND, SaveTrafficLogCommand}, // 保存日志…
+};
+
+} // namespace
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command)
 {
     static const ShellValues values = {
@@ -21,7 +29,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command)
         "olsaTest__20200414_NQ", // window property
         ConsoleInit,             // first step of WM_CREATE
         true,                    // centred on the screen
-        SaveTrafficLogCommand,   // system menu: 保存日志…
+        kMenuItems,              // system menu items
+        1,                       //
+        nullptr,                 // nothing to update before the menu opens
+        nullptr,                 // no keys of its own
+        nullptr,                 // nothing to stop at exit
     };
     return ShellRun(instance, show_command, &values);
 }

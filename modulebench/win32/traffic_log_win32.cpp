@@ -89,6 +89,8 @@ bool ShowPending(size_t limit)
         if (entry.kind == 'R') {
             rx_total = AddRxBytes(entry.count);
             rx_changed = true;
+        } else if (entry.kind == 'N') {
+            // a note counts for neither label
         } else {
             tx_total = AddTxBytes(entry.count);
             tx_changed = true;
@@ -118,13 +120,18 @@ void HandOver(PendingLogEntry entry)
         Pending.WakeFailed();
 }
 
+void AddListLine(const std::string &line)
+{
+    SendMessageA(LogList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+    ScrollToEnd();
+}
+
 void AddLogLine(char direction, uint32_t count, const uint8_t *bytes)
 {
     ShowPending(kAllPending);
     const uint64_t total = direction == 'R' ? AddRxBytes(count) : AddTxBytes(count);
     ShowTotal(direction, total);
-    SendMessageA(LogList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(FormatNow(direction, count, bytes, LineBuffer).c_str()));
-    ScrollToEnd();
+    AddListLine(FormatNow(direction, count, bytes, LineBuffer));
 }
 
 void LogLine(char direction, uint32_t count, const uint8_t *bytes)
@@ -167,6 +174,22 @@ void LogReceived(uint32_t count, const uint8_t *bytes)
 void LogSent(uint32_t count, const uint8_t *bytes)
 {
     LogLine('S', count, bytes);
+}
+
+void LogNote(const char *text)
+{
+    if (LogDialog == nullptr)
+        return;
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    PendingLogEntry entry{'N', 0, std::string()};
+    FormatLogNote(now.wHour, now.wMinute, now.wSecond, text, entry.text);
+    if (!OnGuiThread()) {
+        HandOver(std::move(entry));
+        return;
+    }
+    ShowPending(kAllPending);
+    AddListLine(entry.text);
 }
 
 void ClearTrafficLog()

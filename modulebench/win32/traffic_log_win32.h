@@ -31,6 +31,10 @@ void TrafficLogOnMessage();
 void LogReceived(uint32_t count, const uint8_t *bytes);
 void LogSent(uint32_t count, const uint8_t *bytes);
 
+// Any thread. One "[ ! hh:mm:ss ] text" line of the program's own, in order
+// with the traffic lines; counted by neither counter.
+void LogNote(const char *text);
+
 // GUI thread: both labels "0", the list emptied, both counters 0.
 void ClearTrafficLog();
 

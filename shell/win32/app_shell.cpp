@@ -34,21 +34,35 @@ void RegisterMainClass(HINSTANCE instance, WORD icon_id)
     RegisterClassExA(&wc); // a failure shows as a window that is not created
 }
 
-// Appends the program's item, below a separator, to the window's system
-// menu. The text is Chinese, so it goes in as UTF-16 from the string table
+// Appends the program's items, below a separator, to the window's system
+// menu. The texts are Chinese, so they go in as UTF-16 from the string table
 // whatever the system's code page.
-void AddSaveCommand(HWND window)
+void AddSystemMenuItems(HWND window, const ShellValues *values)
 {
+    if (values->menu_item_count <= 0)
+        return;
     HMENU menu = GetSystemMenu(window, FALSE);
     if (menu == nullptr)
         return;
-    const wchar_t *text = nullptr;
-    const int length = LoadStringW(AppInstance, IDS_SAVE_COMMAND, reinterpret_cast<LPWSTR>(&text), 0);
-    if (length <= 0 || text == nullptr)
-        return;
-    const std::wstring item(text, static_cast<size_t>(length)); // the resource is not NUL-terminated
     AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-    AppendMenuW(menu, MF_STRING, IDM_SYSTEM_SAVE, item.c_str());
+    for (int i = 0; i < values->menu_item_count; ++i) {
+        const SystemMenuItem &item = values->menu_items[i];
+        const wchar_t *text = nullptr;
+        const int length = LoadStringW(AppInstance, item.text_id, reinterpret_cast<LPWSTR>(&text), 0);
+        if (length <= 0 || text == nullptr)
+            continue;
+        const std::wstring label(text, static_cast<size_t>(length)); // the resource is not NUL-terminated
+        AppendMenuW(menu, MF_STRING, item.command, label.c_str());
+    }
+}
+
+const SystemMenuItem *FindSystemMenuItem(const ShellValues *values, UINT command)
+{
+    for (int i = 0; i < values->menu_item_count; ++i) {
+        if (values->menu_items[i].command == command)
+            return &values->menu_items[i];
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -72,6 +86,8 @@ int ShellRun(HINSTANCE instance, int show_command, const ShellValues *values)
     HACCEL accelerators = LoadAcceleratorsA(instance, MAKEINTRESOURCEA(IDA_SHELL));
     MSG msg = {};
     while (GetMessageA(&msg, nullptr, 0, 0)) {
+        if (values->pre_translate && values->pre_translate(&msg))
+            continue;
         // The message's own window, not the main window: Alt+? typed into a
         // dialog control sends command 104 to that control.
         if (TranslateAcceleratorA(msg.hwnd, accelerators, &msg))
@@ -79,6 +95,8 @@ int ShellRun(HINSTANCE instance, int show_command, const ShellValues *values)
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
+    if (values->on_exit)
+        values->on_exit();
     return static_cast<int>(msg.wParam);
 }
 
@@ -109,8 +127,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
         // The template is a visible child: it shows at once. The handle is
         // not kept; the dialog lives as long as the main window.
         CreateDialogParamA(AppInstance, MAKEINTRESOURCEA(values->dialog_id), window, values->dialog_proc, 0);
-        if (values->on_save_command)
-            AddSaveCommand(window);
+        AddSystemMenuItems(window, values);
         return 0;
     }
     case WM_PAINT: {
@@ -130,11 +147,18 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
         default:
             return DefWindowProcA(window, message, wparam, lparam);
         }
-    case WM_SYSCOMMAND:
-        if ((wparam & 0xFFF0) == IDM_SYSTEM_SAVE && AppShellValues->on_save_command) {
-            AppShellValues->on_save_command(window);
+    case WM_SYSCOMMAND: {
+        const SystemMenuItem *item = FindSystemMenuItem(AppShellValues, static_cast<UINT>(wparam & 0xFFF0));
+        if (item && item->run) {
+            item->run(window);
             return 0;
         }
+        return DefWindowProcA(window, message, wparam, lparam);
+    }
+    case WM_INITMENUPOPUP:
+        // HIWORD(lparam) set: the window menu, about to open.
+        if (HIWORD(lparam) && AppShellValues->on_system_menu)
+            AppShellValues->on_system_menu(window, reinterpret_cast<HMENU>(wparam));
         return DefWindowProcA(window, message, wparam, lparam);
     case WM_DESTROY:
         PostQuitMessage(0);

@@ -3,8 +3,8 @@
 // Each program is one top-level window holding its main dialog. The shell is
 // everything around that dialog: the entry point with the message loop, the
 // window class, the main window procedure, the About box and its Alt+? / Alt+/
-// accelerators, and the program's one item of the system menu (Pellfray saves
-// its log, Tarnwick exports its table). The programs differ only in the
+// accelerators, and the program's own items of the system menu (Pellfray saves
+// its log, Tarnwick exports its table, ...). The programs differ only in the
 // values of ShellValues; their WinMain fills one in and calls ShellRun.
 //
 // The message loop deliberately does no dialog-manager translation
@@ -17,6 +17,19 @@
 
 #include <windows.h>
 
+// One item of the program's part of the system menu, below a separator
+// after the system's own items.
+struct SystemMenuItem {
+    // Command id: below 0xF000 with the low four bits clear, which
+    // WM_SYSCOMMAND uses internally.
+    UINT command;
+    // String table entry with the item's text (loaded as UTF-16, so Chinese
+    // texts show whatever the system's code page).
+    UINT text_id;
+    // Run on the GUI thread with the main window when the item is chosen.
+    void (*run)(HWND main_window);
+};
+
 struct ShellValues {
     WORD icon_id;              // class icon, large and small
     int width;                 // outer size of the main window, pixels
@@ -26,9 +39,21 @@ struct ShellValues {
     const char *property_name; // window property set to 1 on creation
     void (*on_create)();       // first step of WM_CREATE; may be null
     bool centre;               // centre on the primary screen after on_create
-    // The program's system menu item (text: string IDS_SAVE_COMMAND), run on
-    // the GUI thread with the main window; null for no item.
-    void (*on_save_command)(HWND main_window);
+    // The program's system menu items, in menu order; count 0 for none.
+    const SystemMenuItem *menu_items;
+    int menu_item_count;
+    // GUI thread, just before the system menu opens: check marks, grey
+    // items, item texts that follow the program's state. May be null.
+    void (*on_system_menu)(HWND main_window, HMENU menu);
+    // GUI thread, every message the loop takes, before the accelerators:
+    // true when the program handled it (a shortcut of its own, the keyboard
+    // of a modeless window of its own), and the loop then drops it. May be
+    // null.
+    bool (*pre_translate)(MSG *message);
+    // GUI thread, once, when the message loop has ended and before ShellRun
+    // returns (and so before the process's static objects are destroyed).
+    // May be null.
+    void (*on_exit)();
 };
 
 // Instance handle of the program; the main dialog loads its resources with it.

@@ -8,6 +8,14 @@
 #include "tagbench/win32/tag_bench_dialog.h"
 #include "tagbench/win32/tarnwick_resources.h"
 
+namespace {
+
+const SystemMenuItem kMenuItems[] = {
+    {IDM_SYSTEM_SAVE, IDS_SAVE_COMMAND, ExportTagTableCommand}, // 导出标签表…
+};
+
+} // namespace
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command)
 {
     static const ShellValues values = {
@@ -19,7 +27,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command)
         "Quorvel__20190109_NQ", // window property
         nullptr,                // nothing else on WM_CREATE
         false,                  // placed by the system
-        ExportTagTableCommand,  // system menu: 导出标签表…
+        kMenuItems,              // system menu items
+        1,                       //
+        nullptr,                 // nothing to update before the menu opens
+        nullptr,                 // no keys of its own
+        nullptr,                 // nothing to stop at exit
     };
     return ShellRun(instance, show_command, &values);
 }
