@@ -10,23 +10,35 @@ const char kStatusConfigured[] = "完成配置";
 std::atomic<uint64_t> RxByteCount{0};
 std::atomic<uint64_t> TxByteCount{0};
 
-void FormatLogLine(char direction, int hour, int minute, int second, const uint8_t *bytes, uint32_t count,
-                   std::string &out)
+namespace {
+
+// "[ K hh:mm:ss ]" or "[ K hh:mm:ss.mmm ]" into head; returns its length.
+size_t FormatHead(char kind, const LogStamp &time, char (&head)[64])
+{
+    const int length =
+        time.millisecond < 0
+            ? std::snprintf(head, sizeof head, "[ %c %02d:%02d:%02d ]", kind, time.hour, time.minute, time.second)
+            : std::snprintf(head, sizeof head, "[ %c %02d:%02d:%02d.%03d ]", kind, time.hour, time.minute,
+                            time.second, time.millisecond);
+    if (length < 0)
+        return 0;
+    return static_cast<size_t>(length) < sizeof head ? static_cast<size_t>(length) : sizeof head - 1;
+}
+
+} // namespace
+
+void FormatLogLine(char direction, const LogStamp &time, const uint8_t *bytes, uint32_t count, std::string &out)
 {
     static const char kHexDigits[] = "0123456789abcdef";
     // The head is short and the same width for every valid time; the bytes
     // are written by hand, since a 1024-byte read makes four 255-byte lines
     // and snprintf per byte would dominate the log's cost.
     char head[64];
-    int head_length = std::snprintf(head, sizeof head, "[ %c %02d:%02d:%02d ]", direction, hour, minute, second);
-    if (head_length < 0)
-        head_length = 0;
-    if (static_cast<size_t>(head_length) >= sizeof head)
-        head_length = sizeof head - 1;
+    const size_t head_length = FormatHead(direction, time, head);
 
     out.clear();
-    out.reserve(static_cast<size_t>(head_length) + 3 * static_cast<size_t>(count) + 2);
-    out.append(head, static_cast<size_t>(head_length));
+    out.reserve(head_length + 3 * static_cast<size_t>(count) + 2);
+    out.append(head, head_length);
     for (uint32_t i = 0; i < count; ++i) {
         out.push_back(' ');
         out.push_back(kHexDigits[bytes[i] >> 4]);
@@ -35,17 +47,25 @@ void FormatLogLine(char direction, int hour, int minute, int second, const uint8
     out.append("\r\n");
 }
 
-void FormatLogNote(int hour, int minute, int second, const char *text, std::string &out)
+void FormatLogLine(char direction, int hour, int minute, int second, const uint8_t *bytes, uint32_t count,
+                   std::string &out)
+{
+    FormatLogLine(direction, LogStamp{hour, minute, second, -1}, bytes, count, out);
+}
+
+void FormatLogNote(const LogStamp &time, const char *text, std::string &out)
 {
     char head[64];
-    int head_length = std::snprintf(head, sizeof head, "[ ! %02d:%02d:%02d ] ", hour, minute, second);
-    if (head_length < 0)
-        head_length = 0;
-    if (static_cast<size_t>(head_length) >= sizeof head)
-        head_length = sizeof head - 1;
-    out.assign(head, static_cast<size_t>(head_length));
+    const size_t head_length = FormatHead('!', time, head);
+    out.assign(head, head_length);
+    out.push_back(' ');
     out.append(text ? text : "");
     out.append("\r\n");
+}
+
+void FormatLogNote(int hour, int minute, int second, const char *text, std::string &out)
+{
+    FormatLogNote(LogStamp{hour, minute, second, -1}, text, out);
 }
 
 uint64_t AddRxBytes(uint32_t count)

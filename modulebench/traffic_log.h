@@ -4,6 +4,9 @@
 //
 // Log line for n bytes, 14 + 3n characters before the CR LF:
 //   "[ R 09:05:07 ] 01 ab ff\r\n"   (received; "[ S ...]" for sent)
+// or, with millisecond times (the user's choice; always in a recording),
+// 18 + 3n characters:
+//   "[ R 09:05:07.042 ] 01 ab ff\r\n"
 //
 // Byte counters. Each logged chunk adds its length exactly once with one
 // atomic addition, so additions from the processor thread and the GUI thread
@@ -55,16 +58,27 @@ constexpr size_t LogLineLength(size_t count)
     return 14 + 3 * count;
 }
 
-// Replaces out with the whole line, CR LF included. direction is 'R' or 'S';
-// hour, minute and second are the local time (0..23, 0..59, 0..59; other
-// values are printed as they are, at least two digits).
+// The local time of a line: hour, minute and second (0..23, 0..59, 0..59;
+// other values are printed as they are, at least two digits) and, for
+// millisecond times, the millisecond 0..999; -1 prints whole seconds.
+struct LogStamp {
+    int hour;
+    int minute;
+    int second;
+    int millisecond;
+};
+
+// Replaces out with the whole line, CR LF included. direction is 'R' or 'S'.
+void FormatLogLine(char direction, const LogStamp &time, const uint8_t *bytes, uint32_t count, std::string &out);
+// The same in whole seconds.
 void FormatLogLine(char direction, int hour, int minute, int second, const uint8_t *bytes, uint32_t count,
                    std::string &out);
 
 // A note of the program's own among the traffic lines (a port lost and back,
 // bytes that went missing, the console that could not start): not traffic,
 // so no counter counts it. Replaces out with the whole line, CR LF included:
-//   "[ ! 09:05:07 ] text\r\n"
+//   "[ ! 09:05:07 ] text\r\n"  or  "[ ! 09:05:07.042 ] text\r\n"
+void FormatLogNote(const LogStamp &time, const char *text, std::string &out);
 void FormatLogNote(int hour, int minute, int second, const char *text, std::string &out);
 
 // Written by the processor thread (received; sent after a wake-up answer) and
