@@ -4,8 +4,10 @@
 #include <windows.h>
 
 #include "modulebench/console/console.h"
+#include "modulebench/win32/log_options_win32.h"
 #include "modulebench/win32/main_dialog.h"
 #include "modulebench/win32/pellfray_resources.h"
+#include "modulebench/win32/recording_win32.h"
 #include "modulebench/win32/save_log_win32.h"
 #include "shell/win32/app_shell.h"
 #include "shell/win32/shell_resources.h"
@@ -13,7 +15,9 @@
 namespace {
 
 const SystemMenuItem kMenuItems[] = {
-    {IDM_SYSTEM_SAVE, IDS_SAVE_COMMAND, SaveTrafficLogCommand}, // 保存日志…
+    {IDM_SYSTEM_SAVE, IDS_SAVE_COMMAND, SaveTrafficLogCommand},             // 保存日志…
+    {IDM_LOG_MILLISECONDS, IDS_LOG_MILLISECONDS, ToggleMillisecondsCommand}, // 毫秒时间
+    {IDM_LOG_RECORD, IDS_RECORD_START, ToggleRecordingCommand},            // 开始记录… / 停止记录
 };
 
 } // namespace
@@ -30,10 +34,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command)
         ConsoleInit,             // first step of WM_CREATE
         true,                    // centred on the screen
         kMenuItems,              // system menu items
-        1,                       //
-        nullptr,                 // nothing to update before the menu opens
+        3,                       //
+        UpdateLogMenu,           // check mark and recording item before the menu opens
         nullptr,                 // no keys of its own
-        nullptr,                 // nothing to stop at exit
+        StopRecordingAtExit,     // the recording closes cleanly at exit
     };
     return ShellRun(instance, show_command, &values);
 }

@@ -26,3 +26,16 @@
 #define IDC_TX_COUNT 1020
 #define IDC_RX_COUNT 1021
 #define IDC_CONFIG_STATUS 1023
+
+// The log's items of the system menu (below 0xF000, low four bits clear)
+// and their texts: 毫秒时间, 开始记录… / 停止记录, the recording's Save As
+// filter, the title bar's mark and the two failure headings.
+#define IDM_LOG_MILLISECONDS 0x0150
+#define IDM_LOG_RECORD 0x0160
+#define IDS_LOG_MILLISECONDS 150
+#define IDS_RECORD_START 151
+#define IDS_RECORD_STOP 152
+#define IDS_RECORD_FILTER 153
+#define IDS_RECORDING_TITLE 154
+#define IDS_RECORD_FAILED 155
+#define IDS_RECORD_CANNOT_START 156

@@ -1,11 +1,17 @@
 #include "modulebench/win32/traffic_log_win32.h"
 
+#include <atomic>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "modulebench/log_view.h"
 #include "modulebench/traffic_log.h"
+#include "modulebench/win32/log_options_win32.h"
 #include "modulebench/win32/pellfray_resources.h"
+#include "modulebench/win32/recording_win32.h"
+#include "shell/win32/save_file_win32.h"
 
 namespace {
 
@@ -20,6 +26,22 @@ HWND StatusLabel;
 
 // Lines and status texts of other threads on their way to the GUI thread.
 LogHandOff Pending;
+
+// The user's choice of time stamps for lines logged from now on. Written by
+// the GUI thread (start-up, the menu item), read by any thread that logs.
+std::atomic<bool> Milliseconds{false};
+
+// Lines the list keeps. A test build of the program sets a few dozen with
+// PELLFRAY_LOG_KEEP_LINES, so that an end-to-end test watches lines go
+// within seconds; the program itself keeps kLogListKeepLines.
+#ifdef PELLFRAY_LOG_KEEP_LINES
+constexpr size_t kKeepLines = PELLFRAY_LOG_KEEP_LINES;
+#else
+constexpr size_t kKeepLines = kLogListKeepLines;
+#endif
+
+// GUI thread only: the list's bound.
+LogListBound Bound(kKeepLines);
 
 // GUI thread only: entries taken from the hand-off, the next of them to
 // show, and the line being formatted, kept to reuse their storage.
@@ -41,11 +63,27 @@ bool OnGuiThread()
     return GetCurrentThreadId() == GuiThreadId;
 }
 
+LogStamp StampOf(const SYSTEMTIME &time, bool milliseconds)
+{
+    return LogStamp{time.wHour, time.wMinute, time.wSecond, milliseconds ? time.wMilliseconds : -1};
+}
+
+// The line as the list shows it; a running recording gets its own copy,
+// always with millisecond time, stamped with the same moment.
 std::string &FormatNow(char direction, uint32_t count, const uint8_t *bytes, std::string &out)
 {
     SYSTEMTIME now;
     GetLocalTime(&now);
-    FormatLogLine(direction, now.wHour, now.wMinute, now.wSecond, bytes, count, out);
+    const bool milliseconds = Milliseconds.load(std::memory_order_relaxed);
+    FormatLogLine(direction, StampOf(now, milliseconds), bytes, count, out);
+    if (RecordingActive()) {
+        std::string recorded;
+        if (milliseconds)
+            recorded = out;
+        else
+            FormatLogLine(direction, StampOf(now, true), bytes, count, recorded);
+        RecordLine(now, StampOf(now, true), std::move(recorded));
+    }
     return out;
 }
 
@@ -55,11 +93,57 @@ void ShowTotal(char direction, uint64_t total)
     SetWindowTextA(direction == 'R' ? RxLabel : TxLabel, FormatByteCount(total, total_text));
 }
 
-void ScrollToEnd()
-{
-    const LRESULT lines = SendMessageA(LogList, LB_GETCOUNT, 0, 0);
-    SendMessageA(LogList, LB_SETCURSEL, static_cast<WPARAM>(lines - 1), 0);
-}
+// The log list as LogListBatch reaches it.
+struct ListBox {
+    size_t Count() const { return Index(SendMessageA(LogList, LB_GETCOUNT, 0, 0)); }
+    size_t Top() const { return Index(SendMessageA(LogList, LB_GETTOPINDEX, 0, 0)); }
+    // Whole lines in view.
+    size_t Page() const
+    {
+        RECT client;
+        GetClientRect(LogList, &client);
+        const LRESULT height = SendMessageA(LogList, LB_GETITEMHEIGHT, 0, 0);
+        if (height == LB_ERR || height <= 0 || client.bottom <= height)
+            return 1;
+        return static_cast<size_t>(client.bottom / height);
+    }
+    void Append(const std::string &line)
+    {
+        SendMessageA(LogList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
+    }
+    void Delete(size_t index) { SendMessageA(LogList, LB_DELETESTRING, static_cast<WPARAM>(index), 0); }
+    void Insert(size_t index, const std::string &line)
+    {
+        SendMessageA(LogList, LB_INSERTSTRING, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(line.c_str()));
+    }
+    void SetTop(size_t index) { SendMessageA(LogList, LB_SETTOPINDEX, static_cast<WPARAM>(index), 0); }
+
+    static size_t Index(LRESULT value) { return value > 0 ? static_cast<size_t>(value) : 0; }
+};
+
+// GUI thread: lines added to the list in one go. The list draws nothing
+// while they go in; at the end the oldest lines past the bound go, and the
+// view follows the newest line or stays on what the user reads.
+class ListLines {
+public:
+    ListLines() : batch_(list_, Bound) { SendMessageA(LogList, WM_SETREDRAW, FALSE, 0); }
+    ~ListLines()
+    {
+        const bool added = batch_.added() != 0;
+        batch_.Finish();
+        SendMessageA(LogList, WM_SETREDRAW, TRUE, 0);
+        if (added)
+            InvalidateRect(LogList, nullptr, TRUE);
+    }
+    ListLines(const ListLines &) = delete;
+    ListLines &operator=(const ListLines &) = delete;
+
+    void Add(const std::string &line) { batch_.Add(line); }
+
+private:
+    ListBox list_;
+    LogListBatch<ListBox> batch_;
+};
 
 // GUI thread: shows up to limit of the entries other threads handed over,
 // in their order; a slice updates each label and the scroll position once.
@@ -68,10 +152,10 @@ bool ShowPending(size_t limit)
 {
     bool rx_changed = false;
     bool tx_changed = false;
-    bool lines_added = false;
     uint64_t rx_total = 0;
     uint64_t tx_total = 0;
     const ULONGLONG started = GetTickCount64();
+    std::optional<ListLines> lines;
     for (size_t shown = 0; shown < limit; ++shown) {
         if (limit != kAllPending && shown != 0 && GetTickCount64() - started >= kSliceMs)
             break;
@@ -95,20 +179,14 @@ bool ShowPending(size_t limit)
             tx_total = AddTxBytes(entry.count);
             tx_changed = true;
         }
-        if (!lines_added)
-            SendMessageA(LogList, WM_SETREDRAW, FALSE, 0);
-        SendMessageA(LogList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.text.c_str()));
-        lines_added = true;
+        if (!lines)
+            lines.emplace();
+        lines->Add(entry.text);
     }
     if (rx_changed)
         ShowTotal('R', rx_total);
     if (tx_changed)
         ShowTotal('S', tx_total);
-    if (lines_added) {
-        SendMessageA(LogList, WM_SETREDRAW, TRUE, 0);
-        ScrollToEnd();
-        InvalidateRect(LogList, nullptr, TRUE);
-    }
     return TakenNext < Taken.size();
 }
 
@@ -122,8 +200,8 @@ void HandOver(PendingLogEntry entry)
 
 void AddListLine(const std::string &line)
 {
-    SendMessageA(LogList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line.c_str()));
-    ScrollToEnd();
+    ListLines lines;
+    lines.Add(line);
 }
 
 void AddLogLine(char direction, uint32_t count, const uint8_t *bytes)
@@ -156,6 +234,7 @@ void TrafficLogAttach(HWND dialog)
     RxLabel = GetDlgItem(dialog, IDC_RX_COUNT);
     StatusLabel = GetDlgItem(dialog, IDC_CONFIG_STATUS);
     GuiThreadId = GetCurrentThreadId();
+    SetLogMilliseconds(LoadMillisecondChoice());
     LogDialog = dialog;
 }
 
@@ -182,8 +261,16 @@ void LogNote(const char *text)
         return;
     SYSTEMTIME now;
     GetLocalTime(&now);
+    const bool milliseconds = Milliseconds.load(std::memory_order_relaxed);
     PendingLogEntry entry{'N', 0, std::string()};
-    FormatLogNote(now.wHour, now.wMinute, now.wSecond, text, entry.text);
+    FormatLogNote(StampOf(now, milliseconds), text, entry.text);
+    if (RecordingActive()) {
+        // The recording is UTF-8; the note is in the code page the list
+        // shows it in.
+        std::string recorded;
+        FormatLogNote(StampOf(now, true), text, recorded);
+        RecordLine(now, StampOf(now, true), CodePageToUtf8(CP_ACP, recorded.c_str()));
+    }
     if (!OnGuiThread()) {
         HandOver(std::move(entry));
         return;
@@ -199,7 +286,18 @@ void ClearTrafficLog()
     SendMessageA(TxLabel, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("0"));
     SendMessageA(RxLabel, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("0"));
     SendMessageA(LogList, LB_RESETCONTENT, 0, 0);
+    Bound.Clear();
     ResetByteCounts();
+}
+
+void SetLogMilliseconds(bool on)
+{
+    Milliseconds.store(on, std::memory_order_relaxed);
+}
+
+bool LogMilliseconds()
+{
+    return Milliseconds.load(std::memory_order_relaxed);
 }
 
 void ShowConfigStatus(const char *text)

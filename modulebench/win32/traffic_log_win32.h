@@ -10,6 +10,14 @@
 // order of lines and status texts is the order of the calls, a counter
 // addition, its label and its list line happen together, and the labels
 // always equal the bytes of the lines shown since the last clear.
+//
+// The list keeps the newest lines only (log_view.h): past the bound the
+// oldest go from the list, a head line says how many, and the counters go on
+// counting everything. The view follows the newest line unless the user has
+// scrolled up to read. Time stamps are whole seconds or milliseconds, as the
+// user chose (remembered per user, log_options_win32.h); a running recording
+// (recording_win32.h) gets every traffic line and note as it is logged,
+// always with millisecond time.
 #pragma once
 
 #include <windows.h>
@@ -27,7 +35,8 @@ void TrafficLogAttach(HWND dialog);
 // line and status text.
 void TrafficLogOnMessage();
 
-// Any thread. One "[ R hh:mm:ss ] .." / "[ S ..]" line plus the counter.
+// Any thread. One "[ R hh:mm:ss ] .." / "[ S ..]" line plus the counter
+// ("hh:mm:ss.mmm" with millisecond times).
 void LogReceived(uint32_t count, const uint8_t *bytes);
 void LogSent(uint32_t count, const uint8_t *bytes);
 
@@ -37,6 +46,11 @@ void LogNote(const char *text);
 
 // GUI thread: both labels "0", the list emptied, both counters 0.
 void ClearTrafficLog();
+
+// GUI thread: time stamps in milliseconds (or whole seconds) for the lines
+// logged from now on; read by any thread.
+void SetLogMilliseconds(bool on);
+bool LogMilliseconds();
 
 // Any thread: the text of the status label 1023.
 void ShowConfigStatus(const char *text);

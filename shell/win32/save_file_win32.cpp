@@ -126,6 +126,11 @@ DWORD WriteFileReplacing(const std::wstring &path, const std::string &bytes)
 
 void ShowSaveFailure(HWND owner, const std::wstring &path, DWORD error)
 {
+    ShowFileFailure(owner, IDS_SAVE_FAILED, path, error);
+}
+
+void ShowFileFailure(HWND owner, UINT heading_id, const std::wstring &path, DWORD error)
+{
     wchar_t *reason = nullptr;
     const DWORD length = FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
@@ -142,11 +147,24 @@ void ShowSaveFailure(HWND owner, const std::wstring &path, DWORD error)
     wchar_t code[32];
     std::swprintf(code, sizeof code / sizeof code[0], L" (%lu)", static_cast<unsigned long>(error));
 
-    const std::wstring text = LoadWide(IDS_SAVE_FAILED) + L"\n" + path + L"\n\n" + reason_text + code;
+    const std::wstring text = LoadWide(heading_id) + L"\n" + path + L"\n\n" + reason_text + code;
     MessageBoxW(owner, text.c_str(), nullptr, MB_OK | MB_ICONERROR);
 }
 
 bool SaveThroughDialog(HWND owner, const SaveRequest &request, const std::function<std::string()> &produce)
+{
+    std::wstring path;
+    if (!AskSavePath(owner, request, &path))
+        return false; // cancelled (or the dialog could not be shown): nothing happens
+    const DWORD error = WriteFileReplacing(path, produce());
+    if (error != 0) {
+        ShowSaveFailure(owner, path, error);
+        return false;
+    }
+    return true;
+}
+
+bool AskSavePath(HWND owner, const SaveRequest &request, std::wstring *path)
 {
     SYSTEMTIME now;
     GetLocalTime(&now);
@@ -173,14 +191,8 @@ bool SaveThroughDialog(HWND owner, const SaveRequest &request, const std::functi
     ofn.lpstrDefExt = request.extension;
     ofn.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
     if (!GetSaveFileNameW(&ofn))
-        return false; // cancelled (or the dialog could not be shown): nothing happens
-
-    const std::wstring path(file.data());
-    const DWORD error = WriteFileReplacing(path, produce());
-    if (error != 0) {
-        ShowSaveFailure(owner, path, error);
         return false;
-    }
+    path->assign(file.data());
     return true;
 }
 

@@ -27,6 +27,10 @@ struct SaveRequest {
 // Save As, produce, write, report. Returns true when the file was written.
 bool SaveThroughDialog(HWND owner, const SaveRequest &request, const std::function<std::string()> &produce);
 
+// The Save As dialog alone: the path the user confirmed (asked first
+// whether to replace an existing file), or false when he cancelled.
+bool AskSavePath(HWND owner, const SaveRequest &request, std::wstring *path);
+
 // The default file name for a local time.
 std::wstring DefaultSaveName(const wchar_t *prefix, const SYSTEMTIME &time, const wchar_t *extension);
 
@@ -36,6 +40,8 @@ DWORD WriteFileReplacing(const std::wstring &path, const std::string &bytes);
 
 // Message box on owner: the file and the system's text for error.
 void ShowSaveFailure(HWND owner, const std::wstring &path, DWORD error);
+// The same under another heading (string resource heading_id).
+void ShowFileFailure(HWND owner, UINT heading_id, const std::wstring &path, DWORD error);
 
 // Text conversions for files, which hold UTF-8.
 std::string WideToUtf8(const std::wstring &text);

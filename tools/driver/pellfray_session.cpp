@@ -39,8 +39,15 @@ bool WaitPort23Free(DWORD timeout_ms)
     return gui::WaitUntil([] { return !Port23Taken(); }, timeout_ms);
 }
 
+void ForgetSettings()
+{
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\RfidBench\\Pellfray", L"MillisecondTimes");
+}
+
 bool Session::Start(const char *exe, std::string *why)
 {
+    if (!keep_settings)
+        ForgetSettings();
     if (!WaitPort23Free(60000)) {
         *why = "TCP port 23 stays taken by another program";
         return false;

@@ -22,11 +22,18 @@ bool Port23Taken();
 // another test run on this host) may hold it for a while.
 bool WaitPort23Free(DWORD timeout_ms);
 
+// Forgets what Pellfray remembers for the user (its time stamp choice), as
+// for a user who never ran it.
+void ForgetSettings();
+
 // One started Pellfray with its main window and main dialog.
 struct Session {
     gui::Program program;
     HWND main = nullptr;
     HWND dialog = nullptr;
+    // Start forgets the user's settings first unless this is set (a run
+    // that checks what the program remembers).
+    bool keep_settings = false;
 
     // Starts exe and waits for its dialog; false (with why) on failure.
     bool Start(const char *exe, std::string *why);

@@ -79,9 +79,9 @@ BOOL CALLBACK CollectStatic(HWND window, LPARAM param)
 
 } // namespace
 
-HWND OpenFromSystemMenu(HWND main, DWORD pid, DWORD timeout_ms)
+HWND OpenFromSystemMenu(HWND main, DWORD pid, DWORD timeout_ms, UINT command)
 {
-    PostMessageW(main, WM_SYSCOMMAND, IDM_SYSTEM_SAVE, 0);
+    PostMessageW(main, WM_SYSCOMMAND, command, 0);
     HWND dialog = nullptr;
     WaitUntil([&] { return (dialog = TopDialog(pid, nullptr)) != nullptr && FileNameField(dialog) != nullptr; },
               timeout_ms);

@@ -8,12 +8,15 @@
 
 #include <string>
 
+#include "shell/win32/shell_resources.h"
+
 namespace save_as {
 
 // Picks the program's own system menu item (WM_SYSCOMMAND, posted: the
 // program then sits in the modal dialog) and waits for the Save As dialog of
-// process pid. Null when none appeared within timeout_ms.
-HWND OpenFromSystemMenu(HWND main, DWORD pid, DWORD timeout_ms);
+// process pid. Null when none appeared within timeout_ms. command is the
+// item's: the save item unless told otherwise (Pellfray's recording).
+HWND OpenFromSystemMenu(HWND main, DWORD pid, DWORD timeout_ms, UINT command = IDM_SYSTEM_SAVE);
 
 // The dialog's file name field and its text (UTF-8).
 HWND FileNameField(HWND dialog);

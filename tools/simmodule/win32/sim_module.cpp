@@ -41,6 +41,11 @@
 //   --duration S        stop after S seconds (without it: run until Ctrl+C,
 //                       or until the --wakeups N / --burst N are done)
 //   --quiet             no line per frame sent
+//   --replay FILE       send the received chunks of a Pellfray recording of a
+//                       module, with their spacing, instead of the role's own
+//                       frames; what comes back is decoded and a
+//                       configuration taken as usual (--speed F, --loop:
+//                       tools/common/win32/sim_replay.h)
 // Everything received is logged with the time and the gap since the
 // previous frame, frames decoded, anything else as hex. A summary closes the
 // run; Ctrl+C ends it early.
@@ -49,6 +54,7 @@
 #include "tools/common/sim_frames.h"
 #include "tools/common/sim_plan.h"
 #include "tools/common/win32/sim_port.h"
+#include "tools/common/win32/sim_replay.h"
 
 #include <algorithm>
 #include <atomic>
@@ -91,6 +97,7 @@ const char kUsage[] =
 enum class Role { kTag, kReader };
 
 struct Options {
+    ReplayOptions replay; // --replay FILE sends the file instead
     std::string port;
     uint32_t baud = 115200;
     Role role = Role::kTag;
@@ -222,9 +229,17 @@ bool ParseOptions(int argc, char **argv, Options *o)
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const char *value = i + 1 < argc ? argv[i + 1] : nullptr;
+        const ReplayArg replay_arg = ParseReplayArg(arg, value, &o->replay);
+        if (replay_arg == ReplayArg::kBadValue)
+            return Fail("replay option (or missing value)", arg.c_str());
+        if (replay_arg != ReplayArg::kNotReplay) {
+            i += replay_arg == ReplayArg::kValue ? 1 : 0;
+            continue;
+        }
         uint64_t u = 0;
         if (arg == "--help" || arg == "-h") {
             fputs(kUsage, stdout);
+            fputs(kReplayUsage, stdout);
             exit(0);
         } else if (arg == "--fixed-period") {
             o->fixed_period = true;
@@ -467,7 +482,10 @@ int main(int argc, char **argv)
         Out("[%10.4f] TX hex (%zu of %zu bytes) | %s\n", Now(), written, o.hex.size(),
             FormatHex(o.hex.data(), o.hex.size()).c_str());
     }
-    if (o.latency) {
+    if (!o.replay.file.empty()) {
+        if (!RunReplay(o.replay, "SimModule"))
+            return 1;
+    } else if (o.latency) {
         MeasureLatency(o, &totals);
     } else {
         RunLoop(o, &totals);

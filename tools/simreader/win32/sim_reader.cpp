@@ -32,6 +32,9 @@
 //                          line time with --line-rate, else 20 ms)
 //   --quiet                no line per report sent
 //   --stats                a progress line every second
+//   --replay FILE          send the received chunks of a Pellfray recording
+//                          made beside a reader, with their spacing, instead
+//                          (--speed F, --loop: tools/common/win32/sim_replay.h)
 //
 // Everything it receives is logged with the time and the gap since the
 // previous frame: reminder frames decoded (layout, IDs, mode, CRC OK/BAD),
@@ -51,6 +54,7 @@
 #include "tools/common/sim_frames.h"
 #include "tools/common/sim_plan.h"
 #include "tools/common/win32/sim_port.h"
+#include "tools/common/win32/sim_replay.h"
 
 #include <atomic>
 #include <cstdio>
@@ -91,6 +95,7 @@ const char kUsage[] =
     "CRC OK/BAD), anything else as hex. Ctrl+C stops with a summary.\n";
 
 struct Options {
+    ReplayOptions replay; // --replay FILE sends the file instead
     std::string port;
     uint32_t baud = 115200;
     ReportPlanOptions plan;
@@ -160,11 +165,19 @@ bool ParseOptions(int argc, char **argv, Options *o)
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const char *value = i + 1 < argc ? argv[i + 1] : nullptr;
+        const ReplayArg replay_arg = ParseReplayArg(arg, value, &o->replay);
+        if (replay_arg == ReplayArg::kBadValue)
+            return Fail("replay option (or missing value)", arg.c_str());
+        if (replay_arg != ReplayArg::kNotReplay) {
+            i += replay_arg == ReplayArg::kValue ? 1 : 0;
+            continue;
+        }
         uint64_t u = 0;
         long s = 0;
         long s2 = 0;
         if (arg == "--help" || arg == "-h") {
             fputs(kUsage, stdout);
+            fputs(kReplayUsage, stdout);
             exit(0);
         } else if (arg == "--line-rate") {
             o->line_rate = true;
@@ -382,7 +395,12 @@ int main(int argc, char **argv)
 
     ReportPlan plan(o.plan);
     SendTotals totals;
-    if (o.examples) {
+    if (!o.replay.file.empty()) {
+        if (!RunReplay(o.replay, "SimReader"))
+            return 1;
+        // Answers to the last chunks may still be on the way.
+        SleepUnlessStopped(0.3);
+    } else if (o.examples) {
         SendExamples(o);
     } else if (o.frames == 0) {
         Out("listening only\n");

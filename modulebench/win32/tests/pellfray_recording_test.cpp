@@ -1,0 +1,289 @@
+// Pellfray's log over a long session, end to end under Wine: the list that
+// follows the newest line, keeps a reader who scrolled up in place and lets
+// old lines go (in the test build that keeps 60 lines); millisecond times
+// chosen in the system menu and remembered; and a recording made beside a
+// reader, which survives the program being killed and, replayed by
+// SimReader into a fresh Tarnwick, fills the table that the live traffic
+// filled.
+//
+// Cables: Pellfray's COM5 - the test's COM305 (the test plays the reader or
+// module), Tarnwick's COM3 - COM303 (the test, then SimReader, plays the
+// reader there).
+#include <winsock2.h>
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "modulebench/win32/pellfray_resources.h"
+#include "tools/driver/com_test_support.h"
+#include "tools/driver/gui_driver.h"
+#include "tools/driver/pellfray_session.h"
+#include "tools/driver/save_as_driver.h"
+#include "tools/driver/tarnwick_e2e.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint32_t kPellfrayPort = 5;
+constexpr uint32_t kModulePort = 305;
+constexpr uint32_t kTarnwickPort = 3;
+constexpr uint32_t kReaderPort = 303;
+constexpr DWORD kWaitMs = 5000;
+constexpr DWORD kSaveWaitMs = 20000; // Save As dialogs are slow to come and go under Wine
+constexpr int kKeptLines = 60;       // PellfraySmallLog's bound
+
+// "[ R hh:mm:ss ] 01 ab\r\n", or with ".mmm" after the seconds.
+bool IsLogLine(const std::string &line, char kind, const std::string &hex, bool milliseconds)
+{
+    const std::string time = "([01][0-9]|2[0-3]):[0-5][0-9]:[0-5][0-9]" + std::string(milliseconds ? "\\.[0-9]{3}" : "");
+    return std::regex_match(line, std::regex(std::string("\\[ ") + kind + " " + time + " \\]" + hex + "\r\n"));
+}
+
+// Whole lines the list shows, as the program counts them.
+size_t Page(HWND list)
+{
+    RECT client;
+    GetClientRect(list, &client);
+    const LRESULT height = SendMessageA(list, LB_GETITEMHEIGHT, 0, 0);
+    return height > 0 ? static_cast<size_t>(client.bottom / height) : 0;
+}
+
+size_t Top(HWND list)
+{
+    return static_cast<size_t>(SendMessageA(list, LB_GETTOPINDEX, 0, 0));
+}
+
+// The file's lines without their CR LF.
+std::vector<std::string> FileLines(const std::string &path)
+{
+    std::string bytes;
+    std::vector<std::string> lines;
+    if (!save_as::ReadFileBytes(path, &bytes))
+        return lines;
+    size_t at = 0;
+    for (size_t end; (end = bytes.find("\r\n", at)) != std::string::npos; at = end + 2)
+        lines.push_back(bytes.substr(at, end - at));
+    return lines;
+}
+
+// A recorded line as a list in whole seconds shows it.
+std::string WithoutMilliseconds(std::string line)
+{
+    if (line.size() > 16 && line[12] == '.')
+        line.erase(12, 4);
+    return line + "\r\n";
+}
+
+class PellfrayLogTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { RemoveForeignComPorts(); }
+
+    void SetUp() override { ASSERT_TRUE(module.Open(kModulePort)); }
+
+    void TearDown() override
+    {
+        if (session.main != nullptr) {
+            EXPECT_TRUE(session.Close());
+        }
+    }
+
+    void StartOpen(const char *exe)
+    {
+        std::string why;
+        ASSERT_TRUE(session.Start(exe, &why)) << why;
+        d = session.dialog;
+        ASSERT_TRUE(pellfray::SelectPort(d, kPellfrayPort));
+        gui::Click(d, IDC_PORT_BUTTON);
+        ASSERT_EQ("关闭串口", gui::Text(d, IDC_PORT_BUTTON));
+        received = 0;
+    }
+
+    // The module sends bytes as one chunk; returns once Pellfray counted it,
+    // so that every chunk is a line of its own.
+    void Receive(const Bytes &bytes)
+    {
+        ASSERT_TRUE(module.Write(bytes));
+        received += bytes.size();
+        ASSERT_TRUE(gui::WaitUntil([&] { return gui::Text(d, IDC_RX_COUNT) == std::to_string(received); }, kWaitMs))
+            << "R counter " << gui::Text(d, IDC_RX_COUNT) << ", expected " << received;
+    }
+
+    void ReceiveNumbered(int count)
+    {
+        for (int i = 0; i < count; ++i)
+            Receive(Bytes{static_cast<uint8_t>(numbered++)});
+    }
+
+    int Count() const { return gui::ListCount(d, IDC_LOG_LIST); }
+    std::string Item(int i) const { return gui::ListItem(d, IDC_LOG_LIST, i); }
+    std::string Last() const { return Item(Count() - 1); }
+    bool NewestShows(HWND list) const { return Top(list) + Page(list) >= static_cast<size_t>(Count()); }
+
+    TestComPort module;
+    pellfray::Session session;
+    HWND d = nullptr;
+    size_t received = 0;
+    int numbered = 0;
+};
+
+TEST_F(PellfrayLogTest, ListFollowsTheNewestLineKeepsAReaderInPlaceAndLetsOldLinesGo)
+{
+    StartOpen(BENCH_TARGET_FILE_PellfraySmallLog);
+    HWND list = gui::Control(d, IDC_LOG_LIST);
+    const size_t page = Page(list);
+    ASSERT_GT(page, 5u);
+    ASSERT_LT(page, 35u) << "the scenario needs lines out of view";
+
+    ReceiveNumbered(45);
+    EXPECT_TRUE(NewestShows(list)) << "top " << Top(list) << " of " << Count();
+
+    // The user scrolls up five lines to read: new lines leave him there,
+    // and so do old lines let go above him.
+    for (int i = 0; i < 5; ++i)
+        SendMessageA(list, WM_VSCROLL, SB_LINEUP, 0);
+    const std::string reading = Item(static_cast<int>(Top(list)));
+    ReceiveNumbered(20); // 65 lines: the oldest 5 go
+    ASSERT_EQ(kKeptLines + 1, Count());
+    EXPECT_EQ("[ - ] 较早的 5 行已移出列表（计数器仍计入）\r\n", Item(0));
+    EXPECT_TRUE(IsLogLine(Item(1), 'R', " 05", false)) << Item(1);
+    EXPECT_TRUE(IsLogLine(Last(), 'R', " 40", false)) << Last();
+    EXPECT_EQ(reading, Item(static_cast<int>(Top(list)))) << "the line he reads stays at the top";
+    EXPECT_FALSE(NewestShows(list));
+    EXPECT_EQ("65", gui::Text(d, IDC_RX_COUNT)) << "the counter counts every chunk";
+
+    // Back at the bottom, the list follows again.
+    SendMessageA(list, WM_VSCROLL, SB_BOTTOM, 0);
+    ReceiveNumbered(3);
+    EXPECT_TRUE(NewestShows(list));
+    EXPECT_EQ("[ - ] 较早的 8 行已移出列表（计数器仍计入）\r\n", Item(0));
+
+    // 清空窗口 empties the list and its count of lines let go.
+    gui::Click(d, IDC_CLEAR_LOG);
+    received = 0;
+    ReceiveNumbered(1);
+    ASSERT_EQ(1, Count());
+    EXPECT_TRUE(IsLogLine(Item(0), 'R', " 44", false)) << Item(0);
+
+    // 毫秒时间 in the system menu: lines from then on carry milliseconds,
+    // and the choice is there at the next start.
+    SendMessageA(session.main, WM_SYSCOMMAND, IDM_LOG_MILLISECONDS, 0);
+    ReceiveNumbered(1);
+    EXPECT_TRUE(IsLogLine(Item(0), 'R', " 44", false)) << "lines already logged keep their time";
+    EXPECT_TRUE(IsLogLine(Last(), 'R', " 45", true)) << Last();
+    ASSERT_TRUE(session.Close());
+    session.keep_settings = true;
+    StartOpen(BENCH_TARGET_FILE_PellfraySmallLog);
+    ReceiveNumbered(1);
+    EXPECT_TRUE(IsLogLine(Last(), 'R', " 46", true)) << Last();
+    SendMessageA(session.main, WM_SYSCOMMAND, IDM_LOG_MILLISECONDS, 0);
+    ReceiveNumbered(1);
+    EXPECT_TRUE(IsLogLine(Last(), 'R', " 47", false)) << Last();
+}
+
+// A short field session: the test plays a reader beside Pellfray (reader
+// mode, recording) and Tarnwick at once. Pellfray is killed; the recording
+// holds every line it showed. SimReader then replays the recording into a
+// fresh Tarnwick, whose table must match the first, tag by tag.
+TEST_F(PellfrayLogTest, ARecordingSurvivesAKillAndReplaysIntoTarnwickTagByTag)
+{
+    TestComPort reader(kReaderPort);
+    ASSERT_TRUE(reader.IsOpen());
+    tarnwick::Tarnwick live;
+    ASSERT_TRUE(live.Start());
+    ASSERT_TRUE(live.ChoosePort(kTarnwickPort));
+    live.PressPortButton();
+
+    StartOpen(BENCH_TARGET_FILE_Pellfray);
+    const DWORD pid = session.program.pid();
+    const std::string folder = save_as::MakeEmptyFolder("pellfray-record");
+    const std::string path = folder + "\\field.log";
+    HWND save = save_as::OpenFromSystemMenu(session.main, pid, kSaveWaitMs, IDM_LOG_RECORD);
+    ASSERT_NE(nullptr, save);
+    EXPECT_TRUE(std::regex_match(save_as::FileName(save), std::regex("pellfray-record-20[0-9]{6}-[0-9]{6}\\.log")))
+        << save_as::FileName(save);
+    save_as::SaveTo(save, path);
+    ASSERT_TRUE(save_as::WaitDialogsGone(pid, kSaveWaitMs)) << save_as::OpenDialogs(pid);
+    EXPECT_NE(std::string::npos, gui::Text(session.main).find("正在记录 field.log")) << gui::Text(session.main);
+
+    // Fourteen tags (two pages), three rounds, both header kinds, extra
+    // bytes and under-voltage flags, signals that move.
+    for (int round = 0; round < 3; ++round) {
+        for (uint32_t t = 0; t < 14; ++t) {
+            const Bytes extra = t % 3 == 0 ? Bytes{static_cast<uint8_t>(round), static_cast<uint8_t>(t)} : Bytes{};
+            const Bytes report =
+                tarnwick::TagReport(t % 2 ? tarnwick::Header::k55AA : tarnwick::Header::kFF, 4000 + t * 7,
+                                    t % 5 == 0, static_cast<int8_t>(-40 - static_cast<int>(t) - 4 * round), extra);
+            ASSERT_TRUE(reader.Write(report));
+            Receive(report);
+        }
+        if (round == 1) {
+            gui::SetText(d, IDC_HEX_TEXT, "A5 5A");
+            gui::Click(d, IDC_HEX_SEND); // a sent line among the received ones
+        }
+    }
+    ASSERT_TRUE(gui::WaitUntil([&] { return live.Labels()[1] == "14"; }, kWaitMs)) << live.Labels()[1];
+    std::vector<std::vector<std::string>> live_rows;
+    for (int page = 0; page < 2; ++page, gui::Click(live.dialog, tarnwick::kNextPage))
+        for (int r = 0; r < tarnwick::kRows && !live.Cell(r, 0).empty(); ++r)
+            live_rows.push_back(live.Row(r));
+    ASSERT_EQ(14u, live_rows.size());
+    EXPECT_EQ("3", live_rows[0][5]) << "three reports of each tag";
+    ASSERT_TRUE(live.Quit());
+
+    std::vector<std::string> shown;
+    for (int i = 0; i < Count(); ++i)
+        shown.push_back(Item(i));
+    // Twice the one second a line may wait for the disk, then the plug.
+    Sleep(2000);
+    session.program.Kill();
+    session.main = nullptr;
+
+    // Every line the list showed is in the file, in order, with its
+    // milliseconds, after the day the recording began.
+    std::vector<std::string> lines = FileLines(path);
+    ASSERT_GT(lines.size(), 1u);
+    EXPECT_TRUE(std::regex_match(lines[0], std::regex("\xEF\xBB\xBF\\[ = 20[0-9]{2}-[01][0-9]-[0-3][0-9] \\]")))
+        << lines[0];
+    std::vector<std::string> recorded;
+    for (size_t i = 1; i < lines.size(); ++i) {
+        EXPECT_EQ('.', lines[i].size() > 12 ? lines[i][12] : ' ') << lines[i];
+        recorded.push_back(WithoutMilliseconds(lines[i]));
+    }
+    ASSERT_EQ(shown.size(), recorded.size());
+    for (size_t i = 0; i < shown.size(); ++i)
+        EXPECT_EQ(save_as::AnsiToUtf8(shown[i]), recorded[i]) << i;
+
+    // The replay at four times the speed, into a Tarnwick that never saw
+    // the live traffic.
+    tarnwick::Tarnwick desk;
+    ASSERT_TRUE(desk.Start());
+    ASSERT_TRUE(desk.ChoosePort(kTarnwickPort));
+    desk.PressPortButton();
+    reader.Close();
+    tarnwick::Simulator sim;
+    const std::string sim_log = folder + "\\simreader.log";
+    ASSERT_TRUE(sim.Start(BENCH_TARGET_FILE_SimReader,
+                          "--port COM" + std::to_string(kReaderPort) + " --replay \"" + path + "\" --speed 4", sim_log));
+    ASSERT_TRUE(sim.Wait(20000));
+    std::string sim_output;
+    save_as::ReadFileBytes(sim_log, &sim_output);
+    EXPECT_NE(std::string::npos, sim_output.find("replayed 42 chunks")) << sim_output;
+    EXPECT_NE(std::string::npos, sim_output.find("skipped 1 sent lines, 1 notes, 1 date lines")) << sim_output;
+    EXPECT_EQ(std::string::npos, sim_output.find("skipped:")) << sim_output;
+    ASSERT_TRUE(gui::WaitUntil([&] { return desk.Labels()[1] == "14"; }, kWaitMs)) << desk.Labels()[1];
+    std::vector<std::vector<std::string>> desk_rows;
+    for (int page = 0; page < 2; ++page, gui::Click(desk.dialog, tarnwick::kNextPage))
+        for (int r = 0; r < tarnwick::kRows && !desk.Cell(r, 0).empty(); ++r)
+            desk_rows.push_back(desk.Row(r));
+    ASSERT_EQ(live_rows.size(), desk_rows.size());
+    for (size_t i = 0; i < live_rows.size(); ++i)
+        EXPECT_EQ(live_rows[i], desk_rows[i]) << "tag " << live_rows[i][1];
+    EXPECT_TRUE(desk.Quit());
+}
+
+} // namespace
