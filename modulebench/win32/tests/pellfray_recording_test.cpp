@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 #include <string>
 #include <vector>
@@ -79,6 +80,60 @@ std::string WithoutMilliseconds(std::string line)
     return line + "\r\n";
 }
 
+bool Dark(uint32_t pixel)
+{
+    return ((pixel >> 16) & 0xFF) + ((pixel >> 8) & 0xFF) + (pixel & 0xFF) < 300;
+}
+
+// Where two pictures of the same menu differ: the bounds of the differing
+// pixels, and whether they are all dark in the second and light in the
+// first. Empty bounds when they do not differ.
+struct Difference {
+    RECT bounds = {0, 0, 0, 0};
+    bool dark_in_second = true;
+    bool Empty() const { return bounds.right <= bounds.left; }
+};
+
+Difference Compare(const gui::Capture &first, const gui::Capture &second)
+{
+    Difference d;
+    if (first.width != second.width || first.height != second.height) {
+        d.bounds = {0, 0, 1, 1};
+        d.dark_in_second = false;
+        return d;
+    }
+    for (int y = 0; y < first.height; ++y)
+        for (int x = 0; x < first.width; ++x) {
+            if (first.At(x, y) == second.At(x, y))
+                continue;
+            if (d.Empty())
+                d.bounds = {x, y, x + 1, y + 1};
+            d.bounds = {std::min<LONG>(d.bounds.left, x), std::min<LONG>(d.bounds.top, y),
+                        std::max<LONG>(d.bounds.right, x + 1), std::max<LONG>(d.bounds.bottom, y + 1)};
+            if (Dark(first.At(x, y)) || !Dark(second.At(x, y)))
+                d.dark_in_second = false;
+        }
+    return d;
+}
+
+// Waits until the window shows on the screen as drawn: two pictures in a
+// row agree and hold text; the last one in shot.
+bool WaitDrawn(HWND window, gui::Capture *shot)
+{
+    gui::Capture previous;
+    return gui::WaitUntil(
+        [&] {
+            previous = *shot;
+            if (!gui::CaptureWindow(window, shot))
+                return false;
+            bool text = false;
+            for (uint32_t pixel : shot->pixels)
+                text = text || Dark(pixel);
+            return text && previous.pixels == shot->pixels;
+        },
+        kWaitMs);
+}
+
 class PellfrayLogTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { RemoveForeignComPorts(); }
@@ -117,6 +172,45 @@ protected:
     {
         for (int i = 0; i < count; ++i)
             Receive(Bytes{static_cast<uint8_t>(numbered++)});
+    }
+
+    // The system menu as the screen shows it: opened as Alt+Space opens it,
+    // pictured once it is drawn, closed with Esc.
+    gui::Capture SystemMenuShot()
+    {
+        gui::Capture shot;
+        // A window still being put on the screen would cover the menu.
+        EXPECT_TRUE(WaitDrawn(session.main, &shot));
+        PostMessageA(session.main, WM_SYSCOMMAND, SC_KEYMENU, ' ');
+        HWND popup = nullptr;
+        EXPECT_TRUE(gui::WaitUntil(
+            [&] {
+                popup = FindWindowA("#32768", nullptr);
+                return popup != nullptr && IsWindowVisible(popup);
+            },
+            kWaitMs));
+        EXPECT_TRUE(WaitDrawn(popup, &shot));
+        PostMessageA(popup, WM_KEYDOWN, VK_ESCAPE, 0);
+        EXPECT_TRUE(gui::WaitUntil([&] { return !IsWindowVisible(popup); }, kWaitMs));
+        return shot;
+    }
+
+    // Chooses 开始记录… and records into path.
+    void StartRecording(const std::string &path)
+    {
+        const DWORD pid = session.program.pid();
+        HWND save = save_as::OpenFromSystemMenu(session.main, pid, kSaveWaitMs, IDM_LOG_RECORD);
+        ASSERT_NE(nullptr, save);
+        EXPECT_TRUE(
+            std::regex_match(save_as::FileName(save), std::regex("pellfray-record-20[0-9]{6}-[0-9]{6}\\.log")))
+            << save_as::FileName(save);
+        save_as::SaveTo(save, path);
+        ASSERT_TRUE(save_as::WaitDialogsGone(pid, kSaveWaitMs)) << save_as::OpenDialogs(pid);
+        // The title says when the recording runs.
+        const std::string name = path.substr(path.find_last_of('\\') + 1);
+        ASSERT_TRUE(gui::WaitUntil(
+            [&] { return gui::Text(session.main).find("正在记录 " + name) != std::string::npos; }, kWaitMs))
+            << gui::Text(session.main);
     }
 
     int Count() const { return gui::ListCount(d, IDC_LOG_LIST); }
@@ -169,9 +263,16 @@ TEST_F(PellfrayLogTest, ListFollowsTheNewestLineKeepsAReaderInPlaceAndLetsOldLin
     ASSERT_EQ(1, Count());
     EXPECT_TRUE(IsLogLine(Item(0), 'R', " 44", false)) << Item(0);
 
-    // 毫秒时间 in the system menu: lines from then on carry milliseconds,
-    // and the choice is there at the next start.
+    // 毫秒时间 in the system menu: checked from then on, lines carry
+    // milliseconds, and the choice is there at the next start.
+    const gui::Capture unchecked = SystemMenuShot();
     SendMessageA(session.main, WM_SYSCOMMAND, IDM_LOG_MILLISECONDS, 0);
+    const gui::Capture checked = SystemMenuShot();
+    const Difference mark = Compare(unchecked, checked);
+    EXPECT_FALSE(mark.Empty()) << "no check mark";
+    EXPECT_TRUE(mark.dark_in_second) << "the mark shows while milliseconds are on";
+    EXPECT_LT(mark.bounds.right, 20) << "in the margin";
+    EXPECT_GT(mark.bounds.top, checked.height * 3 / 4) << "of one of the program's own items, at the bottom";
     ReceiveNumbered(1);
     EXPECT_TRUE(IsLogLine(Item(0), 'R', " 44", false)) << "lines already logged keep their time";
     EXPECT_TRUE(IsLogLine(Last(), 'R', " 45", true)) << Last();
@@ -199,16 +300,9 @@ TEST_F(PellfrayLogTest, ARecordingSurvivesAKillAndReplaysIntoTarnwickTagByTag)
     live.PressPortButton();
 
     StartOpen(BENCH_TARGET_FILE_Pellfray);
-    const DWORD pid = session.program.pid();
     const std::string folder = save_as::MakeEmptyFolder("pellfray-record");
     const std::string path = folder + "\\field.log";
-    HWND save = save_as::OpenFromSystemMenu(session.main, pid, kSaveWaitMs, IDM_LOG_RECORD);
-    ASSERT_NE(nullptr, save);
-    EXPECT_TRUE(std::regex_match(save_as::FileName(save), std::regex("pellfray-record-20[0-9]{6}-[0-9]{6}\\.log")))
-        << save_as::FileName(save);
-    save_as::SaveTo(save, path);
-    ASSERT_TRUE(save_as::WaitDialogsGone(pid, kSaveWaitMs)) << save_as::OpenDialogs(pid);
-    EXPECT_NE(std::string::npos, gui::Text(session.main).find("正在记录 field.log")) << gui::Text(session.main);
+    StartRecording(path);
 
     // Fourteen tags (two pages), three rounds, both header kinds, extra
     // bytes and under-voltage flags, signals that move.
@@ -245,7 +339,7 @@ TEST_F(PellfrayLogTest, ARecordingSurvivesAKillAndReplaysIntoTarnwickTagByTag)
 
     // Every line the list showed is in the file, in order, with its
     // milliseconds, after the day the recording began.
-    std::vector<std::string> lines = FileLines(path);
+    const std::vector<std::string> lines = FileLines(path);
     ASSERT_GT(lines.size(), 1u);
     EXPECT_TRUE(std::regex_match(lines[0], std::regex("\xEF\xBB\xBF\\[ = 20[0-9]{2}-[01][0-9]-[0-3][0-9] \\]")))
         << lines[0];
@@ -287,3 +381,42 @@ TEST_F(PellfrayLogTest, ARecordingSurvivesAKillAndReplaysIntoTarnwickTagByTag)
 }
 
 } // namespace
+
+// The recording's item says what it does; 停止记录 ends the file with a
+// note and gives the title back; closing the program ends it the same way.
+TEST_F(PellfrayLogTest, RecordingStopsFromTheMenuAndWithTheProgram)
+{
+    StartOpen(BENCH_TARGET_FILE_Pellfray);
+    const std::string title = gui::Text(session.main);
+    const std::string folder = save_as::MakeEmptyFolder("pellfray-record");
+    const gui::Capture idle = SystemMenuShot();
+    StartRecording(folder + "\\a.log");
+    const Difference item = Compare(idle, SystemMenuShot());
+    EXPECT_FALSE(item.Empty()) << "the item reads 停止记录 while recording";
+    EXPECT_GT(item.bounds.left, 15);
+    EXPECT_GT(item.bounds.top, idle.height * 3 / 4);
+    ReceiveNumbered(2);
+    SendMessageA(session.main, WM_SYSCOMMAND, IDM_LOG_RECORD, 0);
+    EXPECT_EQ(title, gui::Text(session.main));
+    ReceiveNumbered(1); // after the stop: not recorded
+
+    const std::regex stop_note(u8"\\[ ! [0-9:]{8}\\.[0-9]{3} \\] 停止记录");
+    std::vector<std::string> lines;
+    EXPECT_TRUE(gui::WaitUntil(
+        [&] {
+            lines = FileLines(folder + "\\a.log");
+            return !lines.empty() && std::regex_match(lines.back(), stop_note);
+        },
+        kWaitMs));
+    ASSERT_EQ(5u, lines.size()) << "date, start note, two received lines, stop note";
+    EXPECT_TRUE(IsLogLine(lines[2] + "\r\n", 'R', " 00", true)) << lines[2];
+    EXPECT_TRUE(IsLogLine(lines[3] + "\r\n", 'R', " 01", true)) << lines[3];
+
+    StartRecording(folder + "\\b.log");
+    ReceiveNumbered(1);
+    ASSERT_TRUE(session.Close());
+    lines = FileLines(folder + "\\b.log");
+    ASSERT_EQ(4u, lines.size()) << "date, start note, the received line, stop note";
+    EXPECT_TRUE(IsLogLine(lines[2] + "\r\n", 'R', " 03", true)) << lines[2];
+    EXPECT_TRUE(std::regex_match(lines[3], stop_note)) << lines[3];
+}
