@@ -4,7 +4,7 @@
 // chosen in the system menu and remembered; and a recording made beside a
 // reader, which survives the program being killed and, replayed by
 // SimReader into a fresh Tarnwick, fills the table that the live traffic
-// filled.
+// filled; and a tag module's recording that SimModule replays into Pellfray.
 //
 // Cables: Pellfray's COM5 - the test's COM305 (the test plays the reader or
 // module), Tarnwick's COM3 - COM303 (the test, then SimReader, plays the
@@ -25,6 +25,7 @@
 #include "tools/driver/pellfray_session.h"
 #include "tools/driver/save_as_driver.h"
 #include "tools/driver/tarnwick_e2e.h"
+#include "tools/common/sim_frames.h"
 
 namespace {
 
@@ -419,4 +420,42 @@ TEST_F(PellfrayLogTest, RecordingStopsFromTheMenuAndWithTheProgram)
     ASSERT_EQ(4u, lines.size()) << "date, start note, the received line, stop note";
     EXPECT_TRUE(IsLogLine(lines[2] + "\r\n", 'R', " 03", true)) << lines[2];
     EXPECT_TRUE(std::regex_match(lines[3], stop_note)) << lines[3];
+}
+
+// A tag module's session recorded at the bench and replayed by SimModule
+// into a Pellfray armed anew: the wake-up arrives as the same chunk and is
+// answered with the new configuration.
+TEST_F(PellfrayLogTest, AModulesRecordingReplaysIntoPellfrayAndIsAnsweredAgain)
+{
+    Bytes wake_up(sim::kWakeupLength);
+    sim::BuildWakeupFrame(0x1234, wake_up.data());
+    auto arm = [&](const char *id) {
+        gui::Click(d, IDC_TAG_MODE);
+        gui::SetText(d, IDC_TAG_ID, id);
+        gui::SetText(d, IDC_SEND_PERIOD, "5");
+        gui::SetText(d, IDC_BATTERY_PERIOD, "10");
+        gui::Click(d, IDC_MODIFY);
+    };
+    StartOpen(BENCH_TARGET_FILE_Pellfray);
+    arm("7");
+    const std::string path = save_as::MakeEmptyFolder("pellfray-record") + "\\module.log";
+    StartRecording(path);
+    Receive(wake_up);
+    EXPECT_EQ(12u, module.Read(12, kWaitMs).size()) << "answered at the bench";
+    ASSERT_TRUE(gui::WaitUntil([&] { return gui::Text(d, IDC_CONFIG_STATUS) == "完成配置"; }, kWaitMs));
+    ASSERT_TRUE(session.Close());
+
+    StartOpen(BENCH_TARGET_FILE_Pellfray);
+    arm("9");
+    module.Close();
+    tarnwick::Simulator sim;
+    const std::string sim_log = path + ".simmodule.txt";
+    ASSERT_TRUE(sim.Start(BENCH_TARGET_FILE_SimModule,
+                          "--port COM" + std::to_string(kModulePort) + " --replay \"" + path + "\"", sim_log));
+    ASSERT_TRUE(sim.Wait(20000));
+    EXPECT_EQ("完成配置", gui::Text(d, IDC_CONFIG_STATUS));
+    std::string output;
+    save_as::ReadFileBytes(sim_log, &output);
+    EXPECT_NE(std::string::npos, output.find("config taken: ID 9,")) << output;
+    EXPECT_NE(std::string::npos, output.find("replayed 1 chunks (9 bytes")) << output;
 }
