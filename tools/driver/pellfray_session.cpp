@@ -39,9 +39,9 @@ bool WaitPort23Free(DWORD timeout_ms)
     return gui::WaitUntil([] { return !Port23Taken(); }, timeout_ms);
 }
 
-bool Session::Start(const char *exe, std::string *why)
+bool Session::Start(const char *exe, std::string *why, bool wait_for_port23)
 {
-    if (!WaitPort23Free(60000)) {
+    if (wait_for_port23 && !WaitPort23Free(60000)) {
         *why = "TCP port 23 stays taken by another program";
         return false;
     }
