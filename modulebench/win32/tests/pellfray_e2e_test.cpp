@@ -204,6 +204,18 @@ protected:
 // (Wine does not refuse it) shows what the program set.
 TEST_F(PellfrayTest, OpensAtTheChosenOrTypedSpeed)
 {
+    // What a user finds at start.
+    ExpectState(d, State::Closed);
+    EXPECT_EQ("115200", gui::Text(d, IDC_BAUD_LIST));
+    EXPECT_EQ("0", gui::Text(d, IDC_CHANNEL_LIST));
+    EXPECT_EQ("10", gui::Text(d, IDC_CREATE_TIMEOUT));
+    EXPECT_EQ("30", gui::Text(d, IDC_EXIT_TIMEOUT));
+    EXPECT_EQ("0", gui::Text(d, IDC_TX_COUNT));
+    EXPECT_EQ("0", gui::Text(d, IDC_RX_COUNT));
+    EXPECT_EQ("未配置", gui::Text(d, IDC_CONFIG_STATUS));
+    EXPECT_TRUE(gui::Checked(d, IDC_READER_MODE));
+    EXPECT_FALSE(gui::Checked(d, IDC_TAG_MODE));
+
     const std::pair<const char *, bool> speeds[] = {
         {"9600", false}, {"19200", false}, {"38400", false}, {"115200", false}, {"9600", true}};
     for (const auto &speed : speeds) {
