@@ -85,6 +85,9 @@ const char kLineBreak[] = "\r\n";
 // stop once it has ended); read by the accept thread.
 static ConsoleSocket ListenSocket = kConsoleNoSocket;
 
+// Written by ConsoleStartOnPort (the GUI thread, at start-up); read after it.
+static char StartProblem[160];
+
 // Written by the accept thread alone, always under ClientMutex; every other
 // thread reads it only under that lock, immediately before its send.
 static ConsoleSocket ClientSocket = kConsoleNoSocket;
@@ -201,9 +204,31 @@ void ConsoleStart()
     ConsoleStartOnPort(kConsolePort);
 }
 
+// Records why the console stays off; the text names the port.
+static void NoteStartProblem(ConsoleBindResult bind_result, const char *step, int error, uint16_t port)
+{
+    const char *const tail = "，本次运行没有控制台";
+    if (bind_result == ConsoleBindResult::InUse) {
+        std::snprintf(StartProblem, sizeof StartProblem, "调试控制台未启动：TCP 端口 %u 已被其他程序占用%s",
+                      static_cast<unsigned>(port), tail);
+    } else if (bind_result == ConsoleBindResult::Denied) {
+        std::snprintf(StartProblem, sizeof StartProblem, "调试控制台未启动：没有使用 TCP 端口 %u 的权限%s",
+                      static_cast<unsigned>(port), tail);
+    } else {
+        std::snprintf(StartProblem, sizeof StartProblem, "调试控制台未启动：%s 失败（错误 %d）%s", step, error,
+                      tail);
+    }
+}
+
+const char *ConsoleStartProblem()
+{
+    return StartProblem;
+}
+
 void ConsoleStartOnPort(uint16_t port)
 {
     ListenSocket = kConsoleNoSocket;
+    StartProblem[0] = '\0';
     {
         std::lock_guard<std::mutex> lock(ClientMutex);
         ClientSocket = kConsoleNoSocket;
@@ -211,13 +236,22 @@ void ConsoleStartOnPort(uint16_t port)
     }
 
     if (!ConsoleSockStartup()) {
+        NoteStartProblem(ConsoleBindResult::Failed, "WSAStartup", ConsoleSockLastError(), port);
         return;
     }
     ConsoleSocket listener = ConsoleSockOpenTcp();
     if (listener == kConsoleNoSocket) {
+        NoteStartProblem(ConsoleBindResult::Failed, "socket", ConsoleSockLastError(), port);
         return;
     }
-    if (!ConsoleSockBindAny(listener, port) || !ConsoleSockListen(listener, kListenBacklog)) {
+    const ConsoleBindResult bound = ConsoleSockBindAny(listener, port);
+    if (bound != ConsoleBindResult::Bound) {
+        NoteStartProblem(bound, "bind", ConsoleSockLastError(), port);
+        ConsoleSockClose(listener);
+        return;
+    }
+    if (!ConsoleSockListen(listener, kListenBacklog)) {
+        NoteStartProblem(ConsoleBindResult::Failed, "listen", ConsoleSockLastError(), port);
         ConsoleSockClose(listener);
         return;
     }
@@ -229,6 +263,7 @@ void ConsoleStartOnPort(uint16_t port)
         AcceptThreadRunning.store(false);
         ConsoleSockClose(listener);
         ListenSocket = kConsoleNoSocket;
+        NoteStartProblem(ConsoleBindResult::Failed, "CreateThread", 0, port);
     }
 }
 

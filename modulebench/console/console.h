@@ -43,6 +43,12 @@ void ConsoleInit();
 // Winsock, the listening socket on port 23 and the accept thread.
 void ConsoleStart();
 
+// Why the last start left the console off, as one line for the program's
+// log (port 23 taken by another program or a second Pellfray, no right to
+// it, a failed call with its error code); empty when it listens. Written by
+// the start (GUI thread, before the main dialog exists), read afterwards.
+const char *ConsoleStartProblem();
+
 // The accept thread: serves clients one after another, never returns.
 void ConsoleAcceptThread();
 

@@ -22,8 +22,14 @@ bool ConsoleSockStartup();
 // socket(AF_INET, SOCK_STREAM, IPPROTO_TCP); kConsoleNoSocket on failure.
 ConsoleSocket ConsoleSockOpenTcp();
 
-// bind to INADDR_ANY and the given port (port 0: any free port).
-bool ConsoleSockBindAny(ConsoleSocket s, uint16_t port);
+// bind to INADDR_ANY and the given port (port 0: any free port), and why it
+// failed when it did: the port held by another socket, or not ours to take.
+enum class ConsoleBindResult : uint8_t { Bound, InUse, Denied, Failed };
+ConsoleBindResult ConsoleSockBindAny(ConsoleSocket s, uint16_t port);
+
+// The platform's code for the last failed socket call of this thread
+// (WSAGetLastError, errno).
+int ConsoleSockLastError();
 
 bool ConsoleSockListen(ConsoleSocket s, int backlog);
 

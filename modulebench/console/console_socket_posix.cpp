@@ -61,10 +61,19 @@ ConsoleSocket ConsoleSockOpenTcp()
     return FromFd(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
 }
 
-bool ConsoleSockBindAny(ConsoleSocket s, uint16_t port)
+ConsoleBindResult ConsoleSockBindAny(ConsoleSocket s, uint16_t port)
 {
     sockaddr_in address = AddressOf(INADDR_ANY, port);
-    return bind(Fd(s), reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    if (bind(Fd(s), reinterpret_cast<sockaddr *>(&address), sizeof address) == 0)
+        return ConsoleBindResult::Bound;
+    if (errno == EADDRINUSE)
+        return ConsoleBindResult::InUse;
+    return errno == EACCES ? ConsoleBindResult::Denied : ConsoleBindResult::Failed;
+}
+
+int ConsoleSockLastError()
+{
+    return errno;
 }
 
 bool ConsoleSockListen(ConsoleSocket s, int backlog)

@@ -56,6 +56,59 @@ TEST(TextToInt32, BehavesLikeAtoiWithoutOverflow)
     EXPECT_EQ(TextToInt32(nullptr, 0), 0);
 }
 
+// The value a field holds when 修改 or 切换透传 uses it: only digits within
+// the field's range make a frame.
+TEST(FieldValueAtUse, WholeValueMustBeDigitsWithinRange)
+{
+    using F = NumericField;
+    constexpr FieldCheck ok = FieldCheck::Ok, empty = FieldCheck::Empty, out = FieldCheck::OutOfRange;
+    struct Case {
+        F field;
+        const char *text;
+        FieldCheck check;
+        int32_t value;
+    };
+    const Case cases[] = {
+        {F::TagId, "", empty, 0},             {F::TagId, "1", ok, 1},             {F::TagId, "1000000", ok, 1000000},
+        {F::TagId, "1000001", out, 0},        {F::TagId, "0", out, 0},            {F::TagId, "16777217", out, 0},
+        {F::TagId, "00012", ok, 12},          {F::TagId, "12a", out, 0},          {F::TagId, " 12", out, 0},
+        {F::TagId, "99999999999999999999", out, 0},
+        {F::ReaderId, "1000000", ok, 1000000}, {F::ReaderId, "2000000", out, 0}, {F::ReaderId, "0", out, 0},
+        {F::SendPeriod, "912", out, 0},       {F::SendPeriod, "255", ok, 255},    {F::SendPeriod, "0", out, 0},
+        {F::SendPeriod, "-5", out, 0},        {F::SendPeriod, "1", ok, 1},
+        {F::BatteryPeriod, "0", ok, 0},       {F::BatteryPeriod, "255", ok, 255}, {F::BatteryPeriod, "256", out, 0},
+        {F::BatteryPeriod, "", empty, 0},
+    };
+    for (const Case &c : cases) {
+        const FieldValue v = CheckNumericField(c.field, c.text, std::strlen(c.text));
+        EXPECT_EQ(c.check, v.check) << "field " << static_cast<int>(c.field) << " '" << c.text << "'";
+        if (c.check == ok) {
+            EXPECT_EQ(c.value, v.value) << c.text;
+        }
+    }
+}
+
+TEST(FieldValueAtUse, TypedSpeedOrChannelMustBeAnEntryOfItsList)
+{
+    const std::pair<const char *, int64_t> speeds[] = {{"9600", 0},   {"19200", 2}, {"38400", 3},  {"115200", 6},
+                                                       {"14400", -1}, {"", -1},     {"115200 ", -1}, {"96000", -1}};
+    for (const auto &c : speeds) {
+        uint32_t index = 99;
+        EXPECT_EQ(c.second >= 0, BaudIndexForText(c.first, &index)) << c.first;
+        if (c.second >= 0) {
+            EXPECT_EQ(static_cast<uint32_t>(c.second), index) << c.first;
+        }
+    }
+    const std::pair<const char *, int32_t> channels[] = {{"0", 0}, {"7", 7}, {"8", -1}, {"", -1}, {"07", -1}, {"-1", -1}};
+    for (const auto &c : channels) {
+        int32_t channel = 99;
+        EXPECT_EQ(c.second >= 0, ChannelForText(c.first, &channel)) << c.first;
+        if (c.second >= 0) {
+            EXPECT_EQ(c.second, channel) << c.first;
+        }
+    }
+}
+
 // Types keys into a field the way the Win32 filter would: the space step
 // first, then the edit inserts the passed code at the end.
 std::string TypeAll(std::string text, const std::string &keys)

@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <initializer_list>
+#include <string>
 
 #include "modulebench/chunk_queue.h"
 #include "modulebench/config_frames.h"
@@ -27,26 +28,14 @@
 
 namespace {
 
-// Baud list position -> baud index of the serial link; any other selection
-// (none included) runs at 115200.
-constexpr int kBaudCount = 4;
-const char *const kBaudTexts[kBaudCount] = {"9600", "19200", "38400", "115200"};
-const uint32_t kBaudIndexes[kBaudCount] = {0, 2, 3, 6};
+// The speed list's entries (kBaudChoiceTexts) and the entry selected at
+// start: 115200.
 constexpr int kDefaultBaud = 3;
-constexpr uint32_t kFallbackBaudIndex = 6;
-
-constexpr int kChannelCount = 8;
 
 // The port list's text is read into 10 bytes: at most 9 characters.
 constexpr int kPortNameSize = 10;
-// The numeric fields are read into 20 bytes.
-constexpr int kFieldTextSize = 20;
 // The hex field is read into 1024 bytes.
 constexpr int kHexTextSize = 1024;
-
-const char kEmptyIdText[] = "ID号不能为空";
-const char kEmptySendPeriodText[] = "发送周期不能为空";
-const char kEmptyBatteryPeriodText[] = "电量测量周期不能为空";
 
 // Dialog state; GUI thread only.
 HWND Dialog;
@@ -84,14 +73,34 @@ void ShowMessage(const char *text)
     MessageBoxA(Dialog, text, nullptr, MB_OK);
 }
 
-// Reads a numeric field; false when it is empty.
-bool ReadField(int id, int32_t *value)
+// The whole text of a control, however long (pasted text may be).
+std::string ControlText(int id)
 {
-    char text[kFieldTextSize] = {};
-    const int length = GetDlgItemTextA(Dialog, id, text, sizeof text);
+    HWND control = GetDlgItem(Dialog, id);
+    const int length = GetWindowTextLengthA(control);
     if (length <= 0)
+        return std::string();
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    const int got = GetWindowTextA(control, &text[0], length + 1);
+    text.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    return text;
+}
+
+// Reads a numeric field as it is about to be used; shows why and returns
+// false when its value may not go out.
+bool ReadField(int id, NumericField field, int32_t *value)
+{
+    const std::string text = ControlText(id);
+    const FieldValue checked = CheckNumericField(field, text.data(), text.size());
+    if (checked.check == FieldCheck::Empty) {
+        ShowMessage(NumericFieldEmptyText(field));
         return false;
-    *value = TextToInt32(text, static_cast<size_t>(length));
+    }
+    if (checked.check == FieldCheck::OutOfRange) {
+        ShowMessage(NumericFieldRangeText(field));
+        return false;
+    }
+    *value = checked.value;
     return true;
 }
 
@@ -136,7 +145,7 @@ void InitDialog(HWND dialog)
     FillPortList();
 
     HWND baud = GetDlgItem(dialog, IDC_BAUD_LIST);
-    for (const char *text : kBaudTexts)
+    for (const char *text : kBaudChoiceTexts)
         SendMessageA(baud, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
     SendMessageA(baud, CB_SETCURSEL, kDefaultBaud, 0);
 
@@ -145,7 +154,7 @@ void InitDialog(HWND dialog)
     EnableAll({IDC_READER_MODE, IDC_TAG_MODE}, false);
 
     HWND channel = GetDlgItem(dialog, IDC_CHANNEL_LIST);
-    for (int i = 0; i < kChannelCount; ++i) {
+    for (int i = 0; i < kChannelChoiceCount; ++i) {
         char text[4];
         std::snprintf(text, sizeof text, "%d", i);
         SendMessageA(channel, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
@@ -166,6 +175,11 @@ void InitDialog(HWND dialog)
 
     ResetTrafficCounters();
     InstallHexSendFilter(dialog);
+
+    // Said once, in the log where the user looks; the program runs on
+    // without its console.
+    if (ConsoleStartProblem()[0] != '\0')
+        LogNote(ConsoleStartProblem());
 }
 
 // --- handlers --------------------------------------------------------------
@@ -212,9 +226,12 @@ void OpenPort()
     char path[kPortNameSize + 8];
     std::snprintf(path, sizeof path, "\\\\.\\%s", name);
 
-    const LRESULT selection = SendDlgItemMessageA(Dialog, IDC_BAUD_LIST, CB_GETCURSEL, 0, 0);
-    const uint32_t baud_index =
-        selection >= 0 && selection < kBaudCount ? kBaudIndexes[selection] : kFallbackBaudIndex;
+    // The field's text, picked or typed, must be one of the list's speeds.
+    uint32_t baud_index = 0;
+    if (!BaudIndexForText(ControlText(IDC_BAUD_LIST).c_str(), &baud_index)) {
+        ShowMessage(kBaudChoiceText);
+        return;
+    }
 
     ChunkQueueAllowWaiting();
     if (!SerialOpen(path, baud_index))
@@ -231,15 +248,16 @@ void OpenPort()
 
 void OnTransparentMode()
 {
-    char text[kFieldTextSize] = {};
-    const int length = GetDlgItemTextA(Dialog, IDC_READER_ID, text, sizeof text);
-    if (length <= 0) {
-        ShowMessage(kEmptyIdText);
+    int32_t id = 0;
+    if (!ReadField(IDC_READER_ID, NumericField::ReaderId, &id))
+        return;
+    // Picked or typed, the channel must be one of the list's.
+    int32_t channel = 0;
+    if (!ChannelForText(ControlText(IDC_CHANNEL_LIST).c_str(), &channel)) {
+        ShowMessage(kChannelChoiceText);
         return;
     }
     RequestSkipRxLog();
-    const int32_t id = TextToInt32(text, static_cast<size_t>(length));
-    const int32_t channel = static_cast<int32_t>(SendDlgItemMessageA(Dialog, IDC_CHANNEL_LIST, CB_GETCURSEL, 0, 0));
     SendReaderFrame(id, channel);
 }
 
@@ -255,18 +273,12 @@ void OnModify()
     int32_t id = 0;
     int32_t send_period = 0;
     int32_t battery_period = 0;
-    if (!ReadField(IDC_TAG_ID, &id)) {
-        ShowMessage(kEmptyIdText);
+    // Each field whole, in this order; the first that may not go out is
+    // reported and nothing is armed.
+    if (!ReadField(IDC_TAG_ID, NumericField::TagId, &id) ||
+        !ReadField(IDC_SEND_PERIOD, NumericField::SendPeriod, &send_period) ||
+        !ReadField(IDC_BATTERY_PERIOD, NumericField::BatteryPeriod, &battery_period))
         return;
-    }
-    if (!ReadField(IDC_SEND_PERIOD, &send_period)) {
-        ShowMessage(kEmptySendPeriodText);
-        return;
-    }
-    if (!ReadField(IDC_BATTERY_PERIOD, &battery_period)) {
-        ShowMessage(kEmptyBatteryPeriodText);
-        return;
-    }
     // The frame is complete before the flag hands it to the processor.
     BuildTagConfigFrame(id, send_period, battery_period);
     ConfigPending.store(true, std::memory_order_release);

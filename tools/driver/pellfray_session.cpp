@@ -44,11 +44,11 @@ void ForgetSettings()
     RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\RfidBench\\Pellfray", L"MillisecondTimes");
 }
 
-bool Session::Start(const char *exe, std::string *why)
+bool Session::Start(const char *exe, std::string *why, bool wait_for_port23)
 {
     if (!keep_settings)
         ForgetSettings();
-    if (!WaitPort23Free(60000)) {
+    if (wait_for_port23 && !WaitPort23Free(60000)) {
         *why = "TCP port 23 stays taken by another program";
         return false;
     }

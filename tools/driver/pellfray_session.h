@@ -36,7 +36,9 @@ struct Session {
     bool keep_settings = false;
 
     // Starts exe and waits for its dialog; false (with why) on failure.
-    bool Start(const char *exe, std::string *why);
+    // Unless told otherwise it first waits for port 23 to be free, so that
+    // the program gets its console.
+    bool Start(const char *exe, std::string *why, bool wait_for_port23 = true);
     // Closes the main window and waits for the process to end.
     bool Close();
 };

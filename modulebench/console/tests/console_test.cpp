@@ -9,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -289,3 +292,29 @@ TEST_F(ConsoleTest, MessagesReachTheClientCutTo128Bytes)
 }
 
 } // namespace
+
+// A port that another program holds leaves the console off with a reason
+// the program can show; a console that listens has nothing to say.
+TEST_F(ConsoleTest, APortTakenElsewhereLeavesTheConsoleOffWithAReason)
+{
+    EXPECT_STREQ("", ConsoleStartProblem());
+    ConsoleStopForTest();
+
+    const int holder = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(holder, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    ASSERT_EQ(0, bind(holder, reinterpret_cast<sockaddr *>(&address), sizeof address));
+    ASSERT_EQ(0, listen(holder, 1));
+    socklen_t size = sizeof address;
+    ASSERT_EQ(0, getsockname(holder, reinterpret_cast<sockaddr *>(&address), &size));
+    const unsigned taken = ntohs(address.sin_port);
+
+    ConsoleStartOnPort(static_cast<uint16_t>(taken));
+    EXPECT_EQ(0, ConsoleListeningPort());
+    const std::string problem = ConsoleStartProblem();
+    EXPECT_NE(std::string::npos, problem.find(u8"已被其他程序占用")) << problem;
+    EXPECT_NE(std::string::npos, problem.find("TCP " + std::string(u8"端口 ") + std::to_string(taken))) << problem;
+    close(holder);
+}

@@ -60,10 +60,20 @@ ConsoleSocket ConsoleSockOpenTcp()
     return static_cast<ConsoleSocket>(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
 }
 
-bool ConsoleSockBindAny(ConsoleSocket s, uint16_t port)
+ConsoleBindResult ConsoleSockBindAny(ConsoleSocket s, uint16_t port)
 {
     sockaddr_in address = AddressOf(INADDR_ANY, port);
-    return bind(Sock(s), reinterpret_cast<sockaddr *>(&address), sizeof address) != SOCKET_ERROR;
+    if (bind(Sock(s), reinterpret_cast<sockaddr *>(&address), sizeof address) != SOCKET_ERROR)
+        return ConsoleBindResult::Bound;
+    const int error = WSAGetLastError();
+    if (error == WSAEADDRINUSE)
+        return ConsoleBindResult::InUse;
+    return error == WSAEACCES ? ConsoleBindResult::Denied : ConsoleBindResult::Failed;
+}
+
+int ConsoleSockLastError()
+{
+    return WSAGetLastError();
 }
 
 bool ConsoleSockListen(ConsoleSocket s, int backlog)

@@ -114,6 +114,35 @@ protected:
         gui::SetText(d, IDC_BATTERY_PERIOD, battery);
     }
 
+    // The edit field of an editable list (port, speed, channel).
+    HWND ComboField(int id) const { return FindWindowExA(gui::Control(d, id), nullptr, "Edit", nullptr); }
+
+    // Empties an edit field and types text into it, key by key.
+    static void TypeInto(HWND edit, const std::string &text)
+    {
+        SendMessageA(edit, EM_SETSEL, 0, -1);
+        SendMessageA(edit, WM_CHAR, '\b', 0);
+        for (char c : text)
+            SendMessageA(edit, WM_CHAR, static_cast<unsigned char>(c), 0);
+    }
+
+    // Puts text on the clipboard and pastes it into a field as the context
+    // menu's Paste does: no keystroke passes the field's filter.
+    void PasteInto(int id, const std::string &text)
+    {
+        ASSERT_TRUE(OpenClipboard(nullptr));
+        EmptyClipboard();
+        HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1);
+        ASSERT_NE(nullptr, block);
+        memcpy(GlobalLock(block), text.c_str(), text.size() + 1);
+        GlobalUnlock(block);
+        SetClipboardData(CF_TEXT, block);
+        CloseClipboard();
+        HWND edit = gui::Control(d, id);
+        SendMessageA(edit, EM_SETSEL, 0, -1);
+        SendMessageA(edit, WM_PASTE, 0, 0);
+    }
+
     // Sets a field's text, puts the caret at its end as a user would find
     // it, and types.
     void TypeAtEnd(int id, const std::string &start, const std::string &typed)
@@ -169,14 +198,35 @@ protected:
     DWORD pid = 0;
 };
 
-// The speed chosen in the list is the speed the port runs at. The line
-// settings belong to the device, so a second handle on the same end (Wine
-// does not refuse it) shows what the program set.
-TEST_F(PellfrayTest, OpensAtTheChosenSpeed)
+// The speed chosen in the list, or typed into its field, is the speed the
+// port runs at; a typed speed the list does not offer opens nothing. The
+// line settings belong to the device, so a second handle on the same end
+// (Wine does not refuse it) shows what the program set.
+TEST_F(PellfrayTest, OpensAtTheChosenOrTypedSpeed)
 {
-    for (const char *speed : {"9600", "19200", "38400", "115200"}) {
-        SCOPED_TRACE(speed);
-        ASSERT_TRUE(gui::ComboSelect(d, IDC_BAUD_LIST, speed));
+    // What a user finds at start.
+    ExpectState(d, State::Closed);
+    EXPECT_EQ("115200", gui::Text(d, IDC_BAUD_LIST));
+    EXPECT_EQ("0", gui::Text(d, IDC_CHANNEL_LIST));
+    EXPECT_EQ("10", gui::Text(d, IDC_CREATE_TIMEOUT));
+    EXPECT_EQ("30", gui::Text(d, IDC_EXIT_TIMEOUT));
+    EXPECT_EQ("0", gui::Text(d, IDC_TX_COUNT));
+    EXPECT_EQ("0", gui::Text(d, IDC_RX_COUNT));
+    EXPECT_EQ("未配置", gui::Text(d, IDC_CONFIG_STATUS));
+    EXPECT_TRUE(gui::Checked(d, IDC_READER_MODE));
+    EXPECT_FALSE(gui::Checked(d, IDC_TAG_MODE));
+
+    const std::pair<const char *, bool> speeds[] = {
+        {"9600", false}, {"19200", false}, {"38400", false}, {"115200", false}, {"9600", true}};
+    for (const auto &speed : speeds) {
+        SCOPED_TRACE(std::string(speed.first) + (speed.second ? " typed" : " picked"));
+        if (speed.second) {
+            ASSERT_TRUE(gui::ComboSelect(d, IDC_BAUD_LIST, "115200"));
+            TypeInto(ComboField(IDC_BAUD_LIST), speed.first);
+            ASSERT_EQ(speed.first, gui::Text(d, IDC_BAUD_LIST));
+        } else {
+            ASSERT_TRUE(gui::ComboSelect(d, IDC_BAUD_LIST, speed.first));
+        }
         Open();
         HANDLE same = CreateFileA(ComDevicePath(kProductPort).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
                                   nullptr);
@@ -185,8 +235,16 @@ TEST_F(PellfrayTest, OpensAtTheChosenSpeed)
         dcb.DCBlength = sizeof dcb;
         EXPECT_TRUE(GetCommState(same, &dcb));
         CloseHandle(same);
-        EXPECT_EQ(ReadBackBaudRate(std::stoul(speed)), dcb.BaudRate);
+        EXPECT_EQ(ReadBackBaudRate(std::stoul(speed.first)), dcb.BaudRate);
         gui::Click(d, IDC_PORT_BUTTON);
+        ExpectState(d, State::Closed);
+    }
+
+    for (const char *typed : {"56000", ""}) {
+        SCOPED_TRACE(std::string("'") + typed + "'");
+        ASSERT_TRUE(gui::ComboSelect(d, IDC_BAUD_LIST, "115200"));
+        TypeInto(ComboField(IDC_BAUD_LIST), typed);
+        EXPECT_EQ("波特率只能是 9600、19200、38400 或 115200", ClickExpectingBox(IDC_PORT_BUTTON));
         ExpectState(d, State::Closed);
     }
 }
@@ -343,6 +401,55 @@ TEST_F(PellfrayTest, TagConfigurationArmAnswerUnlockAndDisarm)
     EXPECT_EQ("未配置", gui::Text(d, IDC_CONFIG_STATUS));
 }
 
+// The keystroke filters judge each key as if appended at the end, and Paste
+// is not filtered at all; so what a field holds is checked whole when it is
+// used, and a value outside its range arms and sends nothing. A speed or
+// channel typed into its list's field counts only when the list offers it.
+TEST_F(PellfrayTest, ValuesOutsideTheirRangeAreRefusedWhenUsed)
+{
+    Open();
+    gui::Click(d, IDC_TAG_MODE);
+    FillTagFields("1", "12", "0");
+    // A digit typed in front of 12: the filter saw 129, the field reads 912.
+    SendMessageA(gui::Control(d, IDC_SEND_PERIOD), EM_SETSEL, 0, 0);
+    gui::Type(d, IDC_SEND_PERIOD, "9");
+    ASSERT_EQ("912", gui::Text(d, IDC_SEND_PERIOD));
+    EXPECT_EQ("发送周期必须在1 - 255之间", ClickExpectingBox(IDC_MODIFY));
+    ExpectState(d, State::TagEditing);
+
+    gui::SetText(d, IDC_SEND_PERIOD, "12");
+    PasteInto(IDC_TAG_ID, "16777217");
+    ASSERT_EQ("16777217", gui::Text(d, IDC_TAG_ID));
+    EXPECT_EQ("ID号必须在1 - 1000000之间", ClickExpectingBox(IDC_MODIFY));
+    PasteInto(IDC_TAG_ID, "1");
+    PasteInto(IDC_BATTERY_PERIOD, "300");
+    EXPECT_EQ("电量测量周期必须在0 - 255之间", ClickExpectingBox(IDC_MODIFY));
+    ExpectState(d, State::TagEditing);
+    EXPECT_EQ("未配置", gui::Text(d, IDC_CONFIG_STATUS));
+
+    // The tag wakes: nothing was armed, so nothing is sent.
+    ASSERT_TRUE(device.Write(WakeUpFrame(0x12, 0x34)));
+    ASSERT_TRUE(WaitLogCount(1));
+    EXPECT_TRUE(device.ReadUntilQuiet(kQuietMs, kQuietMs).empty());
+    EXPECT_EQ("未配置", gui::Text(d, IDC_CONFIG_STATUS));
+
+    // Reader mode: an ID beyond its range or a channel the list lacks sends
+    // nothing; a channel typed that the list has goes into byte 8.
+    gui::Click(d, IDC_READER_MODE);
+    PasteInto(IDC_READER_ID, "2000000");
+    EXPECT_EQ("ID号必须在1 - 1000000之间", ClickExpectingBox(IDC_TRANSPARENT));
+    PasteInto(IDC_READER_ID, "1");
+    TypeInto(ComboField(IDC_CHANNEL_LIST), "9");
+    EXPECT_EQ("信道只能是 0 - 7", ClickExpectingBox(IDC_TRANSPARENT));
+    EXPECT_TRUE(device.ReadUntilQuiet(kQuietMs, kQuietMs).empty());
+    TypeInto(ComboField(IDC_CHANNEL_LIST), "5");
+    gui::Click(d, IDC_TRANSPARENT);
+    const Bytes frame = device.Read(13, kWaitMs);
+    ASSERT_EQ(13u, frame.size());
+    EXPECT_EQ(0x05, frame[8]);
+    EXPECT_EQ("13", gui::Text(d, IDC_TX_COUNT));
+}
+
 // --- hex send, log, save and clear ---------------------------------------------------
 
 // 保存日志… writes what the window shows; saving over the older file after
@@ -468,6 +575,22 @@ TEST_F(PellfrayTest, ConsoleOnPort23AnswersAndReportsDamagedFrames)
     EXPECT_EQ(Crc16Modbus(answer.data(), 10), GetCrc16(&answer[10]));
     EXPECT_TRUE(WaitStatus("完成配置"));
     EXPECT_EQ("", console.ReadFor(200)) << "nothing else on the console";
+
+    // A second Pellfray cannot have port 23: it says so in its log, once,
+    // and runs on.
+    {
+        pellfray::Session second;
+        std::string why;
+        ASSERT_TRUE(second.Start(BENCH_TARGET_FILE_Pellfray, &why, false)) << why;
+        ASSERT_TRUE(gui::WaitUntil([&] { return gui::ListCount(second.dialog, IDC_LOG_LIST) == 1; }, kWaitMs));
+        const std::string note = gui::ListItem(second.dialog, IDC_LOG_LIST, 0);
+        // (No regex: GBK bytes may look like its special characters.)
+        const std::string said = "调试控制台未启动：TCP 端口 23 已被其他程序占用，本次运行没有控制台\r\n";
+        EXPECT_EQ(0u, note.find("[ ! ")) << note;
+        EXPECT_EQ(15 + said.size(), note.size()) << note;
+        EXPECT_NE(std::string::npos, note.find(said)) << note;
+        EXPECT_TRUE(second.Close());
+    }
 
     // One client at a time: the next is served once the first says bye.
     pellfray::ConsoleClient next;

@@ -113,6 +113,16 @@ bool TarnwickGrid::started_ = false;
 TEST_F(TarnwickGrid, OpensAtTheChosenSpeed)
 {
     HWND d = bench_->dialog;
+    // What a user finds at start (this case runs first).
+    EXPECT_EQ("开始", gui::Text(d, kPortButton));
+    EXPECT_EQ("115200", gui::Text(d, kSpeedList));
+    EXPECT_EQ((std::vector<std::string>{"未连接", "0", "0"}), bench_->Labels());
+    EXPECT_EQ("1", gui::Text(d, kQuantityEdit));
+    EXPECT_TRUE(gui::Checked(d, kGreenCheck));
+    EXPECT_FALSE(gui::Checked(d, kRedCheck));
+    EXPECT_TRUE(gui::Checked(d, kBuzzerCheck));
+    EXPECT_FALSE(gui::Enabled(d, kReminderButton));
+
     ASSERT_TRUE(bench_->ChoosePort(kBenchPort));
     for (const char *speed : {"9600", "14400", "19200", "38400", "56000", "57600", "115200"}) {
         SCOPED_TRACE(speed);
