@@ -14,6 +14,14 @@
 //       with a console client watching for "msg buffer full".
 //   PellfrayMeasure clear PELLFRAY LINES
 //       Fills the log with LINES hand-sent lines, then times 清空窗口.
+//   PellfrayMeasure overnight PELLFRAY SIMMODULE PORTECHO SECONDS RATE FLOOR_SECONDS
+//       A compressed overnight run: SimModule sends 4-byte chunks at RATE a
+//       second for SECONDS into an open Pellfray (millions of log lines);
+//       every minute the lines logged, the list's length, the memory of
+//       Pellfray's process (working set) and the GUI's longest answer to a
+//       WM_NULL sent every 50 ms; at the end 清空窗口 with the list full.
+//       Then the same traffic into PortEcho --idle for FLOOR_SECONDS (0:
+//       none): the memory Wine's serial I/O takes by itself.
 //   PellfrayMeasure stall PELLFRAY SIMMODULE SECONDS
 //       A console client connects and never reads while SimModule sends
 //       SECONDS of line-rate 4-byte FF bursts (every chunk a "check error"
@@ -24,6 +32,8 @@
 // Pellfray opens COM5; the simulator / echo work on COM305.
 #include <winsock2.h>
 #include <windows.h>
+
+#include <psapi.h>
 
 #include <atomic>
 #include <cstdio>
@@ -300,6 +310,156 @@ int Clear(const char *pellfray_exe, int lines)
     return 0;
 }
 
+// Working set of a process, in MB (0 when it cannot be read).
+double MemoryMb(HANDLE process)
+{
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    if (!GetProcessMemoryInfo(process, &counters, sizeof counters))
+        return 0;
+    return static_cast<double>(counters.WorkingSetSize) / (1024.0 * 1024.0);
+}
+
+// Lines Pellfray logged since the list was last emptied: the list's lines,
+// plus those its head line says were let go.
+unsigned long long LinesLogged(HWND dialog, int *list_count)
+{
+    *list_count = gui::ListCount(dialog, IDC_LOG_LIST);
+    if (*list_count <= 0)
+        return 0;
+    const std::string head = gui::ListItem(dialog, IDC_LOG_LIST, 0);
+    if (head.compare(0, 5, "[ - ]") != 0)
+        return static_cast<unsigned long long>(*list_count);
+    return std::strtoull(head.c_str() + head.find_first_of("0123456789"), nullptr, 10) +
+           static_cast<unsigned long long>(*list_count - 1);
+}
+
+// Round trips to a window's thread, every 50 ms, on a thread of its own.
+class GuiProbe {
+public:
+    explicit GuiProbe(HWND window)
+        : thread_([this, window] {
+              while (!stop_.load()) {
+                  DWORD_PTR result = 0;
+                  const double a = NowMs();
+                  const LRESULT ok = SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 2000, &result);
+                  const double ms = NowMs() - a;
+                  probes_++;
+                  if (ok == 0 || ms > 100)
+                      slow_++;
+                  if (ms > interval_max_.load())
+                      interval_max_.store(ms);
+                  if (ms > max_.load())
+                      max_.store(ms);
+                  Sleep(50);
+              }
+          })
+    {
+    }
+    ~GuiProbe()
+    {
+        stop_.store(true);
+        thread_.join();
+    }
+    // The longest round trip since the last call.
+    double TakeIntervalMax() { return interval_max_.exchange(0); }
+    double Max() const { return max_.load(); }
+    unsigned Probes() const { return probes_.load(); }
+    unsigned Slow() const { return slow_.load(); }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::atomic<double> interval_max_{0};
+    std::atomic<double> max_{0};
+    std::atomic<unsigned> probes_{0};
+    std::atomic<unsigned> slow_{0};
+    std::thread thread_;
+};
+
+std::string ModuleTraffic(const char *sim_exe, const char *seconds, const char *rate)
+{
+    return std::string("\"") + sim_exe + "\" --port " + Port(kDevicePort) + " --period 0 --burst 0 --size 4 --rate " +
+           rate + " --duration " + seconds + " --quiet";
+}
+
+int Overnight(const char *pellfray_exe, const char *sim_exe, const char *echo_exe, const char *seconds,
+              const char *rate, const char *floor_seconds)
+{
+    {
+        pellfray::Session s;
+        if (!StartOpen(s, pellfray_exe, false))
+            return 1;
+        Sleep(2000);
+        const double start_mb = MemoryMb(s.program.process());
+        std::printf("== overnight, compressed: SimModule 4-byte chunks at %s a second for %s s into Pellfray\n", rate,
+                    seconds);
+        std::printf("   t (s)    lines logged   list lines   memory (MB)   longest GUI answer in the last minute (ms)\n");
+        std::printf("   %5.0f  %14d  %11d  %12.1f\n", 0.0, 0, 0, start_mb);
+        GuiProbe probe(s.dialog);
+        Child sim;
+        if (!sim.Start(ModuleTraffic(sim_exe, seconds, rate), "overnight-sim.log"))
+            return 1;
+        const double t0 = NowMs();
+        double mb_at_100k = 0;
+        unsigned long long lines = 0;
+        int list = 0;
+        double max_mb = start_mb;
+        while (sim.Running()) {
+            sim.Wait(60000);
+            lines = LinesLogged(s.dialog, &list);
+            const double mb = MemoryMb(s.program.process());
+            if (mb_at_100k == 0 && lines >= 100000)
+                mb_at_100k = mb;
+            if (mb > max_mb)
+                max_mb = mb;
+            std::printf("   %5.0f  %14llu  %11d  %12.1f  %8.1f\n", (NowMs() - t0) / 1000, lines, list, mb,
+                        probe.TakeIntervalMax());
+        }
+        const double run_s = (NowMs() - t0) / 1000;
+        // The queue drains: the count stops moving.
+        unsigned long long last = 0;
+        do {
+            last = lines;
+            Sleep(1000);
+            lines = LinesLogged(s.dialog, &list);
+        } while (lines != last);
+        const double end_mb = MemoryMb(s.program.process());
+        const double c0 = NowMs();
+        gui::Click(s.dialog, IDC_CLEAR_LOG);
+        const double clear_ms = NowMs() - c0;
+        std::printf("== overnight, Pellfray: %llu lines logged in %.0f s (%.0f a second), the list holding %d at the "
+                    "end\n",
+                    lines, run_s, lines / run_s, list);
+        std::printf("== overnight, Pellfray memory: %.1f MB at the start, %.1f MB after the first 100 000 lines, %.1f "
+                    "MB at the end (highest %.1f MB)\n",
+                    start_mb, mb_at_100k, end_mb, max_mb);
+        std::printf("== overnight, Pellfray GUI: %u round trips (WM_NULL every 50 ms), %u over 100 ms, longest %.1f "
+                    "ms\n",
+                    probe.Probes(), probe.Slow(), probe.Max());
+        std::printf("== overnight, Pellfray's clear button (1017) with %d lines in the list: %.1f ms (BM_CLICK sent "
+                    "until it returned)\n",
+                    list, clear_ms);
+        std::printf("   SimModule %s", sim.Lines("bytes in all").c_str());
+        s.Close();
+    }
+    if (std::atof(floor_seconds) <= 0)
+        return 0;
+    Child echo;
+    if (!echo.Start(std::string("\"") + echo_exe + "\" --port " + Port(kProductPort) + " --idle", "overnight-echo.log"))
+        return 1;
+    Sleep(2000);
+    const double echo_start_mb = MemoryMb(echo.pi.hProcess);
+    Child sim;
+    if (!sim.Start(ModuleTraffic(sim_exe, floor_seconds, rate), "overnight-floor-sim.log"))
+        return 1;
+    sim.Wait(INFINITE);
+    Sleep(2000);
+    std::printf("== overnight, floor: PortEcho --idle under the same traffic for %s s: %.1f MB at the start, %.1f MB "
+                "at the end\n",
+                floor_seconds, echo_start_mb, MemoryMb(echo.pi.hProcess));
+    return 0;
+}
+
 // "summary: ... N bytes in all" of SimModule's log; 0 when missing.
 unsigned long long BytesSentBy(const Child &sim)
 {
@@ -411,6 +571,8 @@ int main(int argc, char **argv)
         return Clear(argv[2], std::atoi(argv[3]));
     if (mode == "stall" && argc == 5)
         return Stall(argv[2], argv[3], argv[4]);
-    std::fprintf(stderr, "usage: PellfrayMeasure latency|idle|burst|clear|stall ... (see the source)\n");
+    if (mode == "overnight" && argc == 8)
+        return Overnight(argv[2], argv[3], argv[4], argv[5], argv[6], argv[7]);
+    std::fprintf(stderr, "usage: PellfrayMeasure latency|idle|burst|clear|stall|overnight ... (see the source)\n");
     return 2;
 }
