@@ -3,23 +3,14 @@
 #include <cstring>
 #include <utility>
 
+#include "tools/common/sim_args.h"
+
 namespace sim {
 
 namespace {
 
 constexpr int64_t kDayMs = 86400000;
 constexpr int64_t kHalfDayMs = kDayMs / 2;
-
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 // Exactly n decimal digits at text[at]; -1 otherwise.
 int Digits(const std::string &text, size_t at, size_t n)
@@ -186,8 +177,8 @@ void ReplayReader::Feed(const std::string &raw)
         int high = -1;
         int low = -1;
         if (at + 3 <= text.size() && text[at] == ' ') {
-            high = HexValue(text[at + 1]);
-            low = HexValue(text[at + 2]);
+            high = HexDigit(text[at + 1]);
+            low = HexDigit(text[at + 2]);
         }
         if (high < 0 || low < 0 || (at + 3 < text.size() && text[at + 3] != ' ')) {
             Problem("received bytes that are not pairs of hex digits, one space before each");

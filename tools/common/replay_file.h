@@ -98,4 +98,19 @@ private:
     int64_t second_at_ms_ = 0;   // that second on the time line
 };
 
+// When each chunk of a replay goes out, in seconds of the sender's clock:
+// its recorded time divided by the speed, from the start of its pass. A
+// further pass (--loop) starts one recorded second after the last chunk of
+// the pass before, so that its first chunk does not run into that one.
+class ReplayClock {
+public:
+    ReplayClock(double start_s, double speed) : pass_start_s_(start_s), speed_(speed) {}
+    double Due(double at_s) const { return pass_start_s_ + at_s / speed_; }
+    void NextPass(double last_at_s) { pass_start_s_ += (last_at_s + 1.0) / speed_; }
+
+private:
+    double pass_start_s_;
+    double speed_;
+};
+
 } // namespace sim

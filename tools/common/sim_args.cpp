@@ -6,8 +6,6 @@
 
 namespace sim {
 
-namespace {
-
 int HexDigit(char c)
 {
     if (c >= '0' && c <= '9')
@@ -18,6 +16,8 @@ int HexDigit(char c)
         return c - 'A' + 10;
     return -1;
 }
+
+namespace {
 
 // Parses an unsigned number at text[0..length) entirely.
 bool ParseUnsignedSpan(const char *text, size_t length, uint64_t max, uint64_t *value)

@@ -11,6 +11,9 @@
 
 namespace sim {
 
+// The value of a hex digit (either case), or -1.
+int HexDigit(char c);
+
 // Decimal or 0x-prefixed hexadecimal, no sign, at most max.
 bool ParseUnsigned(const char *text, uint64_t max, uint64_t *value);
 

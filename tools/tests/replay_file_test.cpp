@@ -139,4 +139,28 @@ TEST(ReplayFile, UnreadableLinesAreReportedAndSkipped)
     EXPECT_EQ(10u, read.counts.unreadable);
 }
 
+// Recorded times divided by the speed, each pass after the last chunk of
+// the one before and one recorded second more.
+TEST(ReplayFile, ClockDividesRecordedTimeBySpeedPassAfterPass)
+{
+    const struct {
+        double speed;
+        double last_at_s; // of the first pass
+        double due_first[2];  // chunks at 0 and 3 s, first pass
+        double due_second[2]; // the same in the second pass
+    } cases[] = {
+        {1, 3, {10, 13}, {14, 17}},
+        {4, 3, {10, 10.75}, {11, 11.75}},
+        {0.5, 3, {10, 16}, {18, 24}},
+    };
+    for (const auto &c : cases) {
+        sim::ReplayClock clock(10, c.speed);
+        EXPECT_DOUBLE_EQ(c.due_first[0], clock.Due(0)) << c.speed;
+        EXPECT_DOUBLE_EQ(c.due_first[1], clock.Due(3)) << c.speed;
+        clock.NextPass(c.last_at_s);
+        EXPECT_DOUBLE_EQ(c.due_second[0], clock.Due(0)) << c.speed;
+        EXPECT_DOUBLE_EQ(c.due_second[1], clock.Due(3)) << c.speed;
+    }
+}
+
 } // namespace

@@ -135,6 +135,20 @@ bool WaitDrawn(HWND window, gui::Capture *shot)
         kWaitMs);
 }
 
+// Runs a simulator's --replay of path on COM port to its end; its output.
+std::string Replay(const char *simulator, uint32_t port, const std::string &path, const std::string &more)
+{
+    tarnwick::Simulator sim;
+    const std::string log = path + ".replay.txt";
+    std::string output;
+    if (!sim.Start(simulator, "--port COM" + std::to_string(port) + " --replay \"" + path + "\"" + more, log))
+        return "(not started)";
+    if (!sim.Wait(20000))
+        return "(still running)";
+    save_as::ReadFileBytes(log, &output);
+    return output;
+}
+
 class PellfrayLogTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { RemoveForeignComPorts(); }
@@ -360,13 +374,7 @@ TEST_F(PellfrayLogTest, ARecordingSurvivesAKillAndReplaysIntoTarnwickTagByTag)
     ASSERT_TRUE(desk.ChoosePort(kTarnwickPort));
     desk.PressPortButton();
     reader.Close();
-    tarnwick::Simulator sim;
-    const std::string sim_log = folder + "\\simreader.log";
-    ASSERT_TRUE(sim.Start(BENCH_TARGET_FILE_SimReader,
-                          "--port COM" + std::to_string(kReaderPort) + " --replay \"" + path + "\" --speed 4", sim_log));
-    ASSERT_TRUE(sim.Wait(20000));
-    std::string sim_output;
-    save_as::ReadFileBytes(sim_log, &sim_output);
+    const std::string sim_output = Replay(BENCH_TARGET_FILE_SimReader, kReaderPort, path, " --speed 4");
     EXPECT_NE(std::string::npos, sim_output.find("replayed 42 chunks")) << sim_output;
     EXPECT_NE(std::string::npos, sim_output.find("skipped 1 sent lines, 1 notes, 1 date lines")) << sim_output;
     EXPECT_EQ(std::string::npos, sim_output.find("skipped:")) << sim_output;
@@ -448,14 +456,8 @@ TEST_F(PellfrayLogTest, AModulesRecordingReplaysIntoPellfrayAndIsAnsweredAgain)
     StartOpen(BENCH_TARGET_FILE_Pellfray);
     arm("9");
     module.Close();
-    tarnwick::Simulator sim;
-    const std::string sim_log = path + ".simmodule.txt";
-    ASSERT_TRUE(sim.Start(BENCH_TARGET_FILE_SimModule,
-                          "--port COM" + std::to_string(kModulePort) + " --replay \"" + path + "\"", sim_log));
-    ASSERT_TRUE(sim.Wait(20000));
+    const std::string output = Replay(BENCH_TARGET_FILE_SimModule, kModulePort, path, "");
     EXPECT_EQ("完成配置", gui::Text(d, IDC_CONFIG_STATUS));
-    std::string output;
-    save_as::ReadFileBytes(sim_log, &output);
     EXPECT_NE(std::string::npos, output.find("config taken: ID 9,")) << output;
     EXPECT_NE(std::string::npos, output.find("replayed 1 chunks (9 bytes")) << output;
 }

@@ -45,8 +45,9 @@ struct PassTotals {
     double last_at_s = 0;
 };
 
-// One pass over the file: every chunk at origin + at / speed.
-bool ReplayPass(const ReplayOptions &o, const char *program, double origin, bool report, PassTotals *totals)
+// One pass over the file, every chunk when the clock says.
+bool ReplayPass(const ReplayOptions &o, const char *program, const ReplayClock &clock, bool report,
+                PassTotals *totals)
 {
     FILE *file = std::fopen(o.file.c_str(), "rb");
     if (file == nullptr) {
@@ -77,7 +78,7 @@ bool ReplayPass(const ReplayOptions &o, const char *program, double origin, bool
             std::fprintf(stderr, "%s: %s line %zu skipped: %s\n", program, o.file.c_str(),
                          reader.problems()[reported].line, reader.problems()[reported].reason.c_str());
         while (!StopRequested && reader.Next(&chunk)) {
-            SleepUnlessStopped(origin + chunk.at_s / o.speed - Now());
+            SleepUnlessStopped(clock.Due(chunk.at_s) - Now());
             if (StopRequested)
                 break;
             const size_t written = PortWrite(chunk.bytes.data(), chunk.bytes.size());
@@ -114,12 +115,12 @@ bool RunReplay(const ReplayOptions &o, const char *program)
 {
     Out("replaying %s at %g times the recorded speed%s\n", o.file.c_str(), o.speed, o.loop ? ", in a loop" : "");
     OutFlush();
-    double origin = Now();
+    ReplayClock clock(Now(), o.speed);
     uint64_t passes = 0;
     PassTotals totals;
     do {
         PassTotals pass;
-        if (!ReplayPass(o, program, origin, passes == 0, &pass))
+        if (!ReplayPass(o, program, clock, passes == 0, &pass))
             return false;
         ++passes;
         totals.chunks += pass.chunks;
@@ -127,7 +128,7 @@ bool RunReplay(const ReplayOptions &o, const char *program)
         totals.written += pass.written;
         if (pass.chunks == 0)
             break; // nothing to send: looping would only spin
-        origin += (pass.last_at_s + 1.0) / o.speed;
+        clock.NextPass(pass.last_at_s);
     } while (o.loop && !StopRequested);
     Out("summary: replayed %llu chunks (%llu bytes, %llu written) in %llu pass%s\n",
         static_cast<unsigned long long>(totals.chunks), static_cast<unsigned long long>(totals.bytes),
