@@ -180,7 +180,7 @@ void ReplayReader::Feed(const std::string &raw)
             high = HexDigit(text[at + 1]);
             low = HexDigit(text[at + 2]);
         }
-        if (high < 0 || low < 0 || (at + 3 < text.size() && text[at + 3] != ' ')) {
+        if (high < 0 || low < 0) {
             Problem("received bytes that are not pairs of hex digits, one space before each");
             return;
         }

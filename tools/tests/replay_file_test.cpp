@@ -126,6 +126,7 @@ TEST(ReplayFile, UnreadableLinesAreReportedAndSkipped)
         "[ R 10:00:00.600 ] 0g",
         "[ R 10:00:00.600 ] ab  cd",
         "[ R 10:00:00.600 ] ab ",
+        "[ R 10:00:00.600 ] abc",
         "[ R 10:00:00.600 ]",
         "[ R 10:00:00.60 ] 03",
         "[ R 10:00:00.600 ]03",
@@ -134,9 +135,9 @@ TEST(ReplayFile, UnreadableLinesAreReportedAndSkipped)
         "[ R 10:00:00.400 ] 04",
         "[ R 10:00:01.000 ] 05 06",
     });
-    ExpectChunks({{0, {1}, 1}, {0, {4}, 12}, {0.5, {5, 6}, 13}}, read);
-    EXPECT_EQ((std::vector<size_t>{2, 3, 4, 5, 6, 7, 8, 9, 10, 11}), read.problem_lines);
-    EXPECT_EQ(10u, read.counts.unreadable);
+    ExpectChunks({{0, {1}, 1}, {0, {4}, 13}, {0.5, {5, 6}, 14}}, read);
+    EXPECT_EQ((std::vector<size_t>{2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}), read.problem_lines);
+    EXPECT_EQ(11u, read.counts.unreadable);
 }
 
 // Recorded times divided by the speed, each pass after the last chunk of
