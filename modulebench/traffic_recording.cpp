@@ -122,11 +122,13 @@ uint64_t TrafficRecorder::dropped() const
     return dropped_;
 }
 
-void TrafficRecorder::Shutdown()
+void TrafficRecorder::Shutdown(const RecordedLine *last_line)
 {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (current_) {
+            if (last_line != nullptr)
+                queue_.push_back(Item{Item::kLine, nullptr, *last_line});
             queue_.push_back(Item{Item::kEnd, current_, RecordedLine{}});
             current_.reset();
         }

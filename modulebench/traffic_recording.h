@@ -107,9 +107,9 @@ public:
     void Stop();
     // A recording runs and takes lines (false after Stop or a failure).
     bool Recording() const;
-    // Writes out and closes what is queued, then ends the writer thread and
-    // waits for it.
-    void Shutdown();
+    // Writes out and closes what is queued, last_line last if a recording
+    // runs, then ends the writer thread and waits for it.
+    void Shutdown(const RecordedLine *last_line = nullptr);
 
     // Lines dropped for want of room since the last Start (for the tests
     // and the measurements).

@@ -95,16 +95,4 @@ TEST_F(LogListTest, AReaderWhoScrolledUpKeepsHisLinesUntilTheyGo)
     EXPECT_EQ(Line(next - 1), list.lines.back());
 }
 
-TEST(LogListView, NewestInView)
-{
-    const struct {
-        size_t top, count, page;
-        bool in_view;
-    } cases[] = {
-        {0, 0, 4, true}, {0, 4, 4, true}, {0, 5, 4, false}, {1, 5, 4, true}, {6, 10, 4, true}, {5, 10, 4, false},
-    };
-    for (const auto &c : cases)
-        EXPECT_EQ(c.in_view, NewestInView(c.top, c.count, c.page)) << c.top << " " << c.count << " " << c.page;
-}
-
 } // namespace

@@ -27,6 +27,15 @@ struct FakeDisk {
     bool writer_waiting = false;           // a write waits for the release
     std::vector<uint32_t> reports;
 
+    // Counts a flush or a close.
+    uint32_t Count(int *counter)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        ++*counter;
+        changed.notify_all();
+        return 0;
+    }
+
     RecordingSink Sink()
     {
         RecordingSink sink;
@@ -42,18 +51,8 @@ struct FakeDisk {
             changed.notify_all();
             return 0;
         };
-        sink.flush = [this]() -> uint32_t {
-            std::lock_guard<std::mutex> lock(mutex);
-            ++flushes;
-            changed.notify_all();
-            return 0;
-        };
-        sink.close = [this]() -> uint32_t {
-            std::lock_guard<std::mutex> lock(mutex);
-            ++closes;
-            changed.notify_all();
-            return 0;
-        };
+        sink.flush = [this] { return Count(&flushes); };
+        sink.close = [this] { return Count(&closes); };
         return sink;
     }
 
@@ -92,28 +91,36 @@ RecordedLine Line(const RecordingDate &date, int hour, int minute, int second, i
 
 const std::string kBom = "\xEF\xBB\xBF";
 
+// Each file starts with its date and marks each new day; starting anew
+// ends the running recording first.
 TEST(TrafficRecorder, DateLinesStartTheFileAndMarkEachNewDay)
 {
     FakeDisk disk;
+    FakeDisk next;
     TrafficRecorder recorder;
     recorder.Start(disk.Sink(), kDay1, disk.Report());
     EXPECT_TRUE(recorder.Recording());
     recorder.Append(Line(kDay1, 23, 59, 59, 870, 0x01));
     recorder.Append(Line(kDay2, 0, 0, 0, 5, 0x02));
     recorder.Append(Line(kDay2, 0, 0, 1, 913, 0x03));
+    recorder.Start(next.Sink(), kDay2, next.Report());
+    recorder.Append(Line(kDay2, 2, 0, 0, 0, 0x04));
     recorder.Stop();
     EXPECT_FALSE(recorder.Recording());
-    recorder.Append(Line(kDay2, 0, 0, 2, 0, 0x04)); // after the stop: not recorded
-    disk.WaitFor([&] { return !disk.reports.empty(); });
+    recorder.Append(Line(kDay2, 2, 0, 2, 0, 0x05)); // after the stop: not recorded
+    recorder.Shutdown();
     EXPECT_EQ(kBom + "[ = 2026-12-07 ]\r\n"
                      "[ R 23:59:59.870 ] 01\r\n"
                      "[ = 2026-12-08 ]\r\n"
                      "[ R 00:00:00.005 ] 02\r\n"
                      "[ R 00:00:01.913 ] 03\r\n",
               disk.bytes);
-    EXPECT_EQ(std::vector<uint32_t>{0}, disk.reports);
-    EXPECT_GE(disk.flushes, 1);
-    EXPECT_EQ(1, disk.closes);
+    EXPECT_EQ(kBom + "[ = 2026-12-08 ]\r\n[ R 02:00:00.000 ] 04\r\n", next.bytes);
+    for (FakeDisk *d : {&disk, &next}) {
+        EXPECT_EQ(std::vector<uint32_t>{0}, d->reports);
+        EXPECT_GE(d->flushes, 1);
+        EXPECT_EQ(1, d->closes);
+    }
 }
 
 // A recording that nobody stops is still flushed to the disk.
@@ -180,24 +187,6 @@ TEST(TrafficRecorder, ASlowDiskDropsLinesAndTheFileOwnsUpToThem)
                      "[ ! 08:00:30.000 ] 记录跟不上：7 行未写入记录\r\n"
                      "[ R 08:00:30.000 ] 30\r\n",
               disk.bytes);
-}
-
-// Starting anew while a recording runs ends the first; each file is whole.
-TEST(TrafficRecorder, ANewRecordingEndsTheRunningOne)
-{
-    FakeDisk first;
-    FakeDisk second;
-    TrafficRecorder recorder;
-    recorder.Start(first.Sink(), kDay1, first.Report());
-    recorder.Append(Line(kDay1, 1, 0, 0, 0, 1));
-    recorder.Start(second.Sink(), kDay2, second.Report());
-    recorder.Append(Line(kDay2, 2, 0, 0, 0, 2));
-    recorder.Shutdown();
-    EXPECT_EQ(kBom + "[ = 2026-12-07 ]\r\n[ R 01:00:00.000 ] 01\r\n", first.bytes);
-    EXPECT_EQ(kBom + "[ = 2026-12-08 ]\r\n[ R 02:00:00.000 ] 02\r\n", second.bytes);
-    EXPECT_EQ(std::vector<uint32_t>{0}, first.reports);
-    EXPECT_EQ(std::vector<uint32_t>{0}, second.reports);
-    EXPECT_EQ(1, second.closes);
 }
 
 } // namespace

@@ -196,14 +196,12 @@ void ToggleRecordingCommand(HWND main_window)
 
 void StopRecordingAtExit()
 {
-    if (RecordingActive()) {
-        // The dialog is gone by now: the note goes to the file alone.
-        SYSTEMTIME now;
-        GetLocalTime(&now);
-        const LogStamp time{now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
-        std::string line;
-        FormatLogNote(time, kStopNote, line);
-        RecordLine(now, time, CodePageToUtf8(CP_ACP, line.c_str()));
-    }
-    Recorder().Shutdown();
+    // The dialog is gone by now: the note goes to the file alone, as the
+    // last line the writer writes before it ends.
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    RecordedLine note{DateOf(now), LogStamp{now.wHour, now.wMinute, now.wSecond, now.wMilliseconds}, std::string()};
+    FormatLogNote(note.time, kStopNote, note.text);
+    note.text = CodePageToUtf8(CP_ACP, note.text.c_str());
+    Recorder().Shutdown(&note);
 }

@@ -401,6 +401,7 @@ int Overnight(const char *pellfray_exe, const char *sim_exe, const char *echo_ex
             return 1;
         const double t0 = NowMs();
         double mb_at_100k = 0;
+        unsigned long long lines_at_100k = 0;
         unsigned long long lines = 0;
         int list = 0;
         double max_mb = start_mb;
@@ -408,8 +409,10 @@ int Overnight(const char *pellfray_exe, const char *sim_exe, const char *echo_ex
             sim.Wait(60000);
             lines = LinesLogged(s.dialog, &list);
             const double mb = MemoryMb(s.program.process());
-            if (mb_at_100k == 0 && lines >= 100000)
+            if (mb_at_100k == 0 && lines >= 100000) {
                 mb_at_100k = mb;
+                lines_at_100k = lines;
+            }
             if (mb > max_mb)
                 max_mb = mb;
             std::printf("   %5.0f  %14llu  %11d  %12.1f  %8.1f\n", (NowMs() - t0) / 1000, lines, list, mb,
@@ -433,6 +436,13 @@ int Overnight(const char *pellfray_exe, const char *sim_exe, const char *echo_ex
         std::printf("== overnight, Pellfray memory: %.1f MB at the start, %.1f MB after the first 100 000 lines, %.1f "
                     "MB at the end (highest %.1f MB)\n",
                     start_mb, mb_at_100k, end_mb, max_mb);
+        // Each line is one read of the port: Wine's own cost per read (the
+        // floor below) compares directly.
+        if (lines > lines_at_100k)
+            std::printf("== overnight, Pellfray memory after the first 100 000 lines: %+.1f MB over %llu more lines "
+                        "(reads): %.0f bytes a read\n",
+                        end_mb - mb_at_100k, lines - lines_at_100k,
+                        (end_mb - mb_at_100k) * 1024 * 1024 / static_cast<double>(lines - lines_at_100k));
         std::printf("== overnight, Pellfray GUI: %u round trips (WM_NULL every 50 ms), %u over 100 ms, longest %.1f "
                     "ms\n",
                     probe.Probes(), probe.Slow(), probe.Max());
@@ -444,8 +454,13 @@ int Overnight(const char *pellfray_exe, const char *sim_exe, const char *echo_ex
     }
     if (std::atof(floor_seconds) <= 0)
         return 0;
+    // PortEcho reports its reads when its time is up, a little after the
+    // traffic ends.
     Child echo;
-    if (!echo.Start(std::string("\"") + echo_exe + "\" --port " + Port(kProductPort) + " --idle", "overnight-echo.log"))
+    const std::string echo_seconds = std::to_string(std::atoi(floor_seconds) + 6);
+    if (!echo.Start(std::string("\"") + echo_exe + "\" --port " + Port(kProductPort) + " --idle --duration " +
+                        echo_seconds,
+                    "overnight-echo.log"))
         return 1;
     Sleep(2000);
     const double echo_start_mb = MemoryMb(echo.pi.hProcess);
@@ -454,9 +469,15 @@ int Overnight(const char *pellfray_exe, const char *sim_exe, const char *echo_ex
         return 1;
     sim.Wait(INFINITE);
     Sleep(2000);
+    const double echo_end_mb = MemoryMb(echo.pi.hProcess);
+    echo.Wait(30000);
+    const std::string report = echo.Lines("chunks");
+    const size_t at = report.find(" s, ");
+    const unsigned long long reads = at == std::string::npos ? 0 : std::strtoull(report.c_str() + at + 4, nullptr, 10);
     std::printf("== overnight, floor: PortEcho --idle under the same traffic for %s s: %.1f MB at the start, %.1f MB "
-                "at the end\n",
-                floor_seconds, echo_start_mb, MemoryMb(echo.pi.hProcess));
+                "at the end, after %llu reads: %.0f bytes a read\n",
+                floor_seconds, echo_start_mb, echo_end_mb, reads,
+                reads ? (echo_end_mb - echo_start_mb) * 1024 * 1024 / static_cast<double>(reads) : 0.0);
     return 0;
 }
 

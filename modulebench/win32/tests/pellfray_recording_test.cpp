@@ -4,7 +4,7 @@
 // chosen in the system menu and remembered; and a recording made beside a
 // reader, which survives the program being killed and, replayed by
 // SimReader into a fresh Tarnwick, fills the table that the live traffic
-// filled; and a tag module's recording that SimModule replays into Pellfray.
+// filled; and a tag module's saved log that SimModule replays into Pellfray.
 //
 // Cables: Pellfray's COM5 - the test's COM305 (the test plays the reader or
 // module), Tarnwick's COM3 - COM303 (the test, then SimReader, plays the
@@ -430,10 +430,10 @@ TEST_F(PellfrayLogTest, RecordingStopsFromTheMenuAndWithTheProgram)
     EXPECT_TRUE(std::regex_match(lines[3], stop_note)) << lines[3];
 }
 
-// A tag module's session recorded at the bench and replayed by SimModule
-// into a Pellfray armed anew: the wake-up arrives as the same chunk and is
-// answered with the new configuration.
-TEST_F(PellfrayLogTest, AModulesRecordingReplaysIntoPellfrayAndIsAnsweredAgain)
+// A tag module's session saved at the bench (保存日志…, whole seconds) and
+// replayed by SimModule into a Pellfray armed anew: the wake-up arrives as
+// the same chunk and is answered with the new configuration.
+TEST_F(PellfrayLogTest, AModulesSavedLogReplaysIntoPellfrayAndIsAnsweredAgain)
 {
     Bytes wake_up(sim::kWakeupLength);
     sim::BuildWakeupFrame(0x1234, wake_up.data());
@@ -446,11 +446,15 @@ TEST_F(PellfrayLogTest, AModulesRecordingReplaysIntoPellfrayAndIsAnsweredAgain)
     };
     StartOpen(BENCH_TARGET_FILE_Pellfray);
     arm("7");
-    const std::string path = save_as::MakeEmptyFolder("pellfray-record") + "\\module.log";
-    StartRecording(path);
     Receive(wake_up);
     EXPECT_EQ(12u, module.Read(12, kWaitMs).size()) << "answered at the bench";
-    ASSERT_TRUE(gui::WaitUntil([&] { return gui::Text(d, IDC_CONFIG_STATUS) == "完成配置"; }, kWaitMs));
+    const DWORD pid = session.program.pid();
+    const std::string path = save_as::MakeEmptyFolder("pellfray-saved") + "\\module.log";
+    HWND save = save_as::OpenFromSystemMenu(session.main, pid, kSaveWaitMs);
+    ASSERT_NE(nullptr, save);
+    save_as::SaveTo(save, path);
+    ASSERT_TRUE(save_as::WaitDialogsGone(pid, kSaveWaitMs)) << save_as::OpenDialogs(pid);
+    ASSERT_NE("(no file)", save_as::WaitFileBytes(path, kSaveWaitMs));
     ASSERT_TRUE(session.Close());
 
     StartOpen(BENCH_TARGET_FILE_Pellfray);
@@ -460,4 +464,5 @@ TEST_F(PellfrayLogTest, AModulesRecordingReplaysIntoPellfrayAndIsAnsweredAgain)
     EXPECT_EQ("完成配置", gui::Text(d, IDC_CONFIG_STATUS));
     EXPECT_NE(std::string::npos, output.find("config taken: ID 9,")) << output;
     EXPECT_NE(std::string::npos, output.find("replayed 1 chunks (9 bytes")) << output;
+    EXPECT_NE(std::string::npos, output.find("skipped 1 sent lines, 0 notes, 0 date lines, 1 counter lines")) << output;
 }
