@@ -86,35 +86,24 @@ bool Dark(uint32_t pixel)
     return ((pixel >> 16) & 0xFF) + ((pixel >> 8) & 0xFF) + (pixel & 0xFF) < 300;
 }
 
-// Where two pictures of the same menu differ: the bounds of the differing
-// pixels, and whether they are all dark in the second and light in the
-// first. Empty bounds when they do not differ.
-struct Difference {
-    RECT bounds = {0, 0, 0, 0};
-    bool dark_in_second = true;
-    bool Empty() const { return bounds.right <= bounds.left; }
-};
-
-Difference Compare(const gui::Capture &first, const gui::Capture &second)
+// The bounds of the pixels where two pictures of the same menu differ
+// (empty when they do not); whether they are all dark in the second and
+// light in the first.
+RECT Compare(const gui::Capture &first, const gui::Capture &second, bool *dark_in_second)
 {
-    Difference d;
-    if (first.width != second.width || first.height != second.height) {
-        d.bounds = {0, 0, 1, 1};
-        d.dark_in_second = false;
-        return d;
-    }
+    RECT bounds = {first.width, first.height, 0, 0};
+    *dark_in_second = first.width == second.width && first.height == second.height;
+    if (!*dark_in_second)
+        return bounds;
     for (int y = 0; y < first.height; ++y)
         for (int x = 0; x < first.width; ++x) {
             if (first.At(x, y) == second.At(x, y))
                 continue;
-            if (d.Empty())
-                d.bounds = {x, y, x + 1, y + 1};
-            d.bounds = {std::min<LONG>(d.bounds.left, x), std::min<LONG>(d.bounds.top, y),
-                        std::max<LONG>(d.bounds.right, x + 1), std::max<LONG>(d.bounds.bottom, y + 1)};
-            if (Dark(first.At(x, y)) || !Dark(second.At(x, y)))
-                d.dark_in_second = false;
+            bounds = {std::min<LONG>(bounds.left, x), std::min<LONG>(bounds.top, y),
+                      std::max<LONG>(bounds.right, x + 1), std::max<LONG>(bounds.bottom, y + 1)};
+            *dark_in_second = *dark_in_second && !Dark(first.At(x, y)) && Dark(second.At(x, y));
         }
-    return d;
+    return bounds;
 }
 
 // Waits until the window shows on the screen as drawn: two pictures in a
@@ -283,11 +272,12 @@ TEST_F(PellfrayLogTest, ListFollowsTheNewestLineKeepsAReaderInPlaceAndLetsOldLin
     const gui::Capture unchecked = SystemMenuShot();
     SendMessageA(session.main, WM_SYSCOMMAND, IDM_LOG_MILLISECONDS, 0);
     const gui::Capture checked = SystemMenuShot();
-    const Difference mark = Compare(unchecked, checked);
-    EXPECT_FALSE(mark.Empty()) << "no check mark";
-    EXPECT_TRUE(mark.dark_in_second) << "the mark shows while milliseconds are on";
-    EXPECT_LT(mark.bounds.right, 20) << "in the margin";
-    EXPECT_GT(mark.bounds.top, checked.height * 3 / 4) << "of one of the program's own items, at the bottom";
+    bool dark = false;
+    const RECT mark = Compare(unchecked, checked, &dark);
+    EXPECT_LT(mark.left, mark.right) << "no check mark";
+    EXPECT_TRUE(dark) << "the mark shows while milliseconds are on";
+    EXPECT_LT(mark.right, 20) << "in the margin";
+    EXPECT_GT(mark.top, checked.height * 3 / 4) << "of one of the program's own items, at the bottom";
     ReceiveNumbered(1);
     EXPECT_TRUE(IsLogLine(Item(0), 'R', " 44", false)) << "lines already logged keep their time";
     EXPECT_TRUE(IsLogLine(Last(), 'R', " 45", true)) << Last();
@@ -400,10 +390,11 @@ TEST_F(PellfrayLogTest, RecordingStopsFromTheMenuAndWithTheProgram)
     const std::string folder = save_as::MakeEmptyFolder("pellfray-record");
     const gui::Capture idle = SystemMenuShot();
     StartRecording(folder + "\\a.log");
-    const Difference item = Compare(idle, SystemMenuShot());
-    EXPECT_FALSE(item.Empty()) << "the item reads 停止记录 while recording";
-    EXPECT_GT(item.bounds.left, 15);
-    EXPECT_GT(item.bounds.top, idle.height * 3 / 4);
+    bool dark = false;
+    const RECT item = Compare(idle, SystemMenuShot(), &dark);
+    EXPECT_LT(item.left, item.right) << "the item reads 停止记录 while recording";
+    EXPECT_GT(item.left, 15);
+    EXPECT_GT(item.top, idle.height * 3 / 4);
     ReceiveNumbered(2);
     SendMessageA(session.main, WM_SYSCOMMAND, IDM_LOG_RECORD, 0);
     EXPECT_EQ(title, gui::Text(session.main));
