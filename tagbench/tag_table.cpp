@@ -11,6 +11,7 @@
 
 #include "serial/crc16.h"
 #include "tagbench/frame_assembler.h"
+#include "tagbench/tag_history.h"
 
 #include <cmath>
 #include <cstring>
@@ -79,6 +80,7 @@ void EnterFrame(const uint8_t *frame, uint32_t length)
                         (static_cast<uint32_t>(frame[6]) << 8) | frame[7];
     const int8_t signal = static_cast<int8_t>(frame[length - 3]);
     const uint8_t *extra = frame + 9;
+    const int64_t now_ms = HistoryNowMs();
 
     std::lock_guard<std::mutex> lock(TableLock);
     ReaderConnected.store(1, std::memory_order_relaxed);
@@ -94,6 +96,7 @@ void EnterFrame(const uint8_t *frame, uint32_t length)
     }
     if (k < count && TagTable[k].id == id) {
         StoreReport(TagTable[k], status, signal, extra, n);
+        NoteTagReport(k, status, signal, now_ms);
         return;
     }
     if (count >= kMaxTags) {
@@ -105,6 +108,8 @@ void EnterFrame(const uint8_t *frame, uint32_t length)
     r.id = id;
     r.filling = 1;
     StoreReport(r, status, signal, extra, n);
+    NoteTagInserted(k, count, id, now_ms);
+    NoteTagReport(k, status, signal, now_ms);
     TagCount.store(count + 1, std::memory_order_relaxed);
 }
 
@@ -165,6 +170,7 @@ void ResetTagBench(void (*clear_display)())
 
 void AgeTagTable()
 {
+    const int64_t now_ms = HistoryNowMs();
     std::lock_guard<std::mutex> lock(TableLock);
     int32_t offline = 0;
     const int32_t count = TagCount.load(std::memory_order_relaxed);
@@ -178,7 +184,10 @@ void AgeTagTable()
         } else {
             --r.countdown;
         }
+        if (r.countdown == 0)
+            NoteTagOffline(i, now_ms);
     }
+    NoteAgeingTick(now_ms);
     OfflineCount.store(offline, std::memory_order_relaxed);
     if (ReaderConnected.load(std::memory_order_relaxed) != 0 && ConnectedCountdown != 0) {
         --ConnectedCountdown;
@@ -247,6 +256,11 @@ TagRowSnapshot RecordSnapshot(const TagRecord &r, int index)
 
 } // namespace
 
+TagRowSnapshot SnapshotTagLocked(int index)
+{
+    return RecordSnapshot(TagTable[index], index);
+}
+
 int32_t EstimateDistance(int index, int32_t *signal)
 {
     return RecordDistance(TagTable[index], signal);
@@ -267,16 +281,28 @@ TagRowSnapshot SnapshotTag(int index)
 
 void SnapshotTagTable(std::vector<TagRowSnapshot> &out)
 {
+    SnapshotTagTable(out, nullptr);
+}
+
+void SnapshotTagTable(std::vector<TagRowSnapshot> &out, std::vector<TagSeenTimes> *seen)
+{
     // Allocated before the lock is taken, so that under it there is only
     // one copy of the records in use: the table thread waits for that and
     // nothing else, and distances and texts are worked out after.
     std::vector<TagRecord> records;
     records.reserve(kMaxTags);
+    if (seen != nullptr)
+        seen->reserve(kMaxTags);
     {
         std::lock_guard<std::mutex> lock(TableLock);
         int32_t count = TagCount.load(std::memory_order_relaxed);
         count = count < 0 ? 0 : (count > kMaxTags ? kMaxTags : count);
         records.assign(TagTable, TagTable + count);
+        if (seen != nullptr) {
+            seen->resize(static_cast<size_t>(count));
+            for (int32_t i = 0; i < count; ++i)
+                CopySeenTimes(i, &(*seen)[i].first_ms, &(*seen)[i].last_ms);
+        }
     }
     out.clear();
     out.reserve(records.size());
