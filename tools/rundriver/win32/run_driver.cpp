@@ -2,6 +2,7 @@
 //
 //   RunDriver.exe --program Tarnwick.exe [--port COM3] [--open]
 //                 [--screenshots DIR] [--interval SECONDS] [--pellfray-tag]
+//                 [--follow ID]
 //
 // Wine gives every session a COM1 for the host's first serial device; the
 // driver removes it first so the program lists only the simulated pair.
@@ -9,7 +10,11 @@
 // the port button (for a virtual display nobody can click on); with
 // --pellfray-tag it also switches Pellfray to tag mode. With --screenshots it
 // writes DIR/shot-NNN.bmp of the main window every --interval seconds (the
-// script turns them into PNG) until the program ends.
+// script turns them into PNG) until the program ends. With --follow (Tarnwick,
+// after --open) it finds tag ID with 查找标签… a few seconds after opening,
+// writes DIR/find.bmp of the main window with the find box and the framed
+// row, opens the tag's follow window with 跟踪, moves it to the screen's
+// bottom right corner and writes DIR/follow-NNN.bmp of it beside each shot.
 #include "tools/driver/gui_driver.h"
 
 #include <cstdio>
@@ -26,13 +31,62 @@ struct Options {
     bool pellfray_tag = false;
     std::string shots;
     int interval = 5;
+    std::string follow; // tag ID
 };
 
 int Usage()
 {
     std::fprintf(stderr, "usage: RunDriver --program EXE [--port COMn] [--open] [--pellfray-tag]\n"
-                         "                 [--screenshots DIR] [--interval SECONDS]\n");
+                         "                 [--screenshots DIR] [--interval SECONDS] [--follow ID]\n");
     return 2;
+}
+
+void Shoot(HWND window, const std::string &path)
+{
+    gui::Capture cap;
+    if (window != nullptr && gui::CaptureWindow(window, &cap))
+        gui::SaveBmp(cap, path);
+}
+
+// 查找标签…, the ID, 查找 (a shot), 跟踪, the find box closed. Returns the
+// follow window, moved out of the main window's way as far as the screen
+// allows.
+HWND FollowTag(const gui::Program &prog, HWND main, const std::string &id, const std::string &shots)
+{
+    constexpr UINT kFindCommand = 0x0170;
+    constexpr int kFindIdEdit = 1701;
+    constexpr int kFindFollowButton = 1702;
+    PostMessageA(main, WM_SYSCOMMAND, kFindCommand, 0);
+    HWND box = gui::WaitForPopup(prog.pid(), "查找标签", 10000);
+    if (box == nullptr)
+        return nullptr;
+    gui::SetText(box, kFindIdEdit, id);
+    // Until the reader has reported the tag, 查找 answers with a message box,
+    // which is closed and the search tried again a second later.
+    for (int attempt = 0; attempt < 30; ++attempt) {
+        gui::ClickAsync(box, IDOK);
+        Sleep(500);
+        HWND refusal = nullptr;
+        for (HWND w = GetWindow(box, GW_HWNDFIRST); w != nullptr; w = GetWindow(w, GW_HWNDNEXT))
+            if (GetWindow(w, GW_OWNER) == box && IsWindowVisible(w))
+                refusal = w;
+        if (refusal == nullptr)
+            break;
+        PostMessageA(refusal, WM_COMMAND, IDOK, 0);
+        Sleep(1000);
+    }
+    if (!shots.empty())
+        Shoot(main, shots + "\\find.bmp");
+    gui::Click(box, kFindFollowButton);
+    HWND follow = gui::WaitForWindow("TarnwickTagFollow", prog.pid(), 10000);
+    PostMessageA(box, WM_COMMAND, IDCANCEL, 0);
+    if (follow == nullptr)
+        return nullptr;
+    RECT r;
+    GetWindowRect(follow, &r);
+    SetWindowPos(follow, nullptr, GetSystemMetrics(SM_CXSCREEN) - (r.right - r.left),
+                 GetSystemMetrics(SM_CYSCREEN) - (r.bottom - r.top), 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    return follow;
 }
 
 } // namespace
@@ -55,6 +109,8 @@ int main(int argc, char **argv)
             o.shots = value();
         else if (a == "--interval")
             o.interval = std::atoi(value().c_str());
+        else if (a == "--follow")
+            o.follow = value();
         else
             return Usage();
     }
@@ -95,15 +151,22 @@ int main(int argc, char **argv)
         gui::Click(dlg, port_button);
         std::printf("RunDriver: pressed the port button for %s\n", o.port.c_str());
     }
+    HWND follow = nullptr;
+    if (o.open && !pellfray && !o.follow.empty()) {
+        Sleep(3000); // the reader's first reports
+        follow = FollowTag(prog, main, o.follow, o.shots);
+        std::printf("RunDriver: %s tag %s\n", follow ? "following" : "could not follow", o.follow.c_str());
+    }
     std::fflush(stdout);
 
     for (int n = 0;; ++n) {
         if (!o.shots.empty()) {
-            gui::Capture cap;
             char name[64];
             std::snprintf(name, sizeof name, "\\shot-%03d.bmp", n % 1000);
-            if (gui::CaptureWindow(main, &cap))
-                gui::SaveBmp(cap, o.shots + name);
+            Shoot(main, o.shots + name);
+            std::snprintf(name, sizeof name, "\\follow-%03d.bmp", n % 1000);
+            if (follow != nullptr && IsWindow(follow))
+                Shoot(follow, o.shots + name);
         }
         if (prog.WaitExit(static_cast<DWORD>(o.interval) * 1000))
             break;
