@@ -69,6 +69,9 @@ uint32_t ProcessQueuedFrames();
 // nothing; a valid one marks the reader connected even when status 14 keeps
 // it out of the table or the table is full.
 void EnterFrame(const uint8_t *frame, uint32_t length);
+// The same, the report arriving at now_ms of the history clock
+// (tag_history.h); EnterFrame reads the clock itself.
+void EnterFrameAt(const uint8_t *frame, uint32_t length, int64_t now_ms);
 // The table thread's endless loop: ProcessQueuedFrames, then sleep until the
 // assembler queues frames or a reset is requested. Returns only when *stop
 // becomes true and WakeInboundWorkers is called (tests).
