@@ -84,6 +84,7 @@ HWND OpenFollow(const Tarnwick &t, uint32_t id)
         },
         kTimeoutMs);
     PostMessageA(box, WM_COMMAND, IDCANCEL, 0);
+    gui::WaitUntil([&] { return !IsWindow(box); }, kTimeoutMs); // the next search gets a box of its own
     return found;
 }
 
