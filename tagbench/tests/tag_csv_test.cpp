@@ -51,6 +51,17 @@ TEST(TagCsv, FieldsAreQuotedOnlyWhenTheyMustBe)
     }
 }
 
+TEST(TagCsv, RowsWithoutReportTimesLeaveThemEmpty)
+{
+    std::vector<TagRowSnapshot> rows(2);
+    rows[0].id = 1;
+    rows[1].id = 2;
+    rows[1].index = 1;
+    const std::vector<TagSeenTimes> seen = {{100000, 101000}};
+    EXPECT_EQ(TagTableCsv(rows, seen, kClock, Same),
+              kBom + kHeader + "1,1,正常,,0 / 0,0,,2024-03-01 00:00:00,2024-03-01 00:00:01\r\n2,2,正常,,0 / 0,0,,,\r\n");
+}
+
 TEST(TagCsv, EmptyTableGivesTheMarkAndTheHeaderAlone)
 {
     ResetCoreState();

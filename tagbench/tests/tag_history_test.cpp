@@ -82,6 +82,39 @@ TEST_F(TagHistoryTest, EachSecondKeepsItsStrongestSignalCountAndLastUnderVoltage
     EXPECT_EQ(s.newest, kHistorySeconds - 1);
 }
 
+TEST_F(TagHistoryTest, ASecondsCountStopsAtItsLimit)
+{
+    const Bytes f = MakeReport(false, 8, 0x00, -40);
+    for (int i = 0; i < UINT16_MAX + 5; ++i)
+        EnterFrame(f.data(), static_cast<uint32_t>(f.size()));
+    EXPECT_EQ(Ago(Series(8), 0).count, UINT16_MAX);
+    EXPECT_EQ(Follow(8).history.total_reports, UINT16_MAX + 5u);
+}
+
+// A clock that moves a second each time it is read.
+int64_t RunningClockMs()
+{
+    AdvanceTestClock(1000);
+    return TestClockMs();
+}
+
+TEST_F(TagHistoryTest, ALongWakeUpOfTheTableThreadKeepsReadingTheClock)
+{
+    Bytes burst;
+    for (int i = 0; i < 200; ++i) {
+        const Bytes f = MakeReport(false, 6, 0x00, -40);
+        burst.insert(burst.end(), f.begin(), f.end());
+    }
+    Feed(burst);
+    SetHistoryClock(RunningClockMs);
+    ASSERT_EQ(ProcessQueuedFrames(), 200u);
+    SetHistoryClock(TestClockMs);
+    // Stamped as they were entered, not all with the wake-up's start.
+    const FollowedTag t = Follow(6);
+    EXPECT_GT(t.history.last_seen_ms, t.history.first_seen_ms);
+    EXPECT_LT(Ago(Series(6), 0).count, 200);
+}
+
 TEST_F(TagHistoryTest, EveryTagKeepsItsOwnHistoryWhileRecordsMoveAroundIt)
 {
     // 3000 IDs arriving in random order (each insertion moves the records
@@ -132,6 +165,16 @@ TEST_F(TagHistoryTest, KeepsTheLastTenMinutesAndNothingOlder)
         ASSERT_EQ(s.points[i].signal, -30 - t % 60) << i;
     }
     EXPECT_EQ(Follow(9).history.total_reports, 700u);
+
+    // Thirty silent seconds, then a report: the buckets the silence passed
+    // over held seconds of ten minutes ago, and hold nothing now.
+    AdvanceTestClock(31000);
+    Report(9, -44);
+    s = Series(9);
+    EXPECT_TRUE(Ago(s, 0).heard);
+    for (int ago = 1; ago <= 30; ++ago)
+        ASSERT_FALSE(Ago(s, ago).heard) << ago;
+    EXPECT_TRUE(Ago(s, 31).heard);
 
     // Twenty silent minutes, then one report: nothing older survives.
     AdvanceTestClock(20 * 60 * 1000);

@@ -125,8 +125,12 @@ int main(int argc, char **argv)
     char args[160];
     std::snprintf(args, sizeof args,
                   "--port COM300 --baud 921600 --count 3000 --first 1 --line-rate --quiet --duration %.0f", run_s);
-    if (!reader.Start(sim, args, "tarnwick_follow_measure-sim.log"))
+    char log[MAX_PATH] = {};
+    GetTempPathA(sizeof log, log);
+    const std::string log_path = std::string(log) + "tarnwick_follow_measure-sim.log";
+    if (!reader.Start(sim, args, log_path))
         return Fail("SimReader did not start");
+    std::printf("SimReader %s, its output in %s\n", args, log_path.c_str());
     if (!gui::WaitUntil([&] { return t.Labels()[1] == "3000"; }, 30000))
         return Fail("the table did not reach 3000 tags");
     std::printf("3000 tags reporting at the 921600 bit/s line rate; %.0f s per phase\n", seconds);
