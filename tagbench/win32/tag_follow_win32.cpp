@@ -274,7 +274,9 @@ void Refresh(FollowWindow *w)
     BuildPlotSeries(w->tag.history, w->tag.picture_end_ms, &w->series);
     w->have_picture = true;
     ShowTexts(w, FormatFollowTexts(w->tag, w->series, w->clock));
-    if (PictureChanged(w))
+    // A minimised window catches up when it is shown again (the end of the
+    // picture moves every second).
+    if (PictureChanged(w) && !IsIconic(w->window))
         DrawPicture(w);
 }
 
@@ -353,8 +355,13 @@ LRESULT CALLBACK FollowWindowProc(HWND window, UINT message, WPARAM wparam, LPAR
             return -1;
         CreateControls(w);
         Refresh(w);
-        if (!w->have_picture)
-            DrawPicture(w); // an empty picture until the tag is in the table
+        if (!w->have_picture) {
+            // An empty picture, ending now, until the tag is in the table.
+            w->clock = CurrentWallClock();
+            w->series.end_second = SecondOfMs(w->clock.steady_ms);
+            w->series.newest = -1;
+            DrawPicture(w);
+        }
         SetTimer(window, kRefreshTimer, kRefreshMs, nullptr);
         return 0;
     }

@@ -26,6 +26,7 @@
 #include "tools/common/sim_plan.h"
 #include "tools/driver/line_faults.h"
 #include "tools/driver/tarnwick_e2e.h"
+#include "tools/driver/tarnwick_follow_driver.h"
 
 namespace {
 
@@ -65,27 +66,6 @@ void Print(const char *phase, const Figures &f, const Figures &floor)
                 phase, f.probes, f.median, f.p95, f.p99, f.longest, f.unanswered,
                 floor.median > 0 ? f.median / floor.median : 0, floor.p99 > 0 ? f.p99 / floor.p99 : 0);
     std::fflush(stdout);
-}
-
-HWND OpenFollow(const Tarnwick &t, uint32_t id)
-{
-    PostMessageA(t.main, WM_SYSCOMMAND, kFindCommand, 0);
-    HWND box = gui::WaitForPopup(t.program.pid(), "查找标签", kTimeoutMs);
-    if (box == nullptr)
-        return nullptr;
-    gui::SetText(box, kFindIdEdit, std::to_string(id));
-    gui::ClickAsync(box, kFindFollowButton);
-    const std::string title = "跟踪标签 " + std::to_string(id);
-    HWND found = nullptr;
-    gui::WaitUntil(
-        [&] {
-            found = FindWindowA(kFollowClass, title.c_str());
-            return found != nullptr;
-        },
-        kTimeoutMs);
-    PostMessageA(box, WM_COMMAND, IDCANCEL, 0);
-    gui::WaitUntil([&] { return !IsWindow(box); }, kTimeoutMs); // the next search gets a box of its own
-    return found;
 }
 
 int Fail(const char *what)
@@ -139,7 +119,8 @@ int main(int argc, char **argv)
     Print("no follow window", floor, floor);
     std::vector<HWND> opened;
     for (int i = 0; i < windows; ++i) {
-        HWND w = OpenFollow(t, static_cast<uint32_t>(1 + (i * 2999) / (windows > 1 ? windows - 1 : 1)));
+        const uint32_t id = static_cast<uint32_t>(1 + (i * 2999) / (windows > 1 ? windows - 1 : 1));
+        HWND w = follow::FollowThroughFindBox(t.main, t.program.pid(), id, kTimeoutMs);
         if (w != nullptr)
             opened.push_back(w);
     }

@@ -2,10 +2,11 @@
 // it, with the test playing the reader on the far end of the COM3-COM300
 // cable: Ctrl+F and the system menu open the find box, bad input and a
 // missing ID are answered, Enter turns the grid to the tag's page and frames
-// its row (until the page changes), a double-click on the row and 跟踪 open
-// follow windows whose numbers match the reports sent, whose newest point
-// moves, and which pause; closing the port and reopening it (a reset) leaves
-// the window saying that the tag is gone; Tarnwick then ends cleanly with a
+// its row (until the page changes), a double-click on the row (not a single
+// click) and 跟踪 open follow windows, one per tag, sixteen at most, whose
+// numbers match the reports sent, whose newest point moves, which pause and
+// save the history; closing the port and reopening it (a reset) leaves the
+// window saying that the tag is gone; Tarnwick then ends cleanly with a
 // follow window still open.
 #include <windows.h>
 
@@ -15,9 +16,12 @@
 #include <string>
 #include <vector>
 
+#include <cstdio>
+
 #include "tools/common/sim_plan.h"
 #include "tools/driver/save_as_driver.h"
 #include "tools/driver/tarnwick_e2e.h"
+#include "tools/driver/tarnwick_follow_driver.h"
 
 namespace {
 
@@ -35,6 +39,8 @@ constexpr double kMovePeriodS = 20;
 const std::vector<uint8_t> kMovingExtra = {0x5A, 0x01};
 constexpr uint32_t kBlue = 0x0000FF;
 constexpr uint32_t kWhite = 0xFFFFFF;
+constexpr int kMaxWindows = 16;
+constexpr DWORD kSaveWaitMs = 20000; // Save As dialogs are slow to come and go under Wine
 
 // The reader's side: every report of the moving tag is counted.
 struct Reader {
@@ -74,53 +80,19 @@ struct Reader {
     }
 };
 
-HWND WaitFindBox(DWORD pid) { return gui::WaitForPopup(pid, "查找标签", kTimeoutMs); }
+using follow::AnswerOnFindBox;
+using follow::FindByEnter;
+using follow::FollowWindows;
 
-// Enter in the find box's field, as typed: the message goes through the
-// program's own loop (posted), which hands it to the box.
-void FindByEnter(HWND box, const std::string &text)
-{
-    gui::SetText(box, kFindIdEdit, text);
-    PostMessageA(gui::Control(box, kFindIdEdit), WM_KEYDOWN, VK_RETURN, 1);
-}
+HWND WaitFollowWindow(DWORD pid, uint32_t id) { return follow::WaitFollowWindow(pid, id, kTimeoutMs); }
 
-// The message box on the find box: its texts (UTF-8), closed with OK.
-std::string AnswerOf(DWORD pid, HWND box)
+std::string Today()
 {
-    HWND message = save_as::WaitBox(pid, box, kTimeoutMs);
-    if (message == nullptr)
-        return "(no message)";
-    const std::string text = save_as::BoxText(message);
-    save_as::Press(message, IDOK);
-    gui::WaitUntil([&] { return !IsWindow(message); }, kTimeoutMs);
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char text[16];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02u", now.wYear, now.wMonth, now.wDay);
     return text;
-}
-
-struct FollowSearch {
-    DWORD pid;
-    std::string title;
-    HWND found;
-};
-
-BOOL CALLBACK MatchFollowWindow(HWND w, LPARAM param)
-{
-    auto *s = reinterpret_cast<FollowSearch *>(param);
-    char cls[64] = {};
-    GetClassNameA(w, cls, sizeof cls);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(w, &pid);
-    if (pid != s->pid || std::string(cls) != kFollowClass || !IsWindowVisible(w) || gui::Text(w) != s->title)
-        return TRUE;
-    s->found = w;
-    return FALSE;
-}
-
-HWND WaitFollowWindow(DWORD pid, uint32_t id)
-{
-    FollowSearch s{pid, "跟踪标签 " + std::to_string(id), nullptr};
-    gui::WaitUntil([&] { return EnumWindows(MatchFollowWindow, reinterpret_cast<LPARAM>(&s)), s.found != nullptr; },
-                   kTimeoutMs);
-    return s.found;
 }
 
 // Pixels of the row's frame: the top and bottom edge of every cell, the
@@ -151,13 +123,12 @@ bool RowFramedSoon(const Tarnwick &t, int row, bool framed)
     return gui::WaitUntil([&] { return RowFramed(t, row, framed); }, kTimeoutMs);
 }
 
-void DoubleClick(HWND cell)
+// Posted messages to Tarnwick's windows are handled in order: once the
+// find box has answered a search, every click posted before it is handled.
+void Settle(DWORD pid, HWND box)
 {
-    const LPARAM at = MAKELPARAM(5, 5);
-    PostMessageA(cell, WM_LBUTTONDOWN, MK_LBUTTON, at);
-    PostMessageA(cell, WM_LBUTTONUP, 0, at);
-    PostMessageA(cell, WM_LBUTTONDBLCLK, MK_LBUTTON, at);
-    PostMessageA(cell, WM_LBUTTONUP, 0, at);
+    FindByEnter(box, "?");
+    AnswerOnFindBox(pid, box, kTimeoutMs);
 }
 
 TEST(TarnwickFollow, FindATagAmongThreeHundredAndFollowIt)
@@ -181,22 +152,21 @@ TEST(TarnwickFollow, FindATagAmongThreeHundredAndFollowIt)
     keybd_event('F', 0, 0, 0);
     keybd_event('F', 0, KEYEVENTF_KEYUP, 0);
     keybd_event(VK_CONTROL, 0, KEYEVENTF_KEYUP, 0);
-    HWND box = WaitFindBox(pid);
+    HWND box = gui::WaitForPopup(pid, "查找标签", kTimeoutMs);
     ASSERT_NE(nullptr, box) << "Ctrl+F";
     PostMessageA(gui::Control(box, kFindIdEdit), WM_KEYDOWN, VK_ESCAPE, 1);
     ASSERT_TRUE(gui::WaitUntil([&] { return !IsWindow(box); }, kTimeoutMs));
 
     // 查找标签… in the system menu. Bad input and a missing ID get their
     // messages and change nothing.
-    PostMessageA(t.main, WM_SYSCOMMAND, kFindCommand, 0);
-    box = WaitFindBox(pid);
+    box = follow::OpenFindBox(t.main, pid, kTimeoutMs);
     ASSERT_NE(nullptr, box) << "查找标签…";
     for (const char *bad : {"12a", "-5", "4294967296", " "}) {
         FindByEnter(box, bad);
-        EXPECT_NE(std::string::npos, AnswerOf(pid, box).find(u8"请输入标签号（0 - 4294967295）")) << bad;
+        EXPECT_NE(std::string::npos, AnswerOnFindBox(pid, box, kTimeoutMs).find(u8"请输入标签号（0 - 4294967295）")) << bad;
     }
     FindByEnter(box, std::to_string(kFirstId + 1));
-    EXPECT_NE(std::string::npos, AnswerOf(pid, box).find(u8"未找到标签 20001"));
+    EXPECT_NE(std::string::npos, AnswerOnFindBox(pid, box, kTimeoutMs).find(u8"未找到标签 20001"));
     EXPECT_EQ(page0_row0, t.Row(0));
 
     // Found: its page, its row framed; paging away and back drops the frame.
@@ -210,11 +180,18 @@ TEST(TarnwickFollow, FindATagAmongThreeHundredAndFollowIt)
     ASSERT_EQ(std::to_string(kMovingId), t.Cell(kMovingRow, 1));
     EXPECT_TRUE(RowFramedSoon(t, kMovingRow, false));
 
-    // A double-click on its row opens its window.
-    DoubleClick(gui::Control(t.dialog, CellId(kMovingRow, 2)));
-    HWND follow = WaitFollowWindow(pid, kMovingId);
-    ASSERT_NE(nullptr, follow);
-    auto text = [&](int id) { return gui::Text(follow, id); };
+    // A single click opens nothing; a double-click on its row opens its
+    // window, a second one no other.
+    follow::PostClick(gui::Control(t.dialog, CellId(kMovingRow, 2)));
+    Settle(pid, box);
+    EXPECT_TRUE(FollowWindows(pid).empty());
+    follow::PostDoubleClick(gui::Control(t.dialog, CellId(kMovingRow, 2)));
+    HWND window = WaitFollowWindow(pid, kMovingId);
+    ASSERT_NE(nullptr, window);
+    follow::PostDoubleClick(gui::Control(t.dialog, CellId(kMovingRow, 4)));
+    Settle(pid, box);
+    EXPECT_EQ(1u, FollowWindows(pid).size());
+    auto text = [&](int id) { return gui::Text(window, id); };
     auto total_is = [&](int n) {
         return gui::WaitUntil([&] { return text(kFollowTotal) == std::to_string(n); }, kTimeoutMs);
     };
@@ -224,6 +201,7 @@ TEST(TarnwickFollow, FindATagAmongThreeHundredAndFollowIt)
     EXPECT_EQ("5a 01", text(kFollowExtra));
     const std::regex stamp("20[0-9]{2}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}");
     EXPECT_TRUE(std::regex_match(text(kFollowFirstSeen), stamp)) << text(kFollowFirstSeen);
+    EXPECT_EQ(0u, text(kFollowLastSeen).find(Today())) << text(kFollowLastSeen);
     EXPECT_LE(text(kFollowFirstSeen), text(kFollowLastSeen));
     EXPECT_EQ(0u, text(kFollowUnderVoltage).find("正常")) << text(kFollowUnderVoltage);
 
@@ -241,13 +219,13 @@ TEST(TarnwickFollow, FindATagAmongThreeHundredAndFollowIt)
         << "the time moved with it";
 
     // Paused, the window stands still while the table keeps counting.
-    gui::Click(follow, kFollowPause);
+    gui::Click(window, kFollowPause);
     EXPECT_EQ("继续", text(kFollowPause));
     const std::string paused_total = text(kFollowTotal);
     ASSERT_TRUE(reader.Moving(3, true));
     Sleep(800);
     EXPECT_EQ(paused_total, text(kFollowTotal));
-    gui::Click(follow, kFollowPause);
+    gui::Click(window, kFollowPause);
     EXPECT_TRUE(total_is(reader.moving_reports)) << text(kFollowTotal);
     EXPECT_EQ(0u, text(kFollowUnderVoltage).find("欠压")) << text(kFollowUnderVoltage);
 
@@ -259,6 +237,53 @@ TEST(TarnwickFollow, FindATagAmongThreeHundredAndFollowIt)
     EXPECT_EQ("1", gui::Text(other, kFollowTotal));
     PostMessageA(other, WM_CLOSE, 0, 0);
     EXPECT_TRUE(gui::WaitUntil([&] { return !IsWindow(other); }, kTimeoutMs));
+    follow::CloseFindBox(box, kTimeoutMs);
+    ASSERT_FALSE(IsWindow(box));
+
+    // 保存历史…: one row a second from the first report; the -77 dB report
+    // had its second to itself.
+    gui::ClickAsync(window, kFollowSave);
+    HWND save = nullptr;
+    gui::WaitUntil([&] { return (save = save_as::WaitBox(pid, nullptr, 0)) && save_as::FileNameField(save); },
+                   kSaveWaitMs);
+    ASSERT_TRUE(save != nullptr && save_as::FileNameField(save) != nullptr);
+    EXPECT_TRUE(std::regex_match(save_as::FileName(save), std::regex("tarnwick-tag20600-20[0-9]{6}-[0-9]{6}\\.csv")))
+        << save_as::FileName(save);
+    const std::string path = save_as::MakeEmptyFolder("tarnwick-follow") + "\\tag.csv";
+    save_as::SaveTo(save, path);
+    ASSERT_TRUE(save_as::WaitDialogsGone(pid, kSaveWaitMs)) << save_as::OpenDialogs(pid);
+    const std::string csv = save_as::WaitFileBytes(path, kSaveWaitMs);
+    EXPECT_EQ(0u, csv.find(u8"\xEF\xBB\xBF卡号,时间,报告次数,最强信号 dB,距离 cm,欠压,掉线\r\n")) << csv.substr(0, 80);
+    EXPECT_TRUE(std::regex_search(csv, std::regex("\r\n20600,20[-0-9]{8} [:0-9]{8},1,-77,2511,")));
+    int seconds_reported = 0;
+    for (size_t at = csv.find("\r\n20600,"); at != std::string::npos; at = csv.find("\r\n20600,", at + 1))
+        ++seconds_reported;
+    EXPECT_GE(seconds_reported, 3);
+
+    // Sixteen windows at most: fifteen more from the grid, then a refusal.
+    std::vector<HWND> more;
+    for (int page = 0; page < 2; ++page) {
+        if (page == 1)
+            gui::Click(t.dialog, kNextPage);
+        for (int row = 0; row < kRows && FollowWindows(pid).size() < kMaxWindows; ++row) {
+            const std::string id = t.Cell(row, 1);
+            if (id == std::to_string(kMovingId))
+                continue;
+            follow::PostDoubleClick(gui::Control(t.dialog, CellId(row, 0)));
+            HWND w = WaitFollowWindow(pid, static_cast<uint32_t>(std::stoul(id)));
+            ASSERT_NE(nullptr, w) << id;
+            more.push_back(w);
+        }
+    }
+    ASSERT_EQ(static_cast<size_t>(kMaxWindows), FollowWindows(pid).size());
+    follow::PostDoubleClick(gui::Control(t.dialog, CellId(kRows - 1, 0)));
+    HWND refusal = save_as::WaitBox(pid, nullptr, kTimeoutMs);
+    ASSERT_NE(nullptr, refusal);
+    EXPECT_NE(std::string::npos, save_as::BoxText(refusal).find(u8"最多同时跟踪 16 个标签"));
+    save_as::Press(refusal, IDOK);
+    for (HWND w : more)
+        PostMessageA(w, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(gui::WaitUntil([&] { return FollowWindows(pid).size() == 1; }, kTimeoutMs));
 
     // Closing the port freezes the window; reopening resets the table, and
     // the window says the tag has gone.

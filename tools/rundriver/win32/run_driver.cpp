@@ -16,6 +16,8 @@
 // row, opens the tag's follow window with 跟踪, moves it to the screen's
 // bottom right corner and writes DIR/follow-NNN.bmp of it beside each shot.
 #include "tools/driver/gui_driver.h"
+#include "tools/driver/tarnwick_e2e.h"
+#include "tools/driver/tarnwick_follow_driver.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -53,40 +55,30 @@ void Shoot(HWND window, const std::string &path)
 // allows.
 HWND FollowTag(const gui::Program &prog, HWND main, const std::string &id, const std::string &shots)
 {
-    constexpr UINT kFindCommand = 0x0170;
-    constexpr int kFindIdEdit = 1701;
-    constexpr int kFindFollowButton = 1702;
-    PostMessageA(main, WM_SYSCOMMAND, kFindCommand, 0);
-    HWND box = gui::WaitForPopup(prog.pid(), "查找标签", 10000);
+    HWND box = follow::OpenFindBox(main, prog.pid(), 10000);
     if (box == nullptr)
         return nullptr;
-    gui::SetText(box, kFindIdEdit, id);
-    // Until the reader has reported the tag, 查找 answers with a message box,
-    // which is closed and the search tried again a second later.
+    // Until the reader has reported the tag, a search answers with a
+    // message, which is closed and the search tried again a second later.
     for (int attempt = 0; attempt < 30; ++attempt) {
-        gui::ClickAsync(box, IDOK);
-        Sleep(500);
-        HWND refusal = nullptr;
-        for (HWND w = GetWindow(box, GW_HWNDFIRST); w != nullptr; w = GetWindow(w, GW_HWNDNEXT))
-            if (GetWindow(w, GW_OWNER) == box && IsWindowVisible(w))
-                refusal = w;
-        if (refusal == nullptr)
+        follow::FindByEnter(box, id);
+        if (follow::AnswerOnFindBox(prog.pid(), box, 500).empty())
             break;
-        PostMessageA(refusal, WM_COMMAND, IDOK, 0);
         Sleep(1000);
     }
     if (!shots.empty())
         Shoot(main, shots + "\\find.bmp");
-    gui::Click(box, kFindFollowButton);
-    HWND follow = gui::WaitForWindow("TarnwickTagFollow", prog.pid(), 10000);
-    PostMessageA(box, WM_COMMAND, IDCANCEL, 0);
-    if (follow == nullptr)
+    const uint32_t tag = static_cast<uint32_t>(std::strtoul(id.c_str(), nullptr, 10));
+    gui::ClickAsync(box, tarnwick::kFindFollowButton);
+    HWND window = follow::WaitFollowWindow(prog.pid(), tag, 10000);
+    follow::CloseFindBox(box, 10000);
+    if (window == nullptr)
         return nullptr;
     RECT r;
-    GetWindowRect(follow, &r);
-    SetWindowPos(follow, nullptr, GetSystemMetrics(SM_CXSCREEN) - (r.right - r.left),
+    GetWindowRect(window, &r);
+    SetWindowPos(window, nullptr, GetSystemMetrics(SM_CXSCREEN) - (r.right - r.left),
                  GetSystemMetrics(SM_CYSCREEN) - (r.bottom - r.top), 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-    return follow;
+    return window;
 }
 
 } // namespace
