@@ -193,7 +193,7 @@ bool ParseHexBytes(const char *text, std::vector<uint8_t> *bytes)
     return true;
 }
 
-bool ParseMoveSpec(const char *text, uint32_t *id, double *period_s, double *gone_s)
+bool ParseMoveOption(const char *text, uint32_t *id, double *period_s, double *gone_s)
 {
     if (!text)
         return false;

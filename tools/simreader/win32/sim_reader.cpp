@@ -224,7 +224,7 @@ bool ParseOptions(int argc, char **argv, Options *o)
                 if (!ParseHexBytes(value, &o->plan.extra) || o->plan.extra.size() > kMaxExtraBytes)
                     return Fail("extra bytes (at most 7 hex bytes)", value);
             } else if (arg == "--move") {
-                if (!ParseMoveSpec(value, &o->plan.move_id, &o->plan.move_period_s, &o->plan.move_gone_s))
+                if (!ParseMoveOption(value, &o->plan.move_id, &o->plan.move_period_s, &o->plan.move_gone_s))
                     return Fail("moving tag (ID[:PERIOD[:GONE]])", value);
             } else if (arg == "--header") {
                 if (std::strcmp(value, "ff") == 0 || std::strcmp(value, "FF") == 0)
