@@ -75,6 +75,17 @@ int64_t EnteredReports()
     return total;
 }
 
+// Every tag's history counted each of its reports, whatever moved the
+// records while they came.
+void ExpectHistoriesHold(const Traffic &t)
+{
+    static FollowedTag followed;
+    for (const auto &entry : t.reports) {
+        ASSERT_TRUE(SnapshotFollowedTag(entry.first, &followed)) << "id " << entry.first;
+        EXPECT_EQ(followed.history.total_reports, static_cast<uint64_t>(entry.second)) << "id " << entry.first;
+    }
+}
+
 void ExpectTableHolds(const Traffic &t)
 {
     std::lock_guard<std::mutex> lock(TableLock);
@@ -166,12 +177,18 @@ TEST_F(InboundThreads, EveryFrameArrivesExactlyOnceWhileTheGuiReadsTheTable)
     {
         WorkerLoops workers(kPatientMs, true);
         Receiver receiver(t.stream, 300, kPatientMs);
-        // The GUI thread: snapshots and a few ageing ticks (fewer than ten,
-        // so no tag goes offline and every count stays exact).
+        // The GUI thread: snapshots, a follow window's copy of a tag, and a
+        // few ageing ticks (fewer than ten, so no tag goes offline and every
+        // count stays exact).
+        static FollowedTag followed;
         for (int ticks = 0; !receiver.done.load(); ++ticks) {
             const int32_t count = TagCount.load(std::memory_order_relaxed);
             for (int i = 0; i < count && i < 12; ++i)
                 EXPECT_NE(SnapshotTag(i).distance, kOfflineDistance);
+            const uint32_t id = t.reports.begin()->first;
+            if (SnapshotFollowedTag(id, &followed)) {
+                EXPECT_LE(followed.history.total_reports, static_cast<uint64_t>(t.reports.at(id)));
+            }
             if (ticks < 9)
                 AgeTagTable();
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -180,6 +197,7 @@ TEST_F(InboundThreads, EveryFrameArrivesExactlyOnceWhileTheGuiReadsTheTable)
         EXPECT_TRUE(PollUntil([] { return EnteredReports() >= 20000; }));
     }
     ExpectTableHolds(t);
+    ExpectHistoriesHold(t);
 }
 
 TEST_F(InboundThreads, ReceiveThreadDropsTheRestOnlyPastItsBoundOrWhenCaptureStops)

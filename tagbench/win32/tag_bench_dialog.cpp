@@ -18,6 +18,7 @@
 #include "tagbench/frame_assembler.h"
 #include "tagbench/grid_format.h"
 #include "tagbench/reminder.h"
+#include "tagbench/win32/tag_find_win32.h"
 #include "tagbench/win32/tarnwick_resources.h"
 
 namespace {
@@ -228,6 +229,7 @@ void InitDialog(HWND dialog)
     io.set_running_ui = ShowReminderRunning;
     SetReminderIo(io);
     MarkReminderIdle();
+    PrepareGridForFinding(dialog);
 }
 
 // --- port button ----------------------------------------------------------
@@ -297,6 +299,7 @@ void DrawCell(const DRAWITEMSTRUCT *item)
     SetTextColor(item->hDC, RGB(0, 0, 0));
     SetBkMode(item->hDC, TRANSPARENT);
     DrawTextA(item->hDC, text, -1, &rect, DT_SINGLELINE | DT_VCENTER | DT_CENTER);
+    DrawGridMark(item, k);
 }
 
 // Stretches the background bitmap over the client area; the NULL brush that
@@ -364,6 +367,7 @@ void ShowTagRow(int row, const TagRowSnapshot &snapshot)
 
 void RefreshPage()
 {
+    NoteGridPage(PageIndex);
     ShowStatus(ReaderConnected.load(std::memory_order_relaxed), TagCount.load(std::memory_order_relaxed),
                OfflineCount.load(std::memory_order_relaxed));
     // TagCount only grows between resets, and resets run on this thread, so
@@ -388,6 +392,7 @@ void OnSecondTick()
 
 void ClearDisplay()
 {
+    ClearGridMark();
     ShowStatus(0, 0, 0);
     for (int r = 0; r < kGridRowsPerPage; ++r)
         EmptyRow(r);
@@ -404,6 +409,7 @@ INT_PTR CALLBACK TagBenchDialogProc(HWND dialog, UINT message, WPARAM wparam, LP
         return FALSE;
     case WM_COMMAND:
         OnCommand(dialog, LOWORD(wparam));
+        OnGridCommand(LOWORD(wparam), HIWORD(wparam));
         return FALSE;
     case WM_TIMER:
         if (wparam == kSecondTimer) {
