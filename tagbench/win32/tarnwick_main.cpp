@@ -31,7 +31,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command)
         1,                       //
         nullptr,                 // nothing to update before the menu opens
         nullptr,                 // no keys of its own
-        nullptr,                 // nothing to stop at exit
+        StopTagBench,            // the port and the worker threads
     };
     return ShellRun(instance, show_command, &values);
 }
