@@ -95,7 +95,11 @@ TEST(ReceivePathConcurrency, EveryByteLoggedOnceInOrderWhileConfigurationsAreAns
         last_id = id;
     }
     EXPECT_TRUE(Recorded.Of(HookEvent::Sent) == Answers);
-    EXPECT_LE(Recorded.TextsOf(HookEvent::Status).size(), Answers.size());
+    // Each answer names its arming, in the order armed.
+    const std::vector<std::string> answered = Recorded.TextsOf(HookEvent::Answered);
+    ASSERT_EQ(answered.size(), Answers.size());
+    for (size_t i = 1; i < answered.size(); ++i)
+        EXPECT_GT(std::stoul(answered[i]), std::stoul(answered[i - 1]));
 
     SetModuleHooks(ModuleHooks{});
     ChunkQueueInit();
