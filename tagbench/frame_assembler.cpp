@@ -362,6 +362,12 @@ void FrameAssemblerLoop(const std::atomic<bool> *stop, uint32_t slot_wait_ms)
             return;
         }
         AssembleAvailableBytes(slot_wait_ms);
+        // A wait for a slot inside the pass may have taken the wake-up that
+        // came with the stop: look again before sleeping.
+        if (stop != nullptr && stop->load(std::memory_order_acquire)) {
+            AssemblerStop = nullptr;
+            return;
+        }
         AssemblerWake.Wait();
     }
 }
