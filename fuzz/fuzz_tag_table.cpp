@@ -35,6 +35,7 @@
 #include "tagbench/frame_assembler.h"
 #include "tagbench/tag_table.h"
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <utility>
@@ -281,6 +282,15 @@ void CheckTable(const Model &m)
         FUZZ_CHECK(r.activity == e.activity && r.countdown == e.countdown,
                    "record %d (ID %08x): activity %d countdown %d, the rules give %d and %d", i, r.id, r.activity,
                    r.countdown, e.activity, e.countdown);
+        // What the grid shows: the strongest of the samples since the
+        // window (re)started, or offline.
+        const TagRowSnapshot shown = SnapshotTag(i);
+        const int used = e.filling ? (e.next_sample <= 1 ? 1 : e.next_sample) : 3;
+        const int32_t strongest = *std::max_element(e.samples, e.samples + used);
+        const int32_t distance = e.countdown == 0 ? kOfflineDistance : DistanceForSignal(strongest);
+        FUZZ_CHECK(shown.distance == distance && (e.countdown == 0 || shown.signal == strongest),
+                   "record %d (ID %08x): shown %d dB / %d cm, the rules give %d / %d", i, r.id, shown.signal,
+                   shown.distance, strongest, distance);
         ++i;
     }
 }

@@ -71,6 +71,9 @@ void SerialSetEvents(const SerialEvents &events);
 // ten bits a byte, is 11520 bytes, rounded up to the next power of two.
 constexpr DWORD kDriverReceiveQueue = 16384;
 constexpr DWORD kDriverSendQueue = 2048;
+constexpr uint32_t kConsumerWaitBoundMs = 1000; // Tarnwick's ring, Pellfray's chunk queue
+static_assert(kDriverReceiveQueue >= 115200 / 10 * kConsumerWaitBoundMs / 1000,
+              "the driver's queue must hold what arrives while the receive thread waits for room");
 
 extern const uint32_t BaudRateTable[7];
 uint32_t BaudRateForIndex(uint32_t baud_index);

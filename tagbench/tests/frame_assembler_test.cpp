@@ -144,4 +144,32 @@ TEST_F(TagAssemblerTest, AHoleInTheStreamDropsOnlyTheFrameThatSpansIt)
     }
 }
 
+// The receive thread drops the rest of a chunk that found no room: the
+// frame under way across the dropped bytes is dropped with them, and the
+// next frame after the hole is cut as sent.
+TEST_F(TagAssemblerTest, BytesDroppedOnAFullRingAreAHoleToo)
+{
+    const Bytes a = ExampleFrameFF();
+    const Bytes c = MakeReport(false, 31, 0x00, -45);
+    // An FF header: the FF left of c would otherwise begin its header.
+    const Bytes b = MakeReport(false, 4242, 0x20, -40);
+    Feed(Bytes(a.begin(), a.begin() + 6));
+    // The ring filled to the last byte, and not yet assembled: the rest of
+    // a, then c over and over, the last c begun with its first byte.
+    Bytes fill(a.begin() + 6, a.end());
+    while (fill.size() + c.size() <= kRxRingSize - 1)
+        fill.insert(fill.end(), c.begin(), c.end());
+    fill.push_back(c[0]);
+    ASSERT_EQ(kRxRingSize - 1, fill.size());
+    ASSERT_EQ(fill.size(), RxRingAppend(fill.data(), static_cast<uint32_t>(fill.size())));
+    EXPECT_EQ(RxDeliveryEnd::TimedOut, RxRingDeliver(b.data(), static_cast<uint32_t>(b.size()), 0).end);
+    AssembleAvailableBytes();
+    Feed(b);
+    const std::vector<Bytes> frames = DrainQueue();
+    ASSERT_FALSE(frames.empty());
+    EXPECT_EQ(a, frames.front());
+    EXPECT_EQ(b, frames.back());
+    EXPECT_EQ(1 + (fill.size() - 6) / c.size() + 1, frames.size());
+}
+
 } // namespace
