@@ -5,16 +5,18 @@
 //
 //   PortLossMeasure tarnwick|pellfray EXE ROUNDS SHOT_DIR
 //
-// Each round pulls the pair out (tools/driver/with-com-pairs.sh ends its
-// socat) and times, from the moment the pair is gone:
+// Each round asks the harness to pull the pair out (tools/driver/with-com-
+// pairs.sh ends its socat) and times, from the moment it asked:
 //   lost     until the program's message box is up;
 //   floor    until a bare receive loop of this process, waiting on the
 //            device end of the same pair exactly as the program's receive
 //            thread waits, finds the port gone: what Wine itself takes;
-// then plugs the pair in again and times, from the moment it is back:
+// then asks for the pair back and times, from the moment it asked:
 //   resumed  until the port button says the port is open again;
+//   back     until the harness has the pair back (its own floor);
 //   capture  until a report sent from the device end shows in the program
-//            (Tarnwick's tag total, a line in Pellfray's log).
+//            (Tarnwick's tag total, refreshed on its one-second tick; a
+//            line in Pellfray's log).
 // The first round also saves the window with its box as SHOT_DIR/<program>-
 // port-lost.bmp.
 #include <windows.h>
@@ -102,7 +104,7 @@ struct FloorLoop {
 };
 
 struct Figures {
-    std::vector<double> lost, floor, resumed, capture;
+    std::vector<double> lost, floor, harness, resumed, capture;
 };
 
 void Print(const char *what, std::vector<double> v)
@@ -186,11 +188,11 @@ int main(int argc, char **argv)
         FloorLoop floor;
         floor.Start(p.device);
         Sleep(300); // both sides waiting on their ends
+        const double pulled = NowMs();
         if (!PullComPair(p.port)) {
             std::printf("the harness did not pull the pair\n");
             break;
         }
-        const double pulled = NowMs();
         const HWND box = gui::WaitForPopup(program.pid(), nullptr, 10000);
         if (box != nullptr)
             f.lost.push_back(NowMs() - pulled);
@@ -210,11 +212,12 @@ int main(int argc, char **argv)
             gui::WaitUntil([&] { return !IsWindow(box); }, 5000);
         }
 
+        const double plugged = NowMs();
         if (!PlugComPair(p.port)) {
             std::printf("the harness did not plug the pair in\n");
             break;
         }
-        const double plugged = NowMs();
+        f.harness.push_back(NowMs() - plugged);
         if (WaitText(dialog, p.port_button, "关闭串口", 10000))
             f.resumed.push_back(NowMs() - plugged);
         TestComPort device;
@@ -230,10 +233,11 @@ int main(int argc, char **argv)
             f.capture.push_back(NowMs() - plugged);
     }
 
-    std::printf("%s, %d rounds; from the pair pulled out:\n", argv[1], rounds);
+    std::printf("%s, %d rounds; from asking for the pair to be pulled out:\n", argv[1], rounds);
     Print("lost", f.lost);
     Print("floor", f.floor);
-    std::printf("from the pair plugged in again (the program retries once a second):\n");
+    std::printf("from asking for it back (the program retries once a second):\n");
+    Print("back", f.harness);
     Print("resumed", f.resumed);
     Print("capture", f.capture);
     PostMessageA(main, WM_CLOSE, 0, 0);
