@@ -16,6 +16,13 @@ const SystemMenuItem kMenuItems[] = {
     {IDM_SYSTEM_SAVE, IDS_SAVE_COMMAND, SaveTrafficLogCommand}, // 保存日志…
 };
 
+// The port path's threads first, then the console they print to.
+void StopPellfray()
+{
+    StopModuleBench();
+    ConsoleStop();
+}
+
 } // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command)
@@ -33,7 +40,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command)
         1,                       //
         nullptr,                 // nothing to update before the menu opens
         nullptr,                 // no keys of its own
-        nullptr,                 // nothing to stop at exit
+        StopPellfray,            // the port, the worker threads, the console
     };
     return ShellRun(instance, show_command, &values);
 }

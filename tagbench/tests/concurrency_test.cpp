@@ -310,4 +310,40 @@ TEST_F(InboundThreads, ResetIsServedWholeByIdleWorkersAndSparesTheNextFrame)
     }
 }
 
+// The program's exit while the reader sends: the receive thread is stopped
+// first (ending its wait for room), then RequestInboundStop ends both worker
+// loops, which run on &InboundStop as in the program. Every thread has then
+// returned, so the start-up state may be rebuilt at once; a worker still
+// running would meet it (ThreadSanitizer reports that).
+TEST_F(InboundThreads, TheExitStopsEveryThreadWhileTrafficFlows)
+{
+    const Traffic t = MakeTraffic(41, 4000, 300);
+    InboundStop.store(false);
+    std::atomic<bool> receiver_stop{false};
+    std::atomic<uint32_t> delivered{0};
+    std::thread assembler([] { FrameAssemblerLoop(&InboundStop); });
+    std::thread table([] { TagTableLoop(&InboundStop); });
+    std::thread receiver([&] {
+        // The reader never stops on its own: round after round of traffic.
+        for (size_t at = 0; !receiver_stop.load(); at = (at + 200) % (t.stream.size() - 200)) {
+            RxRingDeliver(t.stream.data() + at, 200, kPatientMs);
+            delivered.fetch_add(1);
+        }
+    });
+    ASSERT_TRUE(PollUntil([] { return EnteredReports() > 500; }));
+    // The receive thread may wait for room in the ring just now.
+    StopCapture();
+    receiver_stop.store(true);
+    receiver.join();
+    RequestInboundStop();
+    assembler.join();
+    table.join();
+
+    EXPECT_GT(delivered.load(), 0u);
+    EXPECT_EQ(CaptureEnabled.load(), 0u);
+    ResetCoreState();
+    std::memset(TagTable, 0xEE, sizeof TagTable);
+    InboundStop.store(false);
+}
+
 } // namespace

@@ -34,7 +34,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command)
         sizeof kMenuItems / sizeof kMenuItems[0],
         nullptr,                 // nothing to update before the menu opens
         TarnwickPreTranslate,    // Ctrl+F and the find box's keys
-        nullptr,                 // nothing to stop at exit
+        StopTagBench,            // the port and the worker threads
     };
     return ShellRun(instance, show_command, &values);
 }

@@ -359,25 +359,13 @@ TEST_F(TarnwickGrid, ExportTargetThatCannotBeReplacedIsReportedAndKept)
     EXPECT_EQ(0u, Export(bench_, folder + "\\after.csv").find("\xEF\xBB\xBF"));
 }
 
-// Pulls COM5's cable out while it is listed: the link of the port goes
-// (wine-run-with-unplug.sh does it on request), and there is no host device
-// behind the number either (Wine would fall back to /dev/ttyS4).
-bool Unplug(uint32_t n)
-{
-    // Not ".../comN": Windows reads that name in any folder as the device.
-    const std::string request = std::string(BENCH_UNPLUG_DIR) + "/port" + std::to_string(n);
-    HANDLE file = CreateFileA(request.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    CloseHandle(file);
-    const std::string done = request + ".done";
-    return gui::WaitUntil([&] { return GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES; }, kTimeoutMs);
-}
-
+// COM5's link goes while it is listed (the harness does it on request),
+// and there is no host device behind the number either (Wine would fall
+// back to /dev/ttyS4).
 TEST_F(TarnwickGrid, PortThatCannotOpenChangesNothing)
 {
     HWND d = bench_->dialog;
-    ASSERT_TRUE(Unplug(kVanishingPort)) << "no answer from wine-run-with-unplug.sh";
+    ASSERT_TRUE(UnlinkComPort(kVanishingPort)) << "no answer from with-com-pairs.sh";
     ASSERT_FALSE(ComPortOpens(kVanishingPort));
 
     const std::vector<std::string> labels = bench_->Labels();
