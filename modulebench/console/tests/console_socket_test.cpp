@@ -26,7 +26,8 @@ struct Connection {
         const ConsoleSocket listener = ConsoleSockOpenTcp();
         if (listener == kConsoleNoSocket)
             return false;
-        const bool listening = ConsoleSockBindAny(listener, 0) && ConsoleSockListen(listener, 1);
+        const bool listening =
+            ConsoleSockBindAny(listener, 0) == ConsoleBindResult::Bound && ConsoleSockListen(listener, 1);
         if (listening) {
             terminal = ConsoleSockConnectLoopback(ConsoleSockLocalPort(listener));
             if (terminal != kConsoleNoSocket)

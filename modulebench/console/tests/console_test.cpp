@@ -199,7 +199,7 @@ TEST_F(ConsoleTest, MessagesReachTheClientCutTo128Bytes)
 TEST_F(ConsoleTest, APortTakenElsewhereLeavesTheConsoleOffWithAReason)
 {
     EXPECT_STREQ("", ConsoleStartProblem());
-    ConsoleStopForTest();
+    ConsoleStop();
 
     const int holder = socket(AF_INET, SOCK_STREAM, 0);
     ASSERT_GE(holder, 0);
