@@ -1,8 +1,9 @@
 // Fuzzing Pellfray's receive path: reads of any size and content pushed
-// through ChunkQueuePushLong, drained by ChunkProcessorDrain, with the GUI
-// thread's moves (arming and disarming a tag configuration,
-// SkipRxLog) interleaved, all on one thread. The hooks record every
-// write, log line, status text and console message.
+// through ChunkQueuePushLong, line errors reported by the port, drained by
+// ChunkProcessorDrain, with the GUI thread's moves (arming and disarming a
+// tag configuration, skip requests, the port closing under an answer)
+// interleaved, all on one thread. The hooks record every write, log line,
+// note, answer and console message.
 //
 // Input layout: a sequence of operations, each an op byte and its data:
 //   0x00-0x7F  a read of (op & 0x7F) bytes taken from the input
@@ -10,25 +11,29 @@
 //              to 1024, split into 255-byte slots by the queue
 //   0xC0-0xFF  op & 7 selects: 0 drain; 1 arm a configuration (ID as 4
 //              bytes, send period, battery period); 2 disarm; 3 set
-//              SkipRxLog; 4 a read holding a valid-CRC wake-up frame (byte 4
-//              zero, or taken from the input when op & 8); 5 a read of a
-//              valid-CRC FF FF FF FF chunk of a chosen length; 6 nothing;
-//              7 move the empty queue's indices to a chosen slot, so
-//              wrapping is reached.
+//              a skip request; 4 a read holding a valid-CRC wake-up frame
+//              (byte 4 zero, or taken from the input when op & 8); 5 a read
+//              of a valid-CRC FF FF FF FF chunk of a chosen length; 6 line
+//              errors (the next byte's low five bits), or with op & 8 the
+//              port opens or closes; 7 move the empty queue's indices to a
+//              chosen slot, so wrapping is reached.
 //
 // Alongside, the harness keeps its own account of the queue and predicts
 // every recorded event: each queued byte logged exactly once and in order
-// unless SkipRxLog covered its drain, "msg buffer full" exactly for a slot
-// that found the queue full, "check error" exactly for an FF FF FF FF chunk
-// whose last two bytes are not its CRC, and the armed frame written, logged
-// and reported at most once, and only for a valid 9-byte wake-up frame with
-// byte 4 zero.
+// unless a skip request covered its drain, "msg buffer full" exactly for a
+// slot that found the queue full, "check error" exactly for an FF FF FF FF
+// chunk whose last two bytes are not its CRC, line errors on the console and
+// as a note exactly where they were reported in the stream (or ahead of the
+// next chunk once the queue had room), and the armed frame written, logged
+// and answered with its arming's number at most once, only for a valid
+// 9-byte wake-up frame with byte 4 zero, and only while a port is open.
 #include "fuzz/fuzz_support.h"
 #include "modulebench/chunk_queue.h"
 #include "modulebench/config_frames.h"
 #include "modulebench/module_hooks.h"
 #include "modulebench/traffic_log.h"
 #include "serial/crc16.h"
+#include "serial/receive_pass.h"
 
 #include <cstring>
 #include <deque>
@@ -38,32 +43,53 @@
 namespace {
 
 struct Event {
-    char kind; // W serial write, R received line, S sent line, T status text, C console message
+    char kind; // W serial write, R received line, S sent line, A answered arming, C console message, N note
     std::string bytes;
     bool operator==(const Event &o) const { return kind == o.kind && bytes == o.bytes; }
 };
 
 std::vector<Event> Recorded;
+bool PortOpen = true;
 
 std::string Bytes(const uint8_t *data, uint32_t length)
 {
     return std::string(reinterpret_cast<const char *>(data), length);
 }
 
-void RecordWrite(const uint8_t *data, uint32_t length) { Recorded.push_back({'W', Bytes(data, length)}); }
+bool RecordWrite(const uint8_t *data, uint32_t length)
+{
+    if (!PortOpen)
+        return false;
+    Recorded.push_back({'W', Bytes(data, length)});
+    return true;
+}
 void RecordReceived(uint32_t count, const uint8_t *bytes) { Recorded.push_back({'R', Bytes(bytes, count)}); }
 void RecordSent(uint32_t count, const uint8_t *bytes) { Recorded.push_back({'S', Bytes(bytes, count)}); }
-void RecordStatus(const char *text) { Recorded.push_back({'T', text}); }
+void RecordAnswered(uint32_t arm) { Recorded.push_back({'A', std::to_string(arm)}); }
 void RecordConsole(const char *text) { Recorded.push_back({'C', text}); }
+void RecordNote(const char *text) { Recorded.push_back({'N', text}); }
+
+// A queued slot: bytes, or line errors alone.
+struct Slot {
+    std::string bytes;
+    uint32_t errors = 0;
+};
 
 // The harness's own account of the queue and the arming.
 struct Model {
-    std::deque<std::string> queued;
+    std::deque<Slot> queued;
+    uint32_t pending_errors = 0;
     bool armed = false;
     std::string armed_frame;
+    uint32_t armed_number = 0;
     bool skip_log = false;
     std::vector<Event> expected;
 };
+
+bool Full(const Model &m)
+{
+    return m.queued.size() == kChunkQueueSlots - 1;
+}
 
 bool FourFF(const std::string &c)
 {
@@ -77,19 +103,42 @@ uint32_t ModelPush(Model &m, const uint8_t *data, uint32_t length)
     uint32_t done = 0;
     while (done < length) {
         const uint32_t piece = length - done < kChunkMaxLength ? length - done : kChunkMaxLength;
-        if (m.queued.size() == kChunkQueueSlots - 1) {
+        if (m.pending_errors != 0 && !Full(m)) {
+            m.queued.push_back({std::string(), m.pending_errors});
+            m.pending_errors = 0;
+        }
+        if (m.pending_errors != 0 || Full(m)) {
             m.expected.push_back({'C', kMsgBufferFull});
             break;
         }
-        m.queued.push_back(Bytes(data + done, piece));
+        m.queued.push_back({Bytes(data + done, piece), 0});
         done += piece;
     }
     return done;
 }
 
+void ModelLineErrors(Model &m, uint32_t flags)
+{
+    m.pending_errors |= flags & kLineErrorMask;
+    if (m.pending_errors != 0 && !Full(m)) {
+        m.queued.push_back({std::string(), m.pending_errors});
+        m.pending_errors = 0;
+    }
+}
+
 void ModelDrain(Model &m)
 {
-    for (const std::string &c : m.queued) {
+    for (const Slot &slot : m.queued) {
+        if (slot.errors != 0) {
+            char words[96];
+            m.expected.push_back({'C', std::string("port error: ") + LineErrorWords(slot.errors, words, sizeof words) +
+                                           "\r\n"});
+            char note[160];
+            m.expected.push_back({'N', LineErrorNote(slot.errors, note, sizeof note)});
+        }
+        const std::string &c = slot.bytes;
+        if (c.empty())
+            continue;
         if (!m.skip_log)
             m.expected.push_back({'R', c});
         if (!FourFF(c))
@@ -100,10 +149,12 @@ void ModelDrain(Model &m)
             continue;
         }
         if (c.size() == 9 && b[4] == 0x00 && m.armed) {
+            m.armed = false;
+            if (!PortOpen)
+                continue; // the frame went nowhere: no line, no answer
             m.expected.push_back({'W', m.armed_frame});
             m.expected.push_back({'S', m.armed_frame});
-            m.expected.push_back({'T', kStatusConfigured});
-            m.armed = false;
+            m.expected.push_back({'A', std::to_string(m.armed_number)});
         }
     }
     m.queued.clear();
@@ -141,7 +192,8 @@ void CheckState(const Model &m)
     FUZZ_CHECK(ChunkQueueCount() == m.queued.size(), "%u chunks in the queue, %zu expected", ChunkQueueCount(),
                m.queued.size());
     FUZZ_CHECK(ConfigPending.load() == m.armed, "ConfigPending %d, expected %d", ConfigPending.load(), m.armed);
-    FUZZ_CHECK(SkipRxLog.load() == m.skip_log, "SkipRxLog %d, expected %d", SkipRxLog.load(), m.skip_log);
+    FUZZ_CHECK(SkipRxLogActive() == m.skip_log, "skip request standing %d, expected %d", SkipRxLogActive(),
+               m.skip_log);
     FUZZ_CHECK(Recorded.size() == m.expected.size(), "%zu events recorded, %zu expected", Recorded.size(),
                m.expected.size());
     for (size_t i = 0; i < Recorded.size(); ++i)
@@ -157,8 +209,9 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     hooks.serial_write = RecordWrite;
     hooks.log_received = RecordReceived;
     hooks.log_sent = RecordSent;
-    hooks.show_config_status = RecordStatus;
+    hooks.config_answered = RecordAnswered;
     hooks.console_print = RecordConsole;
+    hooks.log_note = RecordNote;
     SetModuleHooks(hooks);
     return 0;
 }
@@ -168,6 +221,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FuzzInput in{data, size, 0};
     ChunkQueueInit();
     Recorded.clear();
+    PortOpen = true;
     Model m;
 
     while (!in.Empty()) {
@@ -196,9 +250,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                                          static_cast<uint8_t>(id), send};
                 std::string expected_frame = FFChunk(std::string("\x00", 1) + Bytes(body, 4) + Bytes(&battery, 1));
                 FUZZ_CHECK(Bytes(OutFrame, kTagConfigFrameLength) == expected_frame, "tag configuration frame");
-                ConfigPending.store(true);
+                m.armed_number = ConfigPending.Arm();
                 m.armed = true;
                 m.armed_frame = expected_frame;
+                FUZZ_CHECK(ConfigPending.IsCurrent(m.armed_number), "the arming just made is not current");
                 break;
             }
             case 2:
@@ -206,7 +261,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 m.armed = false;
                 break;
             case 3:
-                SkipRxLog.store(true);
+                RequestSkipRxLog();
                 m.skip_log = true;
                 break;
             case 4: {
@@ -227,6 +282,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 Push(m, reinterpret_cast<const uint8_t *>(c.data()), static_cast<uint32_t>(c.size()));
                 break;
             }
+            case 6:
+                if ((op & 8) != 0) {
+                    PortOpen = !PortOpen;
+                } else {
+                    const uint32_t flags = in.Byte() & 0x1F;
+                    ModelLineErrors(m, flags);
+                    ChunkQueueLineErrors(flags);
+                }
+                break;
             case 7: {
                 const uint32_t slot = ((static_cast<uint32_t>(in.Byte()) << 8) | in.Byte()) % kChunkQueueSlots;
                 if (m.queued.empty()) {

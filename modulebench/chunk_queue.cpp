@@ -4,17 +4,22 @@
 #include "modulebench/module_hooks.h"
 #include "modulebench/traffic_log.h"
 #include "serial/crc16.h"
+#include "serial/receive_pass.h"
 #include "serial/wake_signal.h"
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 const char kMsgBufferFull[] = "msg buffer full\r\n";
 const char kMsgCheckError[] = "check error\r\n";
 
 ChunkQueueState ChunkQueue{};
-std::atomic<bool> SkipRxLog{false};
+std::atomic<uint32_t> SkipRxLogRequests{0};
+std::atomic<uint32_t> SkipRxLogServed{0};
+std::atomic<bool> ChunkProcessorStop{false};
 
 namespace {
 
@@ -37,6 +42,10 @@ std::atomic<bool> ProcessorRunning{false};
 std::atomic<bool> WaitingAllowed{true};
 // Written by tests only.
 std::atomic<uint32_t> RoomWaitMs{1000};
+// Receive thread only: line errors not yet queued (the queue was full).
+uint32_t PendingLineErrors = 0;
+// Written by tests only.
+std::atomic<void (*)()> IdleHook{nullptr};
 
 uint32_t NextIndex(uint32_t index)
 {
@@ -54,21 +63,33 @@ bool StartsWithFourFF(const uint8_t *data, uint32_t length)
 void AnswerWakeUp()
 {
     uint8_t answer[kTagConfigFrameLength];
-    if (!ConfigPending.Claim(answer))
+    uint32_t arm = 0;
+    if (!ConfigPending.Claim(answer, &arm))
         return;
 
-    // The write reports nothing; the answer counts as sent in any case.
-    HookSerialWrite(answer, kTagConfigFrameLength);
+    // A frame that met no open port (a wake-up still queued when the port
+    // closed) went nowhere: no S line, nothing to show.
+    if (!HookSerialWrite(answer, kTagConfigFrameLength))
+        return;
     HookLogSent(kTagConfigFrameLength, answer);
-    // A write may take up to a second. If the user armed a new configuration
-    // meanwhile, the label already says it is waiting and must stay so.
-    if (!ConfigPending.load())
-        HookShowConfigStatus(kStatusConfigured);
+    // A write may take up to a second, and the user may have re-armed,
+    // unlocked, changed mode or closed meanwhile: the GUI thread decides.
+    HookConfigAnswered(arm);
 }
 
-void ProcessChunk(const uint8_t *data, uint32_t length)
+void ReportLineErrors(uint32_t flags)
 {
-    if (!SkipRxLog.load())
+    char words[96];
+    char console[128]; // what one console message carries at most
+    std::snprintf(console, sizeof console, "port error: %s\r\n", LineErrorWords(flags, words, sizeof words));
+    HookConsolePrint(console);
+    char note[160];
+    HookLogNote(LineErrorNote(flags, note, sizeof note));
+}
+
+void ProcessChunk(const uint8_t *data, uint32_t length, bool skip_log)
+{
+    if (!skip_log)
         HookLogReceived(length, data);
     // Every FF FF FF FF chunk is checked as a frame of its own length: the
     // last two bytes are the CRC of everything before them.
@@ -94,7 +115,8 @@ void ChunkQueueInit()
     ChunkQueue.head.store(0);
     ChunkQueue.tail.store(0);
     ConfigPending.store(false);
-    SkipRxLog.store(false);
+    SkipRxLogServed.store(SkipRxLogRequests.load());
+    PendingLineErrors = 0;
     ProducerWaiting.store(false);
     WaitingAllowed.store(true);
     ChunkWorkSignal.Clear();
@@ -133,9 +155,30 @@ bool WaitForRoom(uint32_t next, Clock::time_point deadline)
     return room;
 }
 
+// Receive thread: the slot of pending line errors; false when it found no
+// room (the errors stay pending).
+bool PushLineErrors(Clock::time_point deadline)
+{
+    const uint32_t head = ChunkQueue.head.load(std::memory_order_relaxed);
+    if (!WaitForRoom(NextIndex(head), deadline))
+        return false;
+    ChunkSlot &slot = ChunkQueue.slots[head];
+    slot.length = 0;
+    slot.data = nullptr;
+    slot.line_errors = static_cast<uint8_t>(PendingLineErrors & kLineErrorMask);
+    PendingLineErrors = 0;
+    ChunkQueue.head.store(NextIndex(head), std::memory_order_release);
+    return true;
+}
+
 // Receive thread: one slot of 1..255 bytes; false when dropped.
 bool PushOne(const uint8_t *data, uint8_t length, Clock::time_point deadline)
 {
+    // Errors reported before these bytes stay before them in the queue.
+    if (PendingLineErrors != 0 && !PushLineErrors(deadline)) {
+        HookConsolePrint(kMsgBufferFull);
+        return false;
+    }
     const uint32_t head = ChunkQueue.head.load(std::memory_order_relaxed);
     const uint32_t next = NextIndex(head);
     if (!WaitForRoom(next, deadline)) {
@@ -150,6 +193,7 @@ bool PushOne(const uint8_t *data, uint8_t length, Clock::time_point deadline)
     std::memcpy(copy, data, length);
     ChunkSlot &slot = ChunkQueue.slots[head];
     slot.length = length;
+    slot.line_errors = 0;
     slot.data = copy;
     ChunkQueue.head.store(next, std::memory_order_release);
     return true;
@@ -194,6 +238,36 @@ void ChunkReceiveSink(const uint8_t *data, uint32_t length)
     ChunkQueuePushLong(data, length);
 }
 
+void ChunkQueueLineErrors(uint32_t flags)
+{
+    PendingLineErrors |= flags & kLineErrorMask;
+    if (PendingLineErrors == 0)
+        return;
+    if (PushLineErrors(RoomDeadline()))
+        ChunkWorkSignal.Notify();
+}
+
+const char *LineErrorNote(uint32_t flags, char *out, uint32_t size)
+{
+    static const struct {
+        uint32_t flag;
+        const char *word;
+    } kWords[] = {
+        {kLineErrorOverrun, "硬件溢出"},   {kLineErrorRxOver, "接收队列溢出"}, {kLineErrorFraming, "帧错误"},
+        {kLineErrorParity, "校验错误"}, {kLineErrorBreak, "线路中断"},
+    };
+    std::string words;
+    for (const auto &w : kWords) {
+        if ((flags & w.flag) == 0)
+            continue;
+        if (!words.empty())
+            words += "、";
+        words += w.word;
+    }
+    std::snprintf(out, size, "串口接收错误（%s），此处有数据丢失", words.c_str());
+    return out;
+}
+
 uint32_t ChunkQueueCount()
 {
     const uint32_t head = ChunkQueue.head.load(std::memory_order_acquire);
@@ -201,24 +275,51 @@ uint32_t ChunkQueueCount()
     return (head + kChunkQueueSlots - tail) % kChunkQueueSlots;
 }
 
+bool SkipRxLogActive()
+{
+    return SkipRxLogRequests.load() != SkipRxLogServed.load();
+}
+
 uint32_t ChunkProcessorDrain()
 {
     uint32_t taken = 0;
     uint32_t tail = ChunkQueue.tail.load(std::memory_order_relaxed);
-    while (tail != ChunkQueue.head.load(std::memory_order_acquire)) {
+    for (;;) {
+        // Read before the look at the queue: only the requests made before
+        // it is found empty are served by this pass.
+        const uint32_t requested = SkipRxLogRequests.load();
+        if (tail == ChunkQueue.head.load(std::memory_order_acquire)) {
+            if (void (*hook)() = IdleHook.load())
+                hook();
+            SkipRxLogServed.store(requested);
+            return taken;
+        }
         ChunkSlot &slot = ChunkQueue.slots[tail];
-        ProcessChunk(slot.data, slot.length);
+        if (slot.line_errors != 0)
+            ReportLineErrors(slot.line_errors);
+        if (slot.length != 0)
+            ProcessChunk(slot.data, slot.length, SkipRxLogActive());
         std::free(slot.data);
         slot.data = nullptr;
         slot.length = 0;
+        slot.line_errors = 0;
         tail = NextIndex(tail);
         ChunkQueue.tail.store(tail);
         if (ProducerWaiting.load())
             ChunkRoomSignal.Notify();
         ++taken;
     }
-    SkipRxLog.store(false);
-    return taken;
+}
+
+void SetChunkProcessorIdleHook(void (*hook)())
+{
+    IdleHook.store(hook);
+}
+
+void RequestChunkProcessorStop()
+{
+    ChunkProcessorStop.store(true);
+    ChunkWorkSignal.Notify();
 }
 
 void ChunkProcessorLoop(const std::atomic<bool> *stop)
@@ -247,7 +348,7 @@ void WakeChunkProcessor()
 
 void RequestSkipRxLog()
 {
-    SkipRxLog.store(true);
+    SkipRxLogRequests.fetch_add(1);
     ChunkWorkSignal.Notify();
 }
 

@@ -25,6 +25,17 @@
 // bytes: longer reads are split into consecutive slots in order, so each
 // byte is logged once and counted once, but a frame split this way (or by
 // the port itself) is never recognised as a wake-up frame.
+//
+// Line errors the port reports (bytes lost in the driver or garbled on the
+// line) travel through the queue too, as a slot without bytes, so that the
+// processor reports them in the log at the place where the bytes went
+// missing, between the chunks read before and after, and on the console.
+//
+// Skipping the log (closing the port, the reader frame) is asked for by
+// counting a request up; the processor records, before it looks whether the
+// queue is empty, how many requests there were, and serves exactly those
+// when it finds it empty. A request made while the processor finishes a
+// pass therefore stays standing for the next pass instead of being erased.
 #pragma once
 
 #include <atomic>
@@ -38,7 +49,8 @@ extern const char kMsgCheckError[];   // "check error\r\n"
 
 struct ChunkSlot {
     uint8_t length;
-    uint8_t *data; // owned heap copy of exactly length bytes, or null
+    uint8_t line_errors; // receive_pass.h flags; a slot without bytes carries only these
+    uint8_t *data;       // owned heap copy of exactly length bytes, or null
 };
 
 struct ChunkQueueState {
@@ -48,14 +60,17 @@ struct ChunkQueueState {
 };
 extern ChunkQueueState ChunkQueue;
 
-// Set by the GUI thread when the port closes and before the reader frame;
-// cleared by the processor after every pass and by ChunkQueueInit. Chunks
-// taken from the queue while it is set are not logged.
-extern std::atomic<bool> SkipRxLog;
+// Skip requests made (counted up by RequestSkipRxLog, GUI thread) and
+// served (written by the processor when it finds the queue empty). Chunks
+// taken from the queue while a request is unserved are not logged.
+extern std::atomic<uint32_t> SkipRxLogRequests;
+extern std::atomic<uint32_t> SkipRxLogServed;
+// Any thread, a snapshot: a skip request is standing.
+bool SkipRxLogActive();
 
 // Empties the queue (releasing any copies still held), sets head and tail to
-// 0 and clears ConfigPending and SkipRxLog. Only while no thread uses the
-// queue: the dialog's initialisation, or between tests.
+// 0, disarms ConfigPending and drops skip requests. Only while no thread
+// uses the queue: the dialog's initialisation, or between tests.
 void ChunkQueueInit();
 
 // Receive thread. Queues a copy of one chunk of 1..255 bytes, waiting for
@@ -73,6 +88,16 @@ uint32_t ChunkQueuePushLong(const uint8_t *data, uint32_t length);
 // The same with the serial link's sink signature (SerialConfigure takes it).
 void ChunkReceiveSink(const uint8_t *data, uint32_t length);
 
+// Receive thread: the port reported line errors (receive_pass.h flags)
+// after the bytes queued so far. Queued as a slot of its own, waiting for
+// room like a chunk; when even that finds no room the flags are kept and go
+// ahead of the next chunk. The processor then prints "port error: ..." on
+// the console and a note in the log.
+void ChunkQueueLineErrors(uint32_t flags);
+// The log note for line errors: what went wrong, and that bytes are missing
+// at that point.
+const char *LineErrorNote(uint32_t flags, char *out, uint32_t size);
+
 // Any thread, a snapshot: the receive thread is waiting for room.
 bool ChunkQueueProducerWaiting();
 
@@ -81,21 +106,31 @@ uint32_t ChunkQueueCount();
 
 // Processor thread: one pass of the processor. Takes every chunk queued,
 // re-reading head before each one so chunks arriving meanwhile are taken in
-// the same pass, then clears SkipRxLog. Returns the number of chunks taken.
+// the same pass, then serves the skip requests made before it found the
+// queue empty. Returns the number of slots taken.
 uint32_t ChunkProcessorDrain();
 
-// The processor's endless loop: ChunkProcessorDrain, then sleep until the
-// next ChunkWorkSignal. Ends only when stop is non-null and set (tests; they
-// call WakeChunkProcessor after setting it); the program's
-// ChunkProcessorThread passes nullptr.
+// The processor's loop: ChunkProcessorDrain, then sleep until the next
+// ChunkWorkSignal. Ends when stop is non-null and set and the processor is
+// woken (WakeChunkProcessor); the program passes &ChunkProcessorStop.
 void ChunkProcessorLoop(const std::atomic<bool> *stop);
+
+// Set by RequestChunkProcessorStop (GUI thread, at exit, after the receive
+// thread has stopped); the program's processor runs until it is set.
+extern std::atomic<bool> ChunkProcessorStop;
+void RequestChunkProcessorStop();
 
 // Any thread: makes the processor run one pass now.
 void WakeChunkProcessor();
 
+// Tests: called by the processor each time it has found the queue empty,
+// before it serves the skip requests, so that a test can act in that
+// moment as the GUI thread may. Null (the program) calls nothing.
+void SetChunkProcessorIdleHook(void (*hook)());
+
 // GUI thread: chunks taken from the queue from now until the processor next
-// finds it empty are not logged (closing the port, the reader frame). Sets
-// SkipRxLog and wakes the processor, so that an idle processor clears it at
+// finds it empty are not logged (closing the port, the reader frame). Counts
+// a request and wakes the processor, so that an idle processor serves it at
 // once rather than silencing the first chunks of a later burst.
 void RequestSkipRxLog();
 

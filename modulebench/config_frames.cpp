@@ -13,15 +13,27 @@ ArmedConfig::~ArmedConfig()
     delete armed_.exchange(nullptr);
 }
 
-void ArmedConfig::store(bool armed, std::memory_order)
+uint32_t ArmedConfig::Arm()
 {
-    Frame *copy = nullptr;
-    if (armed) {
-        copy = new Frame;
-        std::memcpy(copy->bytes, OutFrame, sizeof copy->bytes);
-    }
+    Frame *copy = new Frame;
+    std::memcpy(copy->bytes, OutFrame, sizeof copy->bytes);
+    if (++armings_ == 0)
+        armings_ = 1;
+    copy->number = armings_;
+    current_ = armings_;
     // The frame replaced was never claimed: nobody else can hold it.
     delete armed_.exchange(copy);
+    return current_;
+}
+
+void ArmedConfig::store(bool armed, std::memory_order)
+{
+    if (armed) {
+        Arm();
+        return;
+    }
+    current_ = 0;
+    delete armed_.exchange(nullptr);
 }
 
 bool ArmedConfig::load(std::memory_order) const
@@ -29,12 +41,14 @@ bool ArmedConfig::load(std::memory_order) const
     return armed_.load() != nullptr;
 }
 
-bool ArmedConfig::Claim(uint8_t *out)
+bool ArmedConfig::Claim(uint8_t *out, uint32_t *arm)
 {
     Frame *claimed = armed_.exchange(nullptr);
     if (claimed == nullptr)
         return false;
     std::memcpy(out, claimed->bytes, sizeof claimed->bytes);
+    if (arm != nullptr)
+        *arm = claimed->number;
     delete claimed;
     return true;
 }
@@ -73,7 +87,8 @@ void SendReaderFrame(int32_t id, int32_t channel)
     OutFrame[10] = kReaderExitTimeout;
     PutCrc16(OutFrame + 11, Crc16Modbus(OutFrame + 2, 9));
 
-    // The write reports nothing, so the frame is logged as sent in any case.
-    HookSerialWrite(OutFrame, kReaderFrameLength);
-    HookLogSent(kReaderFrameLength, OutFrame);
+    // The write's outcome on the line is not known; a frame that met no
+    // open port at all did not go out and is not logged as sent.
+    if (HookSerialWrite(OutFrame, kReaderFrameLength))
+        HookLogSent(kReaderFrameLength, OutFrame);
 }

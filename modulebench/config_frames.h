@@ -19,6 +19,12 @@
 // re-arm during an answer can only make the answer carry the old frame whole
 // or the new frame whole, never a mix. A disarm that lands before the claim
 // wins; one that lands after it comes too late for that wake-up.
+//
+// Every arming gets a number. The processor reports the number of the frame
+// it sent, and the GUI thread, which alone arms and disarms, asks IsCurrent
+// before it shows "完成配置": an answer to an arming that the user has
+// since replaced, unlocked or disarmed (a mode change, a close) must not
+// overwrite the label that arming left.
 #pragma once
 
 #include <atomic>
@@ -45,21 +51,31 @@ public:
     ArmedConfig &operator=(const ArmedConfig &) = delete;
     ~ArmedConfig();
 
-    // true: arms a copy of the first 12 bytes of OutFrame as they are now,
-    // replacing any armed frame. false: disarms. The order argument is kept
-    // for callers that name one; every operation is sequentially consistent.
+    // GUI thread. Arms a copy of the first 12 bytes of OutFrame as they are
+    // now, replacing any armed frame; returns the arming's number (never 0).
+    uint32_t Arm();
+    // true: Arm(). false: disarms, and no arming is current any more. The
+    // order argument is kept for callers that name one; every operation is
+    // sequentially consistent.
     void store(bool armed, std::memory_order = std::memory_order_seq_cst);
     bool load(std::memory_order = std::memory_order_seq_cst) const;
-    // Takes the armed frame into out (12 bytes) and disarms; false, and out
+    // Takes the armed frame into out (12 bytes) and its number into *arm
+    // (when given), and disarms; the arming stays current. False, and out
     // untouched, when nothing was armed.
-    bool Claim(uint8_t *out);
+    bool Claim(uint8_t *out, uint32_t *arm = nullptr);
+    // GUI thread: arm is the latest arming and was not disarmed since.
+    bool IsCurrent(uint32_t arm) const { return arm != 0 && arm == current_; }
 
 private:
     struct Frame {
         uint8_t bytes[kTagConfigFrameLength];
+        uint32_t number;
     };
     // The published copy. Whoever exchanges a frame out of it owns it.
     std::atomic<Frame *> armed_{nullptr};
+    // Written and read by the GUI thread only (Arm, store, IsCurrent).
+    uint32_t armings_ = 0;
+    uint32_t current_ = 0;
 };
 
 extern ArmedConfig ConfigPending;
@@ -71,5 +87,5 @@ void BuildTagConfigFrame(int32_t id, int32_t send_period, int32_t battery_period
 
 // GUI thread. Builds the 13-byte reader frame in OutFrame (all 32 ID bits;
 // channel's low 8 bits, so no selection, -1, gives 0xFF), writes it with one
-// serial write and then logs it as sent, whatever the write did.
+// serial write and then logs it as sent when a port was open to take it.
 void SendReaderFrame(int32_t id, int32_t channel);

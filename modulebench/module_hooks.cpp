@@ -16,10 +16,9 @@ const ModuleHooks &CurrentModuleHooks()
     return Hooks;
 }
 
-void HookSerialWrite(const uint8_t *data, uint32_t length)
+bool HookSerialWrite(const uint8_t *data, uint32_t length)
 {
-    if (Hooks.serial_write != nullptr)
-        Hooks.serial_write(data, length);
+    return Hooks.serial_write != nullptr && Hooks.serial_write(data, length);
 }
 
 void HookLogReceived(uint32_t count, const uint8_t *bytes)
@@ -34,10 +33,16 @@ void HookLogSent(uint32_t count, const uint8_t *bytes)
         Hooks.log_sent(count, bytes);
 }
 
-void HookShowConfigStatus(const char *text)
+void HookConfigAnswered(uint32_t arm)
 {
-    if (Hooks.show_config_status != nullptr)
-        Hooks.show_config_status(text);
+    if (Hooks.config_answered != nullptr)
+        Hooks.config_answered(arm);
+}
+
+void HookLogNote(const char *text)
+{
+    if (Hooks.log_note != nullptr)
+        Hooks.log_note(text);
 }
 
 void HookConsolePrint(const char *text)

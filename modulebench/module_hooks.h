@@ -2,7 +2,7 @@
 //
 // The queue, the processor and the frame builders never touch a window or a
 // port themselves: they reach the serial link, the traffic log, the status
-// label and the debug console through these five function pointers. Pellfray
+// label and the debug console through these function pointers. Pellfray
 // fills them with its Win32 functions during the main dialog's start-up; the
 // host tests fill them with recorders. A null member is simply not called.
 //
@@ -14,16 +14,23 @@
 #include <cstdint>
 
 struct ModuleHooks {
-    // The port: one write of the whole buffer, no result (SerialWrite).
-    void (*serial_write)(const uint8_t *data, uint32_t length);
+    // The port: one write of the whole buffer (SerialWriteChecked); false
+    // when no port was open, so nothing went out.
+    bool (*serial_write)(const uint8_t *data, uint32_t length);
     // One received / sent line in the log list plus the byte counter.
     void (*log_received)(uint32_t count, const uint8_t *bytes);
     void (*log_sent)(uint32_t count, const uint8_t *bytes);
-    // Text of the tag configuration status label.
-    void (*show_config_status)(const char *text);
+    // The processor sent the configuration armed as number arm (see
+    // ArmedConfig) in answer to a wake-up frame. The GUI thread decides what
+    // the status label says: "完成配置" only if that arming is still the
+    // current one and the port is open.
+    void (*config_answered)(uint32_t arm);
     // A finished message for the remote console, "\r\n" included; the
     // program forwards it as ConsolePrintf("%s", text).
     void (*console_print)(const char *text);
+    // A line of the program's own in the log, in order with the traffic
+    // lines (LogNote).
+    void (*log_note)(const char *text);
 };
 
 // Replaces the whole table. Not thread-safe by design: call it only while no
@@ -31,9 +38,11 @@ struct ModuleHooks {
 void SetModuleHooks(const ModuleHooks &hooks);
 const ModuleHooks &CurrentModuleHooks();
 
-// Null-safe forwarders used by the core.
-void HookSerialWrite(const uint8_t *data, uint32_t length);
+// Null-safe forwarders used by the core. Without a serial_write hook
+// nothing is written, and HookSerialWrite says so.
+bool HookSerialWrite(const uint8_t *data, uint32_t length);
 void HookLogReceived(uint32_t count, const uint8_t *bytes);
 void HookLogSent(uint32_t count, const uint8_t *bytes);
-void HookShowConfigStatus(const char *text);
+void HookConfigAnswered(uint32_t arm);
 void HookConsolePrint(const char *text);
+void HookLogNote(const char *text);

@@ -26,6 +26,7 @@
 #include <cstring>
 
 uint8_t RxRing[kRxRingSize];
+uint8_t RxRingBreak[kRxRingSize];
 std::atomic<uint32_t> RxRingHead{0};
 std::atomic<uint32_t> RxRingTail{0};
 
@@ -37,6 +38,8 @@ std::atomic<uint32_t> LastFrame55AA{0};
 
 std::atomic<bool> RxRoomWanted{false};
 std::atomic<bool> FrameSlotWanted{false};
+std::atomic<uint32_t> PortErrorCount{0};
+std::atomic<bool> InboundStop{false};
 
 namespace {
 
@@ -56,6 +59,11 @@ WakeSignal ReceiverWake;
 // RequestRingReset (GUI thread) waits on ResetServed: notified by either
 // consumer after it acknowledged a request.
 WakeSignal ResetServed;
+
+// A hole precedes the next byte stored. Set by the receive thread (line
+// errors, a loss, a dropped chunk) and by the GUI thread (a loss it found
+// itself); taken by the receive thread when it stores a byte.
+std::atomic<bool> BreakPending{false};
 
 // Assembler thread only: frames queued since TableWake was last notified,
 // and the stop flag of the loop it runs in (tests), which also ends a wait
@@ -177,14 +185,19 @@ uint32_t RxRingAppend(const uint8_t *data, uint32_t length)
     // Sequentially consistent: RxRingDeliver pairs this load with its flag.
     uint32_t tail = RxRingTail.load(std::memory_order_seq_cst);
     uint32_t stored = 0;
+    const bool hole = length != 0 && BreakPending.exchange(false, std::memory_order_acq_rel);
     while (stored < length) {
         const uint32_t next = NextRxIndex(head);
         if (next == tail) {
             break; // full: this byte and the rest are left to the caller
         }
         RxRing[head] = data[stored];
+        RxRingBreak[head] = stored == 0 && hole ? 1 : 0;
         head = next;
         ++stored;
+    }
+    if (stored == 0 && hole) {
+        BreakPending.store(true, std::memory_order_release); // still before the next byte
     }
     if (stored != 0) {
         RxRingHead.store(head, std::memory_order_release);
@@ -221,7 +234,29 @@ RxDelivery RxRingDeliver(const uint8_t *data, uint32_t length, uint32_t bound_ms
         }
     }
     RxRoomWanted.store(false, std::memory_order_relaxed);
+    if (stored != length) {
+        BreakPending.store(true, std::memory_order_release);
+    }
     return {stored, end};
+}
+
+void RxRingMarkBreak()
+{
+    BreakPending.store(true, std::memory_order_release);
+}
+
+void NotePortLineErrors(uint32_t flags)
+{
+    if (flags == 0) {
+        return;
+    }
+    PortErrorCount.fetch_add(1, std::memory_order_relaxed);
+    RxRingMarkBreak();
+}
+
+void NotePortLost()
+{
+    RxRingMarkBreak();
 }
 
 void StopCapture()
@@ -296,6 +331,9 @@ uint32_t AssembleAvailableBytes(uint32_t slot_wait_ms)
         }
         while (tail != head) {
             const uint8_t byte = RxRing[tail];
+            if (RxRingBreak[tail] != 0) {
+                AssemblyBuffer.fill = 0; // the frame under way spans a hole
+            }
             tail = NextRxIndex(tail);
             // Released at once: the receive thread gets the room back byte by
             // byte, which matters when a burst meets an almost full ring.
@@ -308,6 +346,13 @@ uint32_t AssembleAvailableBytes(uint32_t slot_wait_ms)
     }
 }
 
+void RequestInboundStop()
+{
+    InboundStop.store(true, std::memory_order_release);
+    StopCapture();
+    WakeInboundWorkers();
+}
+
 void FrameAssemblerLoop(const std::atomic<bool> *stop, uint32_t slot_wait_ms)
 {
     AssemblerStop = stop;
@@ -317,6 +362,12 @@ void FrameAssemblerLoop(const std::atomic<bool> *stop, uint32_t slot_wait_ms)
             return;
         }
         AssembleAvailableBytes(slot_wait_ms);
+        // A wait for a slot inside the pass may have taken the wake-up that
+        // came with the stop: look again before sleeping.
+        if (stop != nullptr && stop->load(std::memory_order_acquire)) {
+            AssemblerStop = nullptr;
+            return;
+        }
         AssemblerWake.Wait();
     }
 }

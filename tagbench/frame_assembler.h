@@ -21,6 +21,16 @@
 //
 // A frame starts with 55 AA xx xx or FF FF FF FF and is 12 + (byte 8 >> 5)
 // bytes long. No CRC is checked here; the tag table rejects damaged frames.
+//
+// Holes in the stream. When bytes went missing before they reached the ring
+// (the port reported a line error, the port was lost, or the receive thread
+// had to drop the rest of a chunk), the next byte stored carries a mark in
+// RxRingBreak, in the same slot, published with it. The assembler drops the
+// partial frame it holds when it takes a marked byte, so the frame that
+// spans the hole is never cut at a length read from someone else's bytes,
+// and the header search starts afresh at the byte after the hole. The mark
+// travels with the bytes: bytes that arrived before the hole are assembled
+// as they were, however long they wait in the ring.
 #pragma once
 
 #include <atomic>
@@ -38,8 +48,23 @@ constexpr uint32_t kRxRoomWaitMs = 1000;
 constexpr uint32_t kFrameSlotWaitMs = 1000;
 
 extern uint8_t RxRing[kRxRingSize];
+// 1 when the stream has a hole just before the byte in the same slot of
+// RxRing; written with that byte by the receive thread only.
+extern uint8_t RxRingBreak[kRxRingSize];
 extern std::atomic<uint32_t> RxRingHead; // written by the receive thread only
 extern std::atomic<uint32_t> RxRingTail; // written by the assembler thread only
+
+// Any thread: the next byte stored follows a hole in the stream.
+void RxRingMarkBreak();
+// Receive thread: the port reported line errors after the bytes stored so
+// far. Counts them in PortErrorCount and marks the hole.
+void NotePortLineErrors(uint32_t flags);
+// Receive thread: the port was lost; what arrives after a resume does not
+// continue what came before.
+void NotePortLost();
+// Line error reports since start-up; written by the receive thread only.
+// The dialog shows the reports since the user's last open.
+extern std::atomic<uint32_t> PortErrorCount;
 
 // Receive thread: appends a chunk in order; stops at the first byte that does
 // not fit and leaves it and the rest to the caller. Publishes the head once,
@@ -59,7 +84,8 @@ struct RxDelivery {
 // fits, then waits for the assembler to free room for the rest, at most
 // bound_ms in all; a full ring with capture off drops at once, and
 // StopCapture ends a wait at once. Bytes are stored in order and only ever
-// dropped from the end of the chunk.
+// dropped from the end of the chunk; a drop marks a hole before the next
+// byte stored.
 RxDelivery RxRingDeliver(const uint8_t *data, uint32_t length, uint32_t bound_ms);
 
 // Set by the receive thread (its only writer) while it waits for room in
@@ -114,11 +140,18 @@ void AssembleByte(uint8_t byte, uint32_t slot_wait_ms = 0);
 // a pending ring reset.
 uint32_t AssembleAvailableBytes(uint32_t slot_wait_ms = 0);
 
-// The assembler's endless loop: AssembleAvailableBytes, then sleep until the
-// receive thread publishes bytes or a reset is requested. Returns only when
-// *stop becomes true and WakeInboundWorkers is called (tests); the program
-// passes nullptr.
+// The assembler's loop: AssembleAvailableBytes, then sleep until the
+// receive thread publishes bytes or a reset is requested. Returns when *stop
+// becomes true and WakeInboundWorkers is called (the program passes
+// &InboundStop and stops it with RequestInboundStop at exit).
 void FrameAssemblerLoop(const std::atomic<bool> *stop, uint32_t slot_wait_ms = kFrameSlotWaitMs);
+
+// Set at exit by RequestInboundStop (GUI thread); the program's assembler
+// and table loops run until it is set.
+extern std::atomic<bool> InboundStop;
+// GUI thread, at exit, after the receive thread has stopped: ends capture
+// and both worker loops; the caller then waits for their threads.
+void RequestInboundStop();
 
 // Table thread: sleeps until the assembler has queued frames, a reset is
 // requested or WakeInboundWorkers is called. May return with nothing to do.

@@ -11,6 +11,7 @@
 
 #include "serial/crc16.h"
 #include "tagbench/frame_assembler.h"
+#include "tagbench/tag_history.h"
 
 #include <cmath>
 #include <cstring>
@@ -60,6 +61,11 @@ void InitTagBench()
 
 void EnterFrame(const uint8_t *frame, uint32_t length)
 {
+    EnterFrameAt(frame, length, HistoryNowMs());
+}
+
+void EnterFrameAt(const uint8_t *frame, uint32_t length, int64_t now_ms)
+{
     if (frame == nullptr || length < 12 || length > kMaxFrameLength) {
         return;
     }
@@ -94,6 +100,7 @@ void EnterFrame(const uint8_t *frame, uint32_t length)
     }
     if (k < count && TagTable[k].id == id) {
         StoreReport(TagTable[k], status, signal, extra, n);
+        NoteTagReport(k, status, signal, now_ms);
         return;
     }
     if (count >= kMaxTags) {
@@ -105,6 +112,8 @@ void EnterFrame(const uint8_t *frame, uint32_t length)
     r.id = id;
     r.filling = 1;
     StoreReport(r, status, signal, extra, n);
+    NoteTagInserted(k, count, id, now_ms);
+    NoteTagReport(k, status, signal, now_ms);
     TagCount.store(count + 1, std::memory_order_relaxed);
 }
 
@@ -113,9 +122,13 @@ uint32_t ProcessQueuedFrames()
     ServeFrameQueueReset();
     uint32_t taken = 0;
     uint32_t tail = FrameQueue.tail.load(std::memory_order_relaxed);
+    // The clock is read once per wake-up and then every kSlotsPerOffer
+    // frames (8 ms of the fastest line): plenty for one-second histories,
+    // and a frame costs no clock read.
+    int64_t now_ms = HistoryNowMs();
     while (tail != FrameQueue.head.load(std::memory_order_acquire)) {
         const FrameSlot &slot = FrameQueue.slots[tail];
-        EnterFrame(slot.bytes, slot.bytes[19]);
+        EnterFrameAt(slot.bytes, slot.bytes[19], now_ms);
         tail = tail + 1 == kFrameQueueSlots ? 0 : tail + 1;
         FrameQueue.tail.store(tail, std::memory_order_release);
         ++taken;
@@ -123,6 +136,7 @@ uint32_t ProcessQueuedFrames()
         // queue is drained.
         if (taken % kSlotsPerOffer == 0) {
             OfferFrameSlots();
+            now_ms = HistoryNowMs();
         }
     }
     if (taken % kSlotsPerOffer != 0) {
@@ -165,6 +179,7 @@ void ResetTagBench(void (*clear_display)())
 
 void AgeTagTable()
 {
+    const int64_t now_ms = HistoryNowMs();
     std::lock_guard<std::mutex> lock(TableLock);
     int32_t offline = 0;
     const int32_t count = TagCount.load(std::memory_order_relaxed);
@@ -178,7 +193,10 @@ void AgeTagTable()
         } else {
             --r.countdown;
         }
+        if (r.countdown == 0)
+            NoteTagOffline(i, now_ms);
     }
+    NoteAgeingTick(now_ms);
     OfflineCount.store(offline, std::memory_order_relaxed);
     if (ReaderConnected.load(std::memory_order_relaxed) != 0 && ConnectedCountdown != 0) {
         --ConnectedCountdown;
@@ -247,6 +265,11 @@ TagRowSnapshot RecordSnapshot(const TagRecord &r, int index)
 
 } // namespace
 
+TagRowSnapshot SnapshotTagLocked(int index)
+{
+    return RecordSnapshot(TagTable[index], index);
+}
+
 int32_t EstimateDistance(int index, int32_t *signal)
 {
     return RecordDistance(TagTable[index], signal);
@@ -267,16 +290,28 @@ TagRowSnapshot SnapshotTag(int index)
 
 void SnapshotTagTable(std::vector<TagRowSnapshot> &out)
 {
+    SnapshotTagTable(out, nullptr);
+}
+
+void SnapshotTagTable(std::vector<TagRowSnapshot> &out, std::vector<TagSeenTimes> *seen)
+{
     // Allocated before the lock is taken, so that under it there is only
     // one copy of the records in use: the table thread waits for that and
     // nothing else, and distances and texts are worked out after.
     std::vector<TagRecord> records;
     records.reserve(kMaxTags);
+    if (seen != nullptr)
+        seen->reserve(kMaxTags);
     {
         std::lock_guard<std::mutex> lock(TableLock);
         int32_t count = TagCount.load(std::memory_order_relaxed);
         count = count < 0 ? 0 : (count > kMaxTags ? kMaxTags : count);
         records.assign(TagTable, TagTable + count);
+        if (seen != nullptr) {
+            seen->resize(static_cast<size_t>(count));
+            for (int32_t i = 0; i < count; ++i)
+                CopySeenTimes(i, &(*seen)[i].first_ms, &(*seen)[i].last_ms);
+        }
     }
     out.clear();
     out.reserve(records.size());

@@ -69,6 +69,9 @@ uint32_t ProcessQueuedFrames();
 // nothing; a valid one marks the reader connected even when status 14 keeps
 // it out of the table or the table is full.
 void EnterFrame(const uint8_t *frame, uint32_t length);
+// The same, the report arriving at now_ms of the history clock
+// (tag_history.h); EnterFrame reads the clock itself.
+void EnterFrameAt(const uint8_t *frame, uint32_t length, int64_t now_ms);
 // The table thread's endless loop: ProcessQueuedFrames, then sleep until the
 // assembler queues frames or a reset is requested. Returns only when *stop
 // becomes true and WakeInboundWorkers is called (tests).
@@ -96,8 +99,17 @@ int32_t DistanceForSignal(int32_t m);
 // Takes TableLock itself; index must be below TagCount (an index that is not
 // gives an empty offline row rather than reading a stale record).
 TagRowSnapshot SnapshotTag(int index);
+// The same for a caller that holds TableLock; index below TagCount.
+TagRowSnapshot SnapshotTagLocked(int index);
 
 // The whole table, record by record in table order, as SnapshotTag would
 // give each: the records are copied in one pass under TableLock and the
 // snapshots formed after it is released. Any thread (the table export).
 void SnapshotTagTable(std::vector<TagRowSnapshot> &out);
+// The same, with each tag's first and last report (HistoryNowMs clock,
+// tag_history.h), taken in the same hold of the lock.
+struct TagSeenTimes {
+    int64_t first_ms;
+    int64_t last_ms;
+};
+void SnapshotTagTable(std::vector<TagRowSnapshot> &out, std::vector<TagSeenTimes> *seen);

@@ -113,8 +113,8 @@ static int8_t WordCount;
 static ConsoleCommand Commands[kConsoleMaxCommands];
 static std::atomic<uint16_t> CommandCount{0};
 
-// Tests only: set by ConsoleStopForTest, read by the accept thread; cleared
-// by the accept thread as its last act.
+// Set by ConsoleStop, read by the accept thread; AcceptThreadRunning is
+// cleared by the accept thread as its last act.
 static std::atomic<bool> StopRequested{false};
 static std::atomic<bool> AcceptThreadRunning{false};
 
@@ -288,14 +288,15 @@ static void ServeClient()
     DropClient();
 }
 
-// Never returns in the program; only the tests' stop ends it.
+// Returns only when ConsoleStop asks it to.
 void ConsoleAcceptThread()
 {
     while (!StopRequested.load()) {
         ConsoleSocket client = ConsoleSockAccept(ListenSocket);
         if (client == kConsoleNoSocket) {
             // Treated like a connection that ended at once. The pause keeps a
-            // lasting failure (out of descriptors) from spinning a core.
+            // lasting failure (out of descriptors) from spinning a core; a
+            // stop ends it at once.
             std::unique_lock<std::mutex> lock(ClientMutex);
             ClientChanged.wait_for(lock, std::chrono::milliseconds(kAcceptRetryMs),
                                    [] { return StopRequested.load(); });
@@ -497,8 +498,12 @@ uint16_t ConsoleListeningPort()
     return ConsoleSockLocalPort(ListenSocket);
 }
 
-void ConsoleStopForTest()
+void ConsoleStop()
 {
+    // Bounds each of the two waits for the accept thread: the exit must not
+    // hang on a socket layer that never wakes it; a thread still running
+    // then goes with the process.
+    constexpr auto kStopWait = std::chrono::milliseconds(1000);
     if (ListenSocket != kConsoleNoSocket) {
         {
             std::lock_guard<std::mutex> lock(ClientMutex);
@@ -520,7 +525,7 @@ void ConsoleStopForTest()
                 lock.unlock();
                 wake = ConsoleSockConnectLoopback(port);
                 lock.lock();
-                ClientChanged.wait(lock, ended);
+                ClientChanged.wait_for(lock, kStopWait, ended);
             }
         }
         if (wake != kConsoleNoSocket) {

@@ -2,7 +2,8 @@
 // terminal at a time.
 //
 // The main window starts it once with ConsoleInit; from then on the accept
-// thread serves clients one after another and never stops. The client's bytes
+// thread serves clients one after another, until the program stops it at
+// exit with ConsoleStop. The client's bytes
 // go through a small line editor (erase, tab; no echo of ordinary bytes) and
 // every CR runs the line: "help", "bye" or a registered command. Any thread
 // may write a diagnostic message to the connected terminal with
@@ -49,8 +50,15 @@ void ConsoleStart();
 // the start (GUI thread, before the main dialog exists), read afterwards.
 const char *ConsoleStartProblem();
 
-// The accept thread: serves clients one after another, never returns.
+// The accept thread: serves clients one after another until ConsoleStop.
 void ConsoleAcceptThread();
+
+// At exit, before the program's statics go: ends the current client, stops
+// the accept thread (waiting a bounded time for it), closes the listening
+// socket and empties the line and the command table, so that the console
+// can also be started again (the tests do). ConsolePrintf keeps working
+// meanwhile and sends nothing once the client is gone.
+void ConsoleStop();
 
 // Splits the current line into words and runs it. Accept thread only.
 void ConsoleExecuteLine();

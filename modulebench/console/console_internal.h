@@ -14,9 +14,4 @@ void ConsoleEditChunk(const char *bytes, int count);
 // The port the console listens on, 0 while it is off.
 uint16_t ConsoleListeningPort();
 
-// Tests only; the program never stops its console. Ends the current client,
-// waits for the accept thread to finish, closes the listening socket and
-// empties the line and the command table, so that ConsoleStartOnPort can run
-// again. No other thread may use the console while this runs, except
-// ConsolePrintf, which keeps working (it sends nothing once the client is gone).
-void ConsoleStopForTest();
+// ConsoleStop (console.h) also lets ConsoleStartOnPort run again.

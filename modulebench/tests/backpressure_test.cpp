@@ -102,7 +102,7 @@ protected:
             Logged.console.clear();
         }
         ProcessorGate.Open();
-        SetModuleHooks(ModuleHooks{nullptr, GatedReceived, nullptr, nullptr, RecordMessage});
+        SetModuleHooks(ModuleHooks{nullptr, GatedReceived, nullptr, nullptr, RecordMessage, nullptr});
         processor_ = std::thread(ChunkProcessorLoop, &stop_);
     }
 
@@ -225,7 +225,7 @@ TEST_F(HeldProcessor, TheIdleProcessorWakesForAPushAndForASkipRequest)
     // A skip request that found the queue empty must not linger and silence
     // the next burst: the woken processor clears it at once.
     RequestSkipRxLog();
-    while (SkipRxLog.load())
+    while (SkipRxLogActive())
         std::this_thread::yield();
     ASSERT_EQ(ChunkQueuePushLong(chunk, 3), 3u);
     WaitLogged(6);

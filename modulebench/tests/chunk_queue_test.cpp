@@ -6,6 +6,7 @@
 #include "modulebench/config_frames.h"
 #include "modulebench/tests/test_hooks.h"
 #include "modulebench/traffic_log.h"
+#include "serial/tests/fake_port.h"
 
 #include <gtest/gtest.h>
 
@@ -87,23 +88,104 @@ TEST_F(ProcessorTest, AnswerSendsItsOwnCopyWhenTheGuiRebuildsDuringTheWrite)
     EXPECT_EQ(sent[1], (Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x01, 0x05, 0x0A, 0x9C, 0x92}));
 }
 
-TEST_F(ProcessorTest, NewArmDuringTheAnswerKeepsItsStatusAndStaysArmed)
+// What the GUI thread does while the answer is being written decides
+// whether the answer may still show "完成配置": the processor names the
+// arming it sent, and only the current arming counts.
+TEST_F(ProcessorTest, AnAnswerNamesItsArmingAndOnlyTheCurrentOneCounts)
 {
-    Arm(1, 5, 10);
-    Recorded.during_write = [] {
-        BuildTagConfigFrame(2, 6, 11);
-        ConfigPending.store(true, std::memory_order_release);
+    struct Case {
+        const char *what;
+        void (*during_write)();
+        bool answer_current; // the answered arming is still the current one
+        bool armed_after;
     };
-    Feed(WakeUpFrame(0, 0));
-    EXPECT_TRUE(Recorded.TextsOf(HookEvent::Status).empty());
-    EXPECT_TRUE(ConfigPending.load());
+    const Case cases[] = {
+        {"nothing", nullptr, true, false},
+        {"re-armed", [] { BuildTagConfigFrame(2, 6, 11); ConfigPending.store(true); }, false, true},
+        {"unlocked, mode changed or closed", [] { ConfigPending.store(false); }, false, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        ChunkQueueInit();
+        InstallRecorder();
+        BuildTagConfigFrame(1, 5, 10);
+        const uint32_t armed = ConfigPending.Arm();
+        Recorded.during_write = c.during_write;
+        Feed(WakeUpFrame(0, 0));
+        EXPECT_EQ(Recorded.TextsOf(HookEvent::Answered), std::vector<std::string>{std::to_string(armed)});
+        EXPECT_EQ(ConfigPending.IsCurrent(armed), c.answer_current);
+        EXPECT_EQ(ConfigPending.load(), c.armed_after);
+    }
+}
 
-    Recorded.Clear();
+// A wake-up still queued when the port closed meets no port: nothing is
+// logged as sent and nothing answered, and the arming is used up.
+TEST_F(ProcessorTest, AnAnswerThatMeetsNoPortIsNeitherLoggedNorReported)
+{
+    Arm();
+    Recorded.port_open = false;
     Feed(WakeUpFrame(0, 0));
-    const std::vector<Bytes> writes = Recorded.Of(HookEvent::Write);
-    ASSERT_EQ(writes.size(), 1u);
-    EXPECT_EQ(writes[0][7], 2);
-    EXPECT_EQ(Recorded.TextsOf(HookEvent::Status), std::vector<std::string>{kStatusConfigured});
+    EXPECT_EQ(Recorded.Of(HookEvent::Received).size(), 1u);
+    EXPECT_TRUE(Recorded.Of(HookEvent::Sent).empty());
+    EXPECT_TRUE(Recorded.TextsOf(HookEvent::Answered).empty());
+    EXPECT_FALSE(ConfigPending.load());
+    SendReaderFrame(1, 0);
+    EXPECT_TRUE(Recorded.Of(HookEvent::Sent).empty());
+}
+
+// A skip request made in the moment the processor has found the queue
+// empty, before it served the requests it knew of, stands for the chunk
+// that comes next: it was asked for after that look.
+TEST_F(ChunkQueueTest, ASkipRequestMadeAsAPassEndsHidesTheNextChunk)
+{
+    ASSERT_TRUE(Push({1}));
+    SetChunkProcessorIdleHook([] {
+        SetChunkProcessorIdleHook(nullptr);
+        RequestSkipRxLog();
+        ChunkQueuePush(Bytes{2}.data(), 1);
+    });
+    ChunkProcessorDrain();
+    EXPECT_TRUE(SkipRxLogActive());
+    ChunkProcessorDrain();
+    EXPECT_EQ(Recorded.Of(HookEvent::Received), std::vector<Bytes>{Bytes{1}});
+    EXPECT_FALSE(SkipRxLogActive()) << "served once the queue was found empty after it";
+    ASSERT_TRUE(Push({3}));
+    ChunkProcessorDrain();
+    EXPECT_EQ(Recorded.Of(HookEvent::Received).back(), Bytes{3});
+}
+
+// The receive path from a port that behaves as a real one: a backlog left in
+// the driver is read to the end at once, so the tag's wake-up frame that
+// follows it arrives as a chunk of its own and is answered; and line errors
+// reach the log and the console at the place in the stream where they were
+// reported (what a full queue does to them is the fuzz target's).
+TEST_F(ChunkQueueTest, AWakeUpAfterABacklogIsAnsweredAndLineErrorsAreLoggedWhereTheyHappened)
+{
+    BuildTagConfigFrame(1, 5, 10);
+    const uint32_t armed = ConfigPending.Arm();
+    FakePort port;
+    port.sink = ChunkReceiveSink;
+    port.errors_sink = ChunkQueueLineErrors;
+    port.Arrive(Bytes(3000, 0x11));
+    port.line_errors = kLineErrorRxOver;
+    ASSERT_EQ(RxPassEnd::Done, port.Pass());
+    port.Arrive(WakeUpFrame(7, 8));
+    ASSERT_EQ(RxPassEnd::Done, port.Pass());
+    ChunkProcessorDrain();
+
+    EXPECT_EQ(Recorded.TextsOf(HookEvent::Answered), std::vector<std::string>{std::to_string(armed)});
+    // 3000 bytes (reads of 1024, 1024 and 952, in slots of at most 255),
+    // the note, then the wake-up frame and its answer.
+    std::vector<HookEvent::Kind> kinds;
+    for (const HookEvent &e : Recorded.events)
+        if (e.kind != HookEvent::Console)
+            kinds.push_back(e.kind);
+    ASSERT_EQ(kinds.size(), 14u + 1 + 1 + 3);
+    EXPECT_EQ(kinds[14], HookEvent::Note);
+    EXPECT_EQ(Recorded.Of(HookEvent::Received).back(), WakeUpFrame(7, 8));
+    char note[160];
+    EXPECT_EQ(Recorded.TextsOf(HookEvent::Note), std::vector<std::string>{LineErrorNote(kLineErrorRxOver, note, sizeof note)});
+    EXPECT_EQ(Recorded.TextsOf(HookEvent::Console), std::vector<std::string>{"port error: queue overflow\r\n"});
 }
 
 } // namespace

@@ -95,10 +95,54 @@ TEST(ReceivePathConcurrency, EveryByteLoggedOnceInOrderWhileConfigurationsAreAns
         last_id = id;
     }
     EXPECT_TRUE(Recorded.Of(HookEvent::Sent) == Answers);
-    EXPECT_LE(Recorded.TextsOf(HookEvent::Status).size(), Answers.size());
+    // Each answer names its arming, in the order armed.
+    const std::vector<std::string> answered = Recorded.TextsOf(HookEvent::Answered);
+    ASSERT_EQ(answered.size(), Answers.size());
+    for (size_t i = 1; i < answered.size(); ++i)
+        EXPECT_GT(std::stoul(answered[i]), std::stoul(answered[i - 1]));
 
     SetModuleHooks(ModuleHooks{});
     ChunkQueueInit();
+}
+
+// The program's exit while the module sends: the receive thread is let go
+// of its wait for room and stopped first, then the processor, which runs on
+// &ChunkProcessorStop as in the program. Every thread has then returned, so
+// the queue may be emptied and the hooks replaced at once; a processor
+// still running would meet that (the sanitizers report it).
+TEST(ReceivePathConcurrency, TheExitStopsEveryThreadWhileTrafficFlows)
+{
+    ChunkQueueInit();
+    InstallRecorder();
+    ChunkProcessorStop.store(false);
+    std::atomic<bool> receiver_stop{false};
+    std::thread processor(ChunkProcessorLoop, &ChunkProcessorStop);
+    std::thread receiver([&] {
+        Bytes data(300);
+        for (uint32_t n = 0; !receiver_stop.load(); ++n) {
+            for (uint8_t &b : data)
+                b = static_cast<uint8_t>(n);
+            data[0] = 0x00;
+            ChunkReceiveSink(data.data(), static_cast<uint32_t>(data.size()));
+            if (n % 50 == 0)
+                ChunkQueueLineErrors(0x02);
+        }
+    });
+    while (ChunkQueueCount() == 0)
+        std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+
+    ChunkQueueStopWaiting();
+    receiver_stop.store(true);
+    receiver.join();
+    RequestChunkProcessorStop();
+    processor.join();
+
+    SetModuleHooks(ModuleHooks{});
+    ChunkQueueInit();
+    ChunkQueueAllowWaiting();
+    ChunkProcessorStop.store(false);
+    EXPECT_FALSE(Recorded.Of(HookEvent::Received).empty());
 }
 
 } // namespace

@@ -6,14 +6,17 @@ HookRecorder Recorded;
 
 namespace {
 
-void RecordWrite(const uint8_t *data, uint32_t length)
+bool RecordWrite(const uint8_t *data, uint32_t length)
 {
+    if (!Recorded.port_open)
+        return false;
     Recorded.events.push_back({HookEvent::Write, Bytes(data, data + length), {}});
     // Once only: the action may itself write.
     void (*action)() = Recorded.during_write;
     Recorded.during_write = nullptr;
     if (action != nullptr)
         action();
+    return true;
 }
 
 void RecordReceived(uint32_t count, const uint8_t *bytes)
@@ -26,9 +29,14 @@ void RecordSent(uint32_t count, const uint8_t *bytes)
     Recorded.events.push_back({HookEvent::Sent, Bytes(bytes, bytes + count), {}});
 }
 
-void RecordStatus(const char *text)
+void RecordAnswered(uint32_t arm)
 {
-    Recorded.events.push_back({HookEvent::Status, {}, text});
+    Recorded.events.push_back({HookEvent::Answered, {}, std::to_string(arm)});
+}
+
+void RecordNote(const char *text)
+{
+    Recorded.events.push_back({HookEvent::Note, {}, text});
 }
 
 void RecordConsole(const char *text)
@@ -60,12 +68,13 @@ void HookRecorder::Clear()
 {
     events.clear();
     during_write = nullptr;
+    port_open = true;
 }
 
 void InstallRecorder()
 {
     Recorded.Clear();
-    SetModuleHooks(ModuleHooks{RecordWrite, RecordReceived, RecordSent, RecordStatus, RecordConsole});
+    SetModuleHooks(ModuleHooks{RecordWrite, RecordReceived, RecordSent, RecordAnswered, RecordConsole, RecordNote});
 }
 
 Bytes WakeUpFrame(uint8_t x, uint8_t y)

@@ -11,9 +11,9 @@
 using Bytes = std::vector<uint8_t>;
 
 struct HookEvent {
-    enum Kind { Write, Received, Sent, Status, Console } kind;
+    enum Kind { Write, Received, Sent, Answered, Console, Note } kind;
     Bytes bytes;      // Write, Received, Sent
-    std::string text; // Status, Console
+    std::string text; // Console, Note; Answered: the arming's number
 };
 
 struct HookRecorder {
@@ -21,6 +21,9 @@ struct HookRecorder {
     // Called once from inside the next serial_write, after recording; lets
     // a test act as the GUI thread while a write is in progress.
     void (*during_write)() = nullptr;
+    // What serial_write answers: false plays a write with no port open (it
+    // is not recorded as a write then).
+    bool port_open = true;
 
     std::vector<Bytes> Of(HookEvent::Kind kind) const;
     std::vector<std::string> TextsOf(HookEvent::Kind kind) const;

@@ -6,6 +6,12 @@
 // the radio marks decide them, and every handler leaves the enabled controls
 // as the state table asks. The tag configuration itself is armed through
 // ConfigPending, which the chunk processor consumes when the tag wakes up.
+//
+// A port that vanishes while open (a pulled adapter) is closed as the user's
+// close would close it, reported once in a box and in the log, and tried
+// again once a second (the retry timer); when it opens again the dialog
+// carries on at the same speed in the mode last chosen, through the same
+// steps as an open.
 #include "modulebench/win32/main_dialog.h"
 
 #include <commctrl.h>
@@ -24,6 +30,8 @@
 #include "modulebench/win32/edit_filters_win32.h"
 #include "modulebench/win32/pellfray_resources.h"
 #include "modulebench/win32/traffic_log_win32.h"
+#include "serial/port_keeper.h"
+#include "serial/win32/port_list_win32.h"
 #include "serial/win32/serial_link.h"
 
 namespace {
@@ -37,10 +45,26 @@ constexpr int kPortNameSize = 10;
 // The hex field is read into 1024 bytes.
 constexpr int kHexTextSize = 1024;
 
+// Runs only while a lost port is being tried again.
+constexpr UINT_PTR kRetryTimer = 16;
+constexpr UINT kRetryTimerMs = 1000;
+// Posted by the receive thread when its port stopped answering (wParam: the
+// port's generation), and by the processor when it answered a wake-up frame
+// (wParam: the arming it sent).
+constexpr UINT kPortLostMessage = WM_APP + 16;
+constexpr UINT kConfigAnsweredMessage = WM_APP + 17;
+// How long the exit waits for each worker thread to end.
+constexpr DWORD kThreadStopWaitMs = 2000;
+
 // Dialog state; GUI thread only.
 HWND Dialog;
 bool PortOpen;
 bool ConfigLocked;
+// The port the user opened, kept across a loss.
+PortKeeper Keeper;
+// The receive thread and the chunk processor, kept for the exit.
+HANDLE ReceiveThread;
+HANDLE ProcessorThread;
 
 // --- the core's way out ----------------------------------------------------
 
@@ -49,12 +73,21 @@ void ConsolePrintText(const char *text)
     ConsolePrintf("%s", text);
 }
 
-void StartThread(LPTHREAD_START_ROUTINE procedure)
+// Processor thread.
+void PostConfigAnswered(uint32_t arm)
 {
-    // Started once and never stopped; the handle is not needed.
-    HANDLE thread = CreateThread(nullptr, 0, procedure, nullptr, 0, nullptr);
-    if (thread != nullptr)
-        CloseHandle(thread);
+    PostMessageA(Dialog, kConfigAnsweredMessage, arm, 0);
+}
+
+// Receive thread.
+void PostPortLost(uint32_t generation)
+{
+    PostMessageA(Dialog, kPortLostMessage, generation, 0);
+}
+
+HANDLE StartThread(LPTHREAD_START_ROUTINE procedure)
+{
+    return CreateThread(nullptr, 0, procedure, nullptr, 0, nullptr);
 }
 
 void Enable(int id, bool on)
@@ -106,17 +139,13 @@ bool ReadField(int id, NumericField field, int32_t *value)
 
 // --- start-up --------------------------------------------------------------
 
+// The port list as the machine has it now; the port open or being retried
+// stays in it.
 void FillPortList()
 {
     ExpandComPortMask(EnumerateComPortMask());
-    HWND list = GetDlgItem(Dialog, IDC_PORT_LIST);
-    for (uint32_t i = 0; i < ComPortCount; ++i) {
-        char name[16];
-        std::snprintf(name, sizeof name, "COM%u", static_cast<unsigned>(ComPortList[i]));
-        SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
-    }
-    // With no port found nothing is selected (CB_SETCURSEL 0 fails).
-    SendMessageA(list, CB_SETCURSEL, 0, 0);
+    const std::string keep = Keeper.IsOpen() || Keeper.IsRetrying() ? Keeper.Name() : std::string();
+    RefillPortList(GetDlgItem(Dialog, IDC_PORT_LIST), PortListNames(ComPortList, ComPortCount, keep), true);
 }
 
 void InitDialog(HWND dialog)
@@ -128,21 +157,25 @@ void InitDialog(HWND dialog)
     InitCommonControlsEx(&icc);
 
     ModuleHooks hooks = {};
-    hooks.serial_write = SerialWrite;
+    hooks.serial_write = SerialWriteChecked;
     hooks.log_received = LogReceived;
     hooks.log_sent = LogSent;
-    hooks.show_config_status = ShowConfigStatus;
+    hooks.config_answered = PostConfigAnswered;
     hooks.console_print = ConsolePrintText;
+    hooks.log_note = LogNote;
     SetModuleHooks(hooks);
 
     // The receive thread idles until a port opens, so the queue may be
     // emptied after it started and before its consumer exists.
     SerialConfigure(SerialFlavor::Pellfray, ChunkReceiveSink);
-    StartThread(SerialReceiveThread);
+    SerialSetEvents(SerialEvents{ChunkQueueLineErrors, PostPortLost});
+    ReceiveThread = StartThread(SerialReceiveThread);
     ChunkQueueInit();
-    StartThread(ChunkProcessorThread);
+    ProcessorThread = StartThread(ChunkProcessorThread);
 
     FillPortList();
+    // With no port found nothing is selected (CB_SETCURSEL 0 fails).
+    SendDlgItemMessageA(dialog, IDC_PORT_LIST, CB_SETCURSEL, 0, 0);
 
     HWND baud = GetDlgItem(dialog, IDC_BAUD_LIST);
     for (const char *text : kBaudChoiceTexts)
@@ -199,7 +232,8 @@ void OnTagMode()
     EnableAll({IDC_TAG_ID, IDC_SEND_PERIOD, IDC_BATTERY_PERIOD, IDC_MODIFY}, true);
 }
 
-void ClosePort()
+// Everything the user's close does; the loss of the port does the same.
+void StopUsingPort()
 {
     PortOpen = false;
     // A receive thread waiting for room in the queue gives up its read now
@@ -218,14 +252,40 @@ void ClosePort()
     Enable(IDC_HEX_SEND, false);
 }
 
+void ClosePort()
+{
+    Keeper.Forget();
+    KillTimer(Dialog, kRetryTimer);
+    StopUsingPort();
+}
+
+SerialOpenResult OpenNamed(const std::string &name, uint32_t baud_index)
+{
+    char path[kPortNameSize + 8];
+    std::snprintf(path, sizeof path, "\\\\.\\%s", name.c_str());
+    ChunkQueueAllowWaiting();
+    // Disarmed before the port is published: a wake-up frame read from the
+    // new port must never be answered with the frame armed before.
+    ConfigPending.store(false, std::memory_order_release);
+    return SerialOpenChecked(path, baud_index);
+}
+
+// The open's steps once the port is open: the user's open and a resume.
+void ShowPortOpen()
+{
+    PortOpen = true;
+    SetDlgItemTextA(Dialog, IDC_PORT_BUTTON, "关闭串口");
+    EnableAll({IDC_READER_MODE, IDC_TAG_MODE}, true);
+    // Back into the mode that was last chosen, through its own handler.
+    const bool reader = SendDlgItemMessageA(Dialog, IDC_READER_MODE, BM_GETCHECK, 0, 0) == 1;
+    SendDlgItemMessageA(Dialog, reader ? IDC_READER_MODE : IDC_TAG_MODE, BM_CLICK, 0, 0);
+    Enable(IDC_HEX_SEND, true);
+}
+
 void OpenPort()
 {
     // A name typed into the list's field is used like a listed one.
-    char name[kPortNameSize] = {};
-    GetWindowTextA(GetDlgItem(Dialog, IDC_PORT_LIST), name, sizeof name);
-    char path[kPortNameSize + 8];
-    std::snprintf(path, sizeof path, "\\\\.\\%s", name);
-
+    const std::string name = PortListText(GetDlgItem(Dialog, IDC_PORT_LIST));
     // The field's text, picked or typed, must be one of the list's speeds.
     uint32_t baud_index = 0;
     if (!BaudIndexForText(ControlText(IDC_BAUD_LIST).c_str(), &baud_index)) {
@@ -233,17 +293,80 @@ void OpenPort()
         return;
     }
 
-    ChunkQueueAllowWaiting();
-    if (!SerialOpen(path, baud_index))
+    // The user's own open ends the retries of a lost port, whatever it opens.
+    Keeper.Forget();
+    KillTimer(Dialog, kRetryTimer);
+    const SerialOpenResult opened = OpenNamed(name, baud_index);
+    if (opened == SerialOpenResult::Refused)
+        ShowMessage(PortRefusedText(name, BaudRateForIndex(baud_index)).c_str());
+    if (opened != SerialOpenResult::Opened)
         return;
-    PortOpen = true;
-    ConfigPending.store(false, std::memory_order_release);
-    SetDlgItemTextA(Dialog, IDC_PORT_BUTTON, "关闭串口");
-    EnableAll({IDC_READER_MODE, IDC_TAG_MODE}, true);
-    // Back into the mode that was last chosen, through its own handler.
-    const bool reader = SendDlgItemMessageA(Dialog, IDC_READER_MODE, BM_GETCHECK, 0, 0) == 1;
-    SendDlgItemMessageA(Dialog, reader ? IDC_READER_MODE : IDC_TAG_MODE, BM_CLICK, 0, 0);
-    Enable(IDC_HEX_SEND, true);
+    Keeper.Opened(name.c_str(), baud_index, SerialPortGeneration());
+    ShowPortOpen();
+}
+
+// --- a port that vanished ---------------------------------------------------
+
+void PortLost(uint32_t generation)
+{
+    if (!Keeper.Lost(generation))
+        return; // a port the user closed or replaced meanwhile
+    StopUsingPort();
+    LogNote(PortLostNote(Keeper.Name()).c_str());
+    SetTimer(Dialog, kRetryTimer, kRetryTimerMs, nullptr);
+    if (!Keeper.TakeBox())
+        return; // one box at a time, however often the adapter flickers
+    ShowMessage(PortLostText(Keeper.Name()).c_str());
+    Keeper.BoxClosed();
+}
+
+// The retry timer, and any device change while retrying.
+void TryResume()
+{
+    if (!Keeper.IsRetrying()) {
+        KillTimer(Dialog, kRetryTimer);
+        return;
+    }
+    if (OpenNamed(Keeper.Name(), Keeper.BaudIndex()) != SerialOpenResult::Opened)
+        return;
+    KillTimer(Dialog, kRetryTimer);
+    Keeper.Resumed(SerialPortGeneration());
+    LogNote(PortResumedNote(Keeper.Name(), BaudRateForIndex(Keeper.BaudIndex())).c_str());
+    ShowPortOpen();
+}
+
+void OnDeviceChange()
+{
+    if (SendDlgItemMessageA(Dialog, IDC_PORT_LIST, CB_GETDROPPEDSTATE, 0, 0) == 0)
+        FillPortList();
+    // A driver that does not end a pending wait when its device goes is
+    // caught here, where Windows tells of the change.
+    if (Keeper.IsOpen() && !SerialPortAnswers())
+        PortLost(SerialPortGeneration());
+    if (Keeper.IsRetrying())
+        TryResume();
+}
+
+void OnPortListNotice(int code)
+{
+    HWND list = GetDlgItem(Dialog, IDC_PORT_LIST);
+    bool ended = false;
+    if (code == CBN_DROPDOWN)
+        FillPortList();
+    else if (code == CBN_SELCHANGE)
+        ended = Keeper.Chose(PortListChoice(list).c_str());
+    else if (code == CBN_EDITCHANGE)
+        ended = Keeper.Chose(PortListText(list).c_str());
+    if (ended)
+        KillTimer(Dialog, kRetryTimer);
+}
+
+void OnConfigAnswered(uint32_t arm)
+{
+    // The arming the answer carried must still be the one the label
+    // stands for, on a port that is still open.
+    if (PortOpen && ConfigPending.IsCurrent(arm))
+        ShowConfigStatus(kStatusConfigured);
 }
 
 void OnTransparentMode()
@@ -323,8 +446,34 @@ void OnCommand(int id)
 
 DWORD WINAPI ChunkProcessorThread(LPVOID)
 {
-    ChunkProcessorLoop(nullptr);
+    ChunkProcessorLoop(&ChunkProcessorStop);
     return 0;
+}
+
+namespace {
+
+void WaitAndClose(HANDLE *thread)
+{
+    if (*thread == nullptr)
+        return;
+    WaitForSingleObject(*thread, kThreadStopWaitMs);
+    CloseHandle(*thread);
+    *thread = nullptr;
+}
+
+} // namespace
+
+void StopModuleBench()
+{
+    // In order: the receive thread may wait for room in the queue (ended by
+    // ChunkQueueStopWaiting) or for the port (ended with the port); the
+    // processor then has nothing more coming.
+    Keeper.Forget();
+    ChunkQueueStopWaiting();
+    SerialStopReceiveThread();
+    WaitAndClose(&ReceiveThread);
+    RequestChunkProcessorStop();
+    WaitAndClose(&ProcessorThread);
 }
 
 void SendHexText(HWND edit)
@@ -342,8 +491,9 @@ void SendHexText(HWND edit)
     }
     if (parsed.count == 0)
         return;
-    SerialWrite(bytes, parsed.count);
-    LogSent(parsed.count, bytes);
+    // Bytes that met no open port did not go out and are not logged.
+    if (SerialWriteChecked(bytes, parsed.count))
+        LogSent(parsed.count, bytes);
 }
 
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM)
@@ -353,12 +503,27 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM
         InitDialog(dialog);
         return TRUE;
     case WM_COMMAND:
+        if (LOWORD(wparam) == IDC_PORT_LIST) {
+            OnPortListNotice(HIWORD(wparam));
+            return 0;
+        }
         OnCommand(LOWORD(wparam));
         return 0;
     case kLogLineMessage:
         TrafficLogOnMessage();
         return TRUE;
+    case kPortLostMessage:
+        PortLost(static_cast<uint32_t>(wparam));
+        return TRUE;
+    case kConfigAnsweredMessage:
+        OnConfigAnswered(static_cast<uint32_t>(wparam));
+        return TRUE;
+    case WM_DEVICECHANGE:
+        OnDeviceChange();
+        return TRUE;
     case WM_TIMER:
+        if (wparam == kRetryTimer)
+            TryResume();
         return 0;
     case WM_DESTROY:
         PostQuitMessage(0);

@@ -14,5 +14,10 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM
 // Reads, parses and sends the hex text of the send field (edit 1016).
 void SendHexText(HWND edit);
 
-// The chunk processor's thread procedure; started once, never returns.
+// The chunk processor's thread procedure; returns once stopped at exit.
 DWORD WINAPI ChunkProcessorThread(LPVOID unused);
+
+// At exit (the shell's on_exit, after the message loop): closes the port
+// and stops the receive thread and the chunk processor, in order, waiting a
+// bounded time for each.
+void StopModuleBench();

@@ -20,6 +20,15 @@ const SystemMenuItem kMenuItems[] = {
     {IDM_LOG_RECORD, IDS_RECORD_START, ToggleRecordingCommand},            // 开始记录… / 停止记录
 };
 
+// The port path's threads first, then the recording of what they logged,
+// then the console they print to.
+void StopPellfray()
+{
+    StopModuleBench();
+    StopRecordingAtExit();
+    ConsoleStop();
+}
+
 } // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command)
@@ -37,7 +46,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command)
         3,                       //
         UpdateLogMenu,           // check mark and recording item before the menu opens
         nullptr,                 // no keys of its own
-        StopRecordingAtExit,     // the recording closes cleanly at exit
+        StopPellfray,            // the port, the worker threads, the recording, the console
     };
     return ShellRun(instance, show_command, &values);
 }

@@ -1,15 +1,27 @@
 // Serial port link: open/configure/close on the GUI thread, overlapped
-// writes with a bounded wait from any thread, and one receive thread for the
-// life of the process.
+// writes with a bounded wait from any thread, and one receive thread that
+// lives until the program stops it at exit.
 //
-// No lock guards the port state. The receive thread learns of opens and closes only
-// through PortHandle, PortReady and PortOpenGeneration, and it loads
-// PortHandle anew for every operation it starts (and takes that operation's
-// result from the same handle) so that it never starts one on a handle it
-// kept from before a close. A close withdraws PortHandle first, then ends the
-// thread's pending wait with SetCommMask(port, 0) and a pending read with
-// PURGE_RXABORT, then closes the handle; the thread's next call fails or
-// finds no port, and it sleeps until SerialOpen publishes the next one.
+// PortLock. The handle value of a closed port can be given to the next port
+// opened at once, so a thread that loaded PortHandle and then issued a call
+// could reach the next port with it, before that port was configured (a
+// wait issued on a port whose event mask is still empty never ends, and the
+// port stays deaf). So every call issued on the port (the receive thread's
+// wait, read and error query, SerialWrite's write and its cancel) is issued
+// under PortLock, after checking that the port is still the one of the
+// generation the caller works on, and open and close change PortHandle and
+// close the handle under it. The lock is never held across a wait: the
+// completion of an overlapped call is waited for outside it, on the call's
+// own event, and its result taken from the handle it was issued on.
+//
+// A close withdraws PortHandle, ends the receive thread's pending wait with
+// SetCommMask(port, 0) and a pending read with PURGE_RXABORT, then closes
+// the handle; the thread's next check finds no port, and it sleeps until
+// SerialOpen publishes the next one.
+//
+// A lost port (see receive_pass.h) is reported once; the thread then leaves
+// that generation alone and sleeps like with no port, until the GUI has
+// closed it and opened the next.
 //
 // Staging: the receive thread alone owns RxStaging (see rx_staging.h); the
 // GUI thread never writes the staged count. Pellfray's open configures and
@@ -21,10 +33,12 @@
 // land at an offset that another thread reset under it.
 #include "serial/win32/serial_link.h"
 
+#include "serial/receive_pass.h"
 #include "serial/rx_staging.h"
 #include "serial/wake_signal.h"
 
 #include <cstdio>
+#include <mutex>
 
 const uint32_t BaudRateTable[7] = {9600, 14400, 19200, 38400, 56000, 57600, 115200};
 
@@ -36,22 +50,38 @@ uint32_t ComPortCount;
 
 namespace {
 
-// Written by SerialConfigure (GUI thread, before or between opens); read by
-// the receive thread.
+// Written by SerialConfigure and SerialSetEvents (GUI thread, before the
+// receive thread starts or between opens); read by the receive thread.
 std::atomic<SerialFlavor> Flavor{SerialFlavor::Tarnwick};
 std::atomic<SerialReceiveSink> Sink{nullptr};
+std::atomic<void (*)(uint32_t)> LineErrorSink{nullptr};
+std::atomic<void (*)(uint32_t)> LostSink{nullptr};
 
-// Bumped by Pellfray's SerialOpen (GUI thread) after the purge, before the
-// port is published and PortReady set; read by the receive thread, which
-// drops bytes held from an earlier port and hands on only reads issued in
-// the current generation.
+// See the top of the file. Guards the issuing of every call on the port
+// and the changes of PortHandle and PortOpenGeneration.
+std::mutex PortLock;
+
+// Bumped by every open (GUI thread, under PortLock) after the port was
+// configured and purged, just before it is published. The receive thread
+// works on one generation at a time; Pellfray's staging also drops bytes
+// held from an earlier port and hands on only reads issued in the current
+// generation.
 std::atomic<uint32_t> PortOpenGeneration{0};
+
+// Line errors that SerialWrite's ClearCommError took from the port (any
+// thread that writes); the receive thread reports them with its own, so
+// that a write clearing the port's error state does not swallow them.
+std::atomic<uint32_t> WriterSawLineErrors{0};
+
+// Set by SerialStopReceiveThread (GUI thread, at exit); read by the
+// receive thread.
+std::atomic<bool> StopReceiving{false};
 
 // Receive thread only.
 RxStagingBuffer RxStaging;
 
-// The receive thread waits on it while no port is open; SerialOpen (GUI
-// thread) notifies it after publishing a port.
+// The receive thread waits on it while no port is open (or its port is
+// lost); SerialOpen and SerialStopReceiveThread (GUI thread) notify it.
 WakeSignal PortPublished;
 
 constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR; // 0x0F
@@ -81,77 +111,127 @@ void ClosePortIfOpen()
 {
     if (IsPellfray())
         PortReady.store(false, std::memory_order_release);
-    const HANDLE port = PortHandle.load(std::memory_order_acquire);
+    std::lock_guard<std::mutex> lock(PortLock);
+    const HANDLE port = PortHandle.load(std::memory_order_relaxed);
     if (port == INVALID_HANDLE_VALUE)
         return;
     // Withdrawn first: the receive thread, woken by the mask change below,
     // must find no port rather than start a new wait (with an empty mask,
-    // which some drivers let wait for ever) on the handle being closed, or
-    // use the handle value after it was closed and perhaps reused.
+    // which some drivers let wait for ever) on the handle being closed.
     PortHandle.store(INVALID_HANDLE_VALUE, std::memory_order_release);
     SetCommMask(port, 0);
     PurgeComm(port, kPurgeAll);
     CloseHandle(port);
 }
 
-HANDLE CurrentPort()
+// The port of generation, if it is still the open one; caller holds PortLock.
+HANDLE PortOfGeneration(uint32_t generation)
 {
-    return PortHandle.load(std::memory_order_acquire);
+    const HANDLE port = PortHandle.load(std::memory_order_relaxed);
+    if (port == INVALID_HANDLE_VALUE || PortOpenGeneration.load(std::memory_order_relaxed) != generation)
+        return INVALID_HANDLE_VALUE;
+    return port;
 }
 
-// One read of the receive thread and its hand-off. Returns after the port
-// delivered bytes, or after a failed call (the caller pauses then).
-void ReceiveOnePass(OVERLAPPED *overlapped, HANDLE event)
-{
-    *overlapped = OVERLAPPED{};
-    overlapped->hEvent = event;
+// The receive thread's side of one open port, for RunReceivePass.
+struct ReceiveContext {
+    uint32_t generation; // the port this pass works on
+    HANDLE event;
+    OVERLAPPED overlapped;
+};
 
-    // An operation's result is taken from the handle it was issued on: by
-    // then PortHandle may name the next open's port, which knows nothing of
-    // this operation.
+bool ReceiveWait(void *context)
+{
+    ReceiveContext &c = *static_cast<ReceiveContext *>(context);
+    c.overlapped = OVERLAPPED{};
+    c.overlapped.hEvent = c.event;
     DWORD mask = 0;
-    DWORD count = 0;
-    const HANDLE wait_port = CurrentPort();
-    if (!WaitCommEvent(wait_port, &mask, overlapped)) {
-        if (GetLastError() != ERROR_IO_PENDING) {
-            Sleep(1);
-            return;
-        }
-        GetOverlappedResult(wait_port, overlapped, &count, TRUE);
+    HANDLE port;
+    BOOL issued;
+    DWORD error;
+    {
+        std::lock_guard<std::mutex> lock(PortLock);
+        port = PortOfGeneration(c.generation);
+        if (port == INVALID_HANDLE_VALUE)
+            return false;
+        issued = WaitCommEvent(port, &mask, &c.overlapped);
+        error = GetLastError();
+    }
+    if (issued)
+        return true;
+    if (error != ERROR_IO_PENDING)
+        return false;
+    // The result comes from the handle the wait was issued on: by now
+    // PortHandle may name the next open's port, which knows nothing of it.
+    DWORD unused = 0;
+    return GetOverlappedResult(port, &c.overlapped, &unused, TRUE) != FALSE;
+}
+
+int32_t ReceiveRead(void *context)
+{
+    ReceiveContext &c = *static_cast<ReceiveContext *>(context);
+    c.overlapped = OVERLAPPED{};
+    c.overlapped.hEvent = c.event;
+    const bool pellfray = IsPellfray();
+    HANDLE port;
+    uint8_t *target;
+    DWORD read = 0;
+    BOOL issued;
+    DWORD error;
+    {
+        std::lock_guard<std::mutex> lock(PortLock);
+        port = PortOfGeneration(c.generation);
+        if (port == INVALID_HANDLE_VALUE)
+            return -1;
+        target = RxStagingReadTarget(&RxStaging, c.generation);
+        issued = ReadFile(port, target, kRxReadMax, &read, &c.overlapped);
+        error = GetLastError();
+    }
+    bool failed = false;
+    if (!issued) {
+        if (error != ERROR_IO_PENDING)
+            return -1;
+        read = 0;
+        failed = !GetOverlappedResult(port, &c.overlapped, &read, TRUE);
     }
 
     // Tarnwick hands every read on; Pellfray only a read issued on the port
-    // of the current open that ends while the port is still ready. The
-    // handle for the read is loaded before the generation: Pellfray
-    // publishes a port after bumping the generation, so the generation seen
-    // here is at least that of the port the read is issued on.
-    const bool pellfray = IsPellfray();
-    const HANDLE read_port = CurrentPort();
-    const uint32_t generation_before = PortOpenGeneration.load(std::memory_order_acquire);
-
-    uint8_t *target = RxStagingReadTarget(&RxStaging, generation_before);
-    *overlapped = OVERLAPPED{};
-    overlapped->hEvent = event;
-    DWORD read = 0;
-    if (!ReadFile(read_port, target, kRxReadMax, &read, overlapped)) {
-        if (GetLastError() != ERROR_IO_PENDING) {
-            Sleep(1);
-            return;
-        }
-        read = 0;
-        GetOverlappedResult(read_port, overlapped, &read, TRUE);
-    }
-
+    // of the current open that ends while the port is still ready.
     const bool ready_after = !pellfray || PortReady.load(std::memory_order_acquire);
     const uint32_t generation_after = PortOpenGeneration.load(std::memory_order_acquire);
-    const bool deliverable =
-        !pellfray || RxReadDeliverable(generation_before, ready_after, generation_after);
+    const bool deliverable = !pellfray || RxReadDeliverable(c.generation, ready_after, generation_after);
     const RxChunk chunk = RxStagingCommitRead(&RxStaging, read, deliverable);
-    if (chunk.length == 0)
-        return;
-    const SerialReceiveSink sink = Sink.load(std::memory_order_acquire);
-    if (sink)
-        sink(chunk.data, chunk.length);
+    if (chunk.length != 0) {
+        const SerialReceiveSink sink = Sink.load(std::memory_order_acquire);
+        if (sink)
+            sink(chunk.data, chunk.length);
+    }
+    if (failed)
+        return -1;
+    return static_cast<int32_t>(read > kRxReadMax ? kRxReadMax : read);
+}
+
+PortAnswer ReceiveLineErrors(void *context, uint32_t *flags)
+{
+    ReceiveContext &c = *static_cast<ReceiveContext *>(context);
+    DWORD errors = 0;
+    COMSTAT status{};
+    {
+        std::lock_guard<std::mutex> lock(PortLock);
+        const HANDLE port = PortOfGeneration(c.generation);
+        if (port == INVALID_HANDLE_VALUE)
+            return PortAnswer::Withdrawn;
+        if (!ClearCommError(port, &errors, &status))
+            return PortAnswer::NoAnswer;
+    }
+    *flags = errors | WriterSawLineErrors.exchange(0, std::memory_order_acq_rel);
+    return PortAnswer::Answered;
+}
+
+void ReportLineErrors(void *, uint32_t flags)
+{
+    if (auto sink = LineErrorSink.load(std::memory_order_acquire))
+        sink(flags);
 }
 
 bool PortOpens(uint32_t n)
@@ -173,30 +253,36 @@ void SerialConfigure(SerialFlavor flavor, SerialReceiveSink sink)
     Sink.store(sink, std::memory_order_release);
 }
 
+void SerialSetEvents(const SerialEvents &events)
+{
+    LineErrorSink.store(events.line_errors, std::memory_order_release);
+    LostSink.store(events.port_lost, std::memory_order_release);
+}
+
 uint32_t BaudRateForIndex(uint32_t baud_index)
 {
     return baud_index < 7 ? BaudRateTable[baud_index] : 9600;
 }
 
-bool SerialOpen(const char *device_path, uint32_t baud_index)
+SerialOpenResult SerialOpenChecked(const char *device_path, uint32_t baud_index)
 {
     if (!device_path)
-        return false;
+        return SerialOpenResult::Failed;
     ClosePortIfOpen();
-    if (IsPellfray())
-        PortReady.store(false, std::memory_order_release);
 
     const HANDLE port = CreateFileA(device_path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
     if (port == INVALID_HANDLE_VALUE)
-        return false; // PortHandle is already invalid: no port is open
-    // Both flavours publish the port only once it is configured: a wait
-    // that the receive thread issued before SetCommMask below would wait
-    // with an empty mask, which some drivers (Wine's among them) never end,
-    // and the thread would hear nothing from this port until the next open.
+        return SerialOpenResult::Failed; // PortHandle is already invalid: no port is open
+    // The port is published only once it is configured: a wait that the
+    // receive thread issued before SetCommMask below would wait with an
+    // empty mask, which some drivers (Wine's among them) never end, and the
+    // thread would hear nothing from this port until the next open.
 
     SetCommMask(port, EV_RXCHAR);
-    SetupComm(port, 2048, 2048);
+    // A driver may keep a smaller queue than asked for; the request is a
+    // recommendation, and its refusal leaves the port usable.
+    SetupComm(port, kDriverReceiveQueue, kDriverSendQueue);
 
     COMMTIMEOUTS timeouts{};
     timeouts.ReadIntervalTimeout = MAXDWORD;
@@ -214,15 +300,13 @@ bool SerialOpen(const char *device_path, uint32_t baud_index)
     dcb.ByteSize = 8;
     dcb.Parity = NOPARITY;
     dcb.StopBits = ONESTOPBIT;
-    SetCommState(port, &dcb);
-
-    if (!IsPellfray()) {
-        PurgeComm(port, kPurgeQueues);
-        PortHandle.store(port, std::memory_order_release);
-        PortPublished.Notify();
-        return true;
+    if (!SetCommState(port, &dcb)) {
+        // Running on at whatever speed the port kept would garble every
+        // byte while the dialog shows the speed chosen.
+        CloseHandle(port);
+        return SerialOpenResult::Refused;
     }
-    PurgeComm(port, kPurgeAll);
+
     // Pellfray must hand on nothing that arrived before the open ended. A
     // read issued on the port while it was being configured may still be
     // pending after the purge (not every driver ends it on PURGE_RXABORT;
@@ -231,38 +315,75 @@ bool SerialOpen(const char *device_path, uint32_t baud_index)
     // receive thread sees the port only now: every read it issues on it
     // holds bytes that arrived after the purge. The generation tells it to
     // drop bytes held from the previous port.
-    PortOpenGeneration.fetch_add(1, std::memory_order_release);
-    PortHandle.store(port, std::memory_order_release);
-    PortReady.store(true, std::memory_order_release);
+    PurgeComm(port, IsPellfray() ? kPurgeAll : kPurgeQueues);
+    {
+        std::lock_guard<std::mutex> lock(PortLock);
+        PortOpenGeneration.fetch_add(1, std::memory_order_release);
+        PortHandle.store(port, std::memory_order_release);
+        if (IsPellfray())
+            PortReady.store(true, std::memory_order_release);
+    }
     PortPublished.Notify();
+    return SerialOpenResult::Opened;
+}
+
+bool SerialOpen(const char *device_path, uint32_t baud_index)
+{
+    return SerialOpenChecked(device_path, baud_index) == SerialOpenResult::Opened;
+}
+
+uint32_t SerialPortGeneration()
+{
+    return PortOpenGeneration.load(std::memory_order_acquire);
+}
+
+bool SerialWriteChecked(const uint8_t *data, uint32_t length)
+{
+    EventHandle event;
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = event.handle;
+    if (!event.handle)
+        return PortHandle.load(std::memory_order_acquire) != INVALID_HANDLE_VALUE;
+
+    HANDLE port;
+    uint32_t generation;
+    BOOL done;
+    DWORD error;
+    DWORD written = 0;
+    {
+        std::lock_guard<std::mutex> lock(PortLock);
+        port = PortHandle.load(std::memory_order_relaxed);
+        if (port == INVALID_HANDLE_VALUE)
+            return false;
+        generation = PortOpenGeneration.load(std::memory_order_relaxed);
+        DWORD errors = 0;
+        COMSTAT status{};
+        ClearCommError(port, &errors, &status);
+        if ((errors & kLineErrorMask) != 0)
+            WriterSawLineErrors.fetch_or(errors & kLineErrorMask, std::memory_order_acq_rel);
+        done = WriteFile(port, data, length, &written, &overlapped);
+        error = GetLastError();
+    }
+    if (done || error != ERROR_IO_PENDING)
+        return true; // a write that fails at once is not reported
+    if (WaitForSingleObject(event.handle, kWriteWaitMs) == WAIT_OBJECT_0)
+        return true;
+    // Still pending: the driver may use the OVERLAPPED, the event and the
+    // caller's buffer until the write has ended, so end it here. A port
+    // closed meanwhile has ended it already, and its handle value may name
+    // another port by now.
+    {
+        std::lock_guard<std::mutex> lock(PortLock);
+        if (PortOfGeneration(generation) == port)
+            CancelIoEx(port, &overlapped);
+    }
+    GetOverlappedResult(port, &overlapped, &written, TRUE);
     return true;
 }
 
 void SerialWrite(const uint8_t *data, uint32_t length)
 {
-    EventHandle event;
-    OVERLAPPED overlapped{};
-    overlapped.hEvent = event.handle;
-
-    const HANDLE port = CurrentPort();
-    if (port == INVALID_HANDLE_VALUE || !event.handle)
-        return;
-
-    DWORD errors = 0;
-    COMSTAT status{};
-    ClearCommError(port, &errors, &status);
-
-    DWORD written = 0;
-    if (WriteFile(port, data, length, &written, &overlapped))
-        return;
-    if (GetLastError() != ERROR_IO_PENDING)
-        return;
-    if (WaitForSingleObject(event.handle, kWriteWaitMs) == WAIT_OBJECT_0)
-        return;
-    // Still pending: the driver may use the OVERLAPPED, the event and the
-    // caller's buffer until the write has ended, so end it here.
-    CancelIoEx(port, &overlapped);
-    GetOverlappedResult(port, &overlapped, &written, TRUE);
+    SerialWriteChecked(data, length);
 }
 
 void SerialClose()
@@ -270,19 +391,65 @@ void SerialClose()
     ClosePortIfOpen();
 }
 
+bool SerialPortAnswers()
+{
+    std::lock_guard<std::mutex> lock(PortLock);
+    const HANDLE port = PortHandle.load(std::memory_order_relaxed);
+    if (port == INVALID_HANDLE_VALUE)
+        return true;
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!ClearCommError(port, &errors, &status))
+        return false;
+    if ((errors & kLineErrorMask) != 0)
+        WriterSawLineErrors.fetch_or(errors & kLineErrorMask, std::memory_order_acq_rel);
+    return true;
+}
+
 DWORD WINAPI SerialReceiveThread(LPVOID)
 {
     EventHandle event;
-    OVERLAPPED overlapped{};
-    for (;;) {
-        if (CurrentPort() == INVALID_HANDLE_VALUE) {
+    ReceiveContext context{};
+    context.event = event.handle;
+    const RxPortCalls calls = {&context, ReceiveWait, ReceiveRead, ReceiveLineErrors, ReportLineErrors};
+    // The generation this thread found gone; it is not touched again.
+    uint32_t lost_generation = 0;
+    bool lost_any = false;
+    while (!StopReceiving.load(std::memory_order_acquire)) {
+        bool open;
+        {
+            std::lock_guard<std::mutex> lock(PortLock);
+            open = PortHandle.load(std::memory_order_relaxed) != INVALID_HANDLE_VALUE;
+            context.generation = PortOpenGeneration.load(std::memory_order_relaxed);
+        }
+        if (!open || (lost_any && context.generation == lost_generation)) {
             // Nothing can arrive without a port; a stale notification from an
             // earlier open only costs one more look.
             PortPublished.Wait();
             continue;
         }
-        ReceiveOnePass(&overlapped, event.handle);
+        switch (RunReceivePass(calls)) {
+        case RxPassEnd::Done:
+            break;
+        case RxPassEnd::CallFailed:
+            Sleep(1); // a port that fails calls yet answers is not spun on
+            break;
+        case RxPassEnd::PortGone:
+            lost_any = true;
+            lost_generation = context.generation;
+            if (auto sink = LostSink.load(std::memory_order_acquire))
+                sink(lost_generation);
+            break;
+        }
     }
+    return 0;
+}
+
+void SerialStopReceiveThread()
+{
+    StopReceiving.store(true, std::memory_order_release);
+    ClosePortIfOpen();
+    PortPublished.Notify();
 }
 
 void EnumerateComPorts()

@@ -9,16 +9,21 @@
 // Exact behaviour callers rely on:
 //  - SerialOpen(path, baud_index): null path -> false, an open port stays
 //    open. Otherwise any open port is closed first (also the same port), the
-//    new one is opened with FILE_FLAG_OVERLAPPED, EV_RXCHAR mask, 2048/2048
-//    driver queues, read time-outs MAXDWORD/0/0 (a read returns at once with
-//    what the driver holds), write time-outs 100 ms per byte + 500 ms, and
-//    8N1 at BaudRateTable[baud_index] (9600 for any index above 6). Returns
-//    true when CreateFileA succeeded; later configuration failures are not
-//    examined. False means no port is open.
+//    new one is opened with FILE_FLAG_OVERLAPPED, EV_RXCHAR mask, a receive
+//    queue of kDriverReceiveQueue bytes and a 2048-byte send queue, read
+//    time-outs MAXDWORD/0/0 (a read returns at once with what the driver
+//    holds), write time-outs 100 ms per byte + 500 ms, and 8N1 at
+//    BaudRateTable[baud_index] (9600 for any index above 6). True when the
+//    port is open and configured. False means no port is open: it is
+//    missing or busy (CreateFileA failed), or SerialOpenChecked says
+//    Refused: the driver rejected the line settings (SetCommState failed),
+//    and the port was closed again rather than run at a speed it does not
+//    run at.
 //  - SerialWrite(data, length): one overlapped WriteFile of the whole buffer.
 //    Returns within about 1000 ms and reports nothing. A write still pending
 //    after 1000 ms is cancelled and waited for before returning, so the
-//    caller's buffer is free when the call returns. Harmless with no port.
+//    caller's buffer is free when the call returns. Harmless with no port;
+//    SerialWriteChecked says whether a port was open to write to.
 //  - SerialClose(): closes the port if one is open, else nothing. Ends a
 //    pending wait of the receive thread first.
 //  - Tarnwick's flavour purges TX/RX queues after configuring and hands every
@@ -27,6 +32,9 @@
 //    read meanwhile are staged and never handed on. In both flavours
 //    PortHandle becomes valid only once the port is configured and purged,
 //    so no wait or read of the receive thread spans the configuration.
+//  - The receive thread reads what the driver holds to the end after every
+//    event, asks the port for line errors after every event, and reports a
+//    port that stops answering as lost, once per open (see receive_pass.h).
 #pragma once
 
 #include <windows.h>
@@ -44,6 +52,29 @@ using SerialReceiveSink = void (*)(const uint8_t *data, uint32_t length);
 // thread (the main dialog's initialisation).
 void SerialConfigure(SerialFlavor flavor, SerialReceiveSink sink);
 
+// What else the receive thread reports, on the receive thread; either may be
+// null. line_errors: the port's line errors (receive_pass.h flags), after
+// the bytes handed to the sink before them. port_lost: the open port of that
+// generation stopped answering (an adapter pulled out); called once per
+// open, after which the thread leaves the port alone until the next open.
+struct SerialEvents {
+    void (*line_errors)(uint32_t flags);
+    void (*port_lost)(uint32_t generation);
+};
+// Call before starting the receive thread.
+void SerialSetEvents(const SerialEvents &events);
+
+// The receive queue asked of the driver. The receive path may hold the
+// receive thread for up to a second while its consumer catches up (the
+// ring's or the chunk queue's wait for room), and the driver must keep what
+// arrives meanwhile: a second at the fastest speed offered, 115200 bit/s at
+// ten bits a byte, is 11520 bytes, rounded up to the next power of two.
+constexpr DWORD kDriverReceiveQueue = 16384;
+constexpr DWORD kDriverSendQueue = 2048;
+constexpr uint32_t kConsumerWaitBoundMs = 1000; // Tarnwick's ring, Pellfray's chunk queue
+static_assert(kDriverReceiveQueue >= 115200 / 10 * kConsumerWaitBoundMs / 1000,
+              "the driver's queue must hold what arrives while the receive thread waits for room");
+
 extern const uint32_t BaudRateTable[7];
 uint32_t BaudRateForIndex(uint32_t baud_index);
 
@@ -53,10 +84,26 @@ extern std::atomic<HANDLE> PortHandle;
 // Pellfray only. Written by the GUI thread, read by the receive thread.
 extern std::atomic<bool> PortReady;
 
+enum class SerialOpenResult : uint8_t { Opened, Failed, Refused };
+SerialOpenResult SerialOpenChecked(const char *device_path, uint32_t baud_index);
 bool SerialOpen(const char *device_path, uint32_t baud_index);
+// Generation of the port open now (every open counts one up); what
+// port_lost reports. GUI thread, after a successful open.
+uint32_t SerialPortGeneration();
 void SerialWrite(const uint8_t *data, uint32_t length);
+// The same; false when no port was open, so nothing was written.
+bool SerialWriteChecked(const uint8_t *data, uint32_t length);
 void SerialClose();
+// GUI thread: whether the open port still answers (ClearCommError), for a
+// device change that Windows announces while a wait on the port goes on; a
+// driver that does not end that wait when its device goes is caught this
+// way. True with no port open.
+bool SerialPortAnswers();
 DWORD WINAPI SerialReceiveThread(LPVOID unused);
+// GUI thread, at exit: closes the port and makes the receive thread return;
+// the caller then waits for the thread's handle. The thread must not be
+// held in the sink meanwhile (the callers end their consumers' waits first).
+void SerialStopReceiveThread();
 
 // Port numbers n of the COMn that could be opened at start-up, ascending.
 // Tarnwick probes COM1..COM256, Pellfray COM1..COM32.

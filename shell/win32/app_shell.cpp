@@ -7,6 +7,7 @@
 
 HINSTANCE AppInstance = nullptr;
 const ShellValues *AppShellValues = nullptr;
+HWND AppMainDialog = nullptr;
 
 namespace {
 
@@ -124,9 +125,10 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
             CentreWindow(window);
         // Marks the window as this program's; nothing reads it back.
         SetPropA(window, values->property_name, reinterpret_cast<HANDLE>(1));
-        // The template is a visible child: it shows at once. The handle is
-        // not kept; the dialog lives as long as the main window.
-        CreateDialogParamA(AppInstance, MAKEINTRESOURCEA(values->dialog_id), window, values->dialog_proc, 0);
+        // The template is a visible child: it shows at once. The dialog
+        // lives as long as the main window.
+        AppMainDialog =
+            CreateDialogParamA(AppInstance, MAKEINTRESOURCEA(values->dialog_id), window, values->dialog_proc, 0);
         AddSystemMenuItems(window, values);
         return 0;
     }
@@ -160,6 +162,10 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
         if (HIWORD(lparam) && AppShellValues->on_system_menu)
             AppShellValues->on_system_menu(window, reinterpret_cast<HMENU>(wparam));
         return DefWindowProcA(window, message, wparam, lparam);
+    case WM_DEVICECHANGE:
+        if (AppMainDialog != nullptr && IsWindow(AppMainDialog))
+            SendMessageA(AppMainDialog, WM_DEVICECHANGE, wparam, lparam);
+        return TRUE; // nothing here objects to a change
     case WM_DESTROY:
         PostQuitMessage(0);
         return 0;

@@ -60,6 +60,11 @@ struct ShellValues {
 extern HINSTANCE AppInstance;
 // The values ShellRun was given; read by the main window procedure.
 extern const ShellValues *AppShellValues;
+// The main dialog, once the main window has created it. Windows announces
+// device changes (a USB adapter plugged in or pulled out) with
+// WM_DEVICECHANGE to top-level windows only; the main window passes them on
+// to the dialog, whose port list follows the machine.
+extern HWND AppMainDialog;
 
 // The body of WinMain: registers the class, creates and shows the main
 // window, runs the message loop. Returns 0 when the window cannot be created,

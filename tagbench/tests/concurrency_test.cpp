@@ -75,6 +75,17 @@ int64_t EnteredReports()
     return total;
 }
 
+// Every tag's history counted each of its reports, whatever moved the
+// records while they came.
+void ExpectHistoriesHold(const Traffic &t)
+{
+    static FollowedTag followed;
+    for (const auto &entry : t.reports) {
+        ASSERT_TRUE(SnapshotFollowedTag(entry.first, &followed)) << "id " << entry.first;
+        EXPECT_EQ(followed.history.total_reports, static_cast<uint64_t>(entry.second)) << "id " << entry.first;
+    }
+}
+
 void ExpectTableHolds(const Traffic &t)
 {
     std::lock_guard<std::mutex> lock(TableLock);
@@ -166,12 +177,18 @@ TEST_F(InboundThreads, EveryFrameArrivesExactlyOnceWhileTheGuiReadsTheTable)
     {
         WorkerLoops workers(kPatientMs, true);
         Receiver receiver(t.stream, 300, kPatientMs);
-        // The GUI thread: snapshots and a few ageing ticks (fewer than ten,
-        // so no tag goes offline and every count stays exact).
+        // The GUI thread: snapshots, a follow window's copy of a tag, and a
+        // few ageing ticks (fewer than ten, so no tag goes offline and every
+        // count stays exact).
+        static FollowedTag followed;
         for (int ticks = 0; !receiver.done.load(); ++ticks) {
             const int32_t count = TagCount.load(std::memory_order_relaxed);
             for (int i = 0; i < count && i < 12; ++i)
                 EXPECT_NE(SnapshotTag(i).distance, kOfflineDistance);
+            const uint32_t id = t.reports.begin()->first;
+            if (SnapshotFollowedTag(id, &followed)) {
+                EXPECT_LE(followed.history.total_reports, static_cast<uint64_t>(t.reports.at(id)));
+            }
             if (ticks < 9)
                 AgeTagTable();
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -180,6 +197,7 @@ TEST_F(InboundThreads, EveryFrameArrivesExactlyOnceWhileTheGuiReadsTheTable)
         EXPECT_TRUE(PollUntil([] { return EnteredReports() >= 20000; }));
     }
     ExpectTableHolds(t);
+    ExpectHistoriesHold(t);
 }
 
 TEST_F(InboundThreads, ReceiveThreadDropsTheRestOnlyPastItsBoundOrWhenCaptureStops)
@@ -290,6 +308,42 @@ TEST_F(InboundThreads, ResetIsServedWholeByIdleWorkersAndSparesTheNextFrame)
         ASSERT_EQ(RxRingDeliver(f.data(), static_cast<uint32_t>(f.size()), kPatientMs).end, RxDeliveryEnd::Complete);
         EXPECT_TRUE(PollUntil([&] { return TagCount.load() == round + 1; }));
     }
+}
+
+// The program's exit while the reader sends: the receive thread is stopped
+// first (ending its wait for room), then RequestInboundStop ends both worker
+// loops, which run on &InboundStop as in the program. Every thread has then
+// returned, so the start-up state may be rebuilt at once; a worker still
+// running would meet it (ThreadSanitizer reports that).
+TEST_F(InboundThreads, TheExitStopsEveryThreadWhileTrafficFlows)
+{
+    const Traffic t = MakeTraffic(41, 4000, 300);
+    InboundStop.store(false);
+    std::atomic<bool> receiver_stop{false};
+    std::atomic<uint32_t> delivered{0};
+    std::thread assembler([] { FrameAssemblerLoop(&InboundStop); });
+    std::thread table([] { TagTableLoop(&InboundStop); });
+    std::thread receiver([&] {
+        // The reader never stops on its own: round after round of traffic.
+        for (size_t at = 0; !receiver_stop.load(); at = (at + 200) % (t.stream.size() - 200)) {
+            RxRingDeliver(t.stream.data() + at, 200, kPatientMs);
+            delivered.fetch_add(1);
+        }
+    });
+    ASSERT_TRUE(PollUntil([] { return EnteredReports() > 500; }));
+    // The receive thread may wait for room in the ring just now.
+    StopCapture();
+    receiver_stop.store(true);
+    receiver.join();
+    RequestInboundStop();
+    assembler.join();
+    table.join();
+
+    EXPECT_GT(delivered.load(), 0u);
+    EXPECT_EQ(CaptureEnabled.load(), 0u);
+    ResetCoreState();
+    std::memset(TagTable, 0xEE, sizeof TagTable);
+    InboundStop.store(false);
 }
 
 } // namespace

@@ -3,6 +3,8 @@
 // the table thread (draining FrameQueue) in turn.
 #include "tag_frames.h"
 
+#include "serial/tests/fake_port.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -99,6 +101,75 @@ TEST_F(TagAssemblerTest, PartialFrameSurvivesAClosedPortAndContinuesAfterReopen)
     const std::vector<Bytes> frames = DrainQueue();
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0], f);
+}
+
+// A hole in the stream, reported through the receive pass's seam (line
+// errors) or by the loss of the port: the frame under way across it is
+// dropped, and frames wholly before or after it are cut as they were sent.
+TEST_F(TagAssemblerTest, AHoleInTheStreamDropsOnlyTheFrameThatSpansIt)
+{
+    const Bytes a = ExampleFrameFF();
+    const Bytes b = MakeReport(true, 4242, 0x20, -40);
+    const Bytes head(a.begin(), a.begin() + 6);
+    struct Case {
+        const char *what;
+        Bytes before;
+        bool lost; // the port went (and came back) rather than reporting errors
+        std::vector<Bytes> frames;
+    };
+    const Case cases[] = {
+        {"line errors in the middle of a frame", head, false, {b}},
+        {"line errors between two frames", a, false, {a, b}},
+        {"the port lost in the middle of a frame", head, true, {b}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        ResetCoreState();
+        CaptureEnabled.store(1);
+        const uint32_t errors_before = PortErrorCount.load();
+        FakePort port;
+        port.sink = [](const uint8_t *data, uint32_t length) { RxRingAppend(data, length); };
+        port.errors_sink = NotePortLineErrors;
+        port.Arrive(c.before);
+        port.line_errors = c.lost ? 0 : kLineErrorOverrun;
+        ASSERT_EQ(RxPassEnd::Done, port.Pass());
+        if (c.lost)
+            NotePortLost();
+        AssembleAvailableBytes(); // the bytes before the hole may be taken before or after it is known
+        port.Arrive(b);
+        ASSERT_EQ(RxPassEnd::Done, port.Pass());
+        AssembleAvailableBytes();
+        EXPECT_EQ(c.frames, DrainQueue());
+        EXPECT_EQ(c.lost ? 0u : 1u, PortErrorCount.load() - errors_before);
+    }
+}
+
+// The receive thread drops the rest of a chunk that found no room: the
+// frame under way across the dropped bytes is dropped with them, and the
+// next frame after the hole is cut as sent.
+TEST_F(TagAssemblerTest, BytesDroppedOnAFullRingAreAHoleToo)
+{
+    const Bytes a = ExampleFrameFF();
+    const Bytes c = MakeReport(false, 31, 0x00, -45);
+    // An FF header: the FF left of c would otherwise begin its header.
+    const Bytes b = MakeReport(false, 4242, 0x20, -40);
+    Feed(Bytes(a.begin(), a.begin() + 6));
+    // The ring filled to the last byte, and not yet assembled: the rest of
+    // a, then c over and over, the last c begun with its first byte.
+    Bytes fill(a.begin() + 6, a.end());
+    while (fill.size() + c.size() <= kRxRingSize - 1)
+        fill.insert(fill.end(), c.begin(), c.end());
+    fill.push_back(c[0]);
+    ASSERT_EQ(kRxRingSize - 1, fill.size());
+    ASSERT_EQ(fill.size(), RxRingAppend(fill.data(), static_cast<uint32_t>(fill.size())));
+    EXPECT_EQ(RxDeliveryEnd::TimedOut, RxRingDeliver(b.data(), static_cast<uint32_t>(b.size()), 0).end);
+    AssembleAvailableBytes();
+    Feed(b);
+    const std::vector<Bytes> frames = DrainQueue();
+    ASSERT_FALSE(frames.empty());
+    EXPECT_EQ(a, frames.front());
+    EXPECT_EQ(b, frames.back());
+    EXPECT_EQ(1 + (fill.size() - 6) / c.size() + 1, frames.size());
 }
 
 } // namespace

@@ -4,8 +4,10 @@
 
 #include "serial/crc16.h"
 #include "tagbench/frame_assembler.h"
+#include "tagbench/tag_history.h"
 #include "tagbench/tag_table.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <random>
@@ -70,9 +72,18 @@ inline Bytes MakeJunk(std::mt19937 &rng, size_t length)
     return j;
 }
 
-// Start-up state of every process-wide item of the core.
+// The history clock of the tests: it moves only when a test moves it (also
+// while worker threads read it).
+inline std::atomic<int64_t> TestNowMs{0};
+inline int64_t TestClockMs() { return TestNowMs.load(); }
+inline void AdvanceTestClock(int64_t ms) { TestNowMs += ms; }
+
+// Start-up state of every process-wide item of the core; the history clock
+// stands at 100 s.
 inline void ResetCoreState()
 {
+    TestNowMs = 100000;
+    SetHistoryClock(TestClockMs);
     InitTagBench();
     std::memset(&AssemblyBuffer, 0, sizeof AssemblyBuffer);
     LastFrame55AA.store(0);

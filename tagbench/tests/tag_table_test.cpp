@@ -1,12 +1,10 @@
-// Tag table: entering reports, ageing, distance, and a randomised comparison
-// with a small independent model of what the table should hold.
+// Tag table: entering reports, ageing and distance at their edges. The
+// table against a model of the rules, over any stream, is the fuzz target's
+// (fuzz/fuzz_tag_table.cpp).
 #include "tag_frames.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <deque>
-#include <map>
 
 namespace {
 
@@ -99,141 +97,6 @@ TEST_F(TagTableTest, DistanceAtItsBranchEdges)
         EXPECT_NE(d, kOfflineDistance) << m;
         previous = d;
     }
-}
-
-// ---- Randomised comparison with an independent model ----------------------
-
-struct ModelTag {
-    uint8_t status = 0;
-    std::deque<int8_t> window; // last three samples since the window restarted
-    uint8_t extra[7] = {};
-    int32_t activity = 0;
-    int32_t countdown = 0;
-};
-
-struct Model {
-    std::map<uint32_t, ModelTag> tags;
-    int32_t connected = 0;
-    int32_t connected_countdown = 10;
-    int32_t offline = 0;
-
-    void Report(uint32_t id, uint8_t status, int8_t signal, const uint8_t *extra, bool crc_ok)
-    {
-        if (!crc_ok) {
-            return;
-        }
-        connected = 1;
-        connected_countdown = 10;
-        if (status == 14) {
-            return;
-        }
-        auto it = tags.find(id);
-        if (it == tags.end()) {
-            if (tags.size() >= static_cast<size_t>(kMaxTags)) {
-                return;
-            }
-            it = tags.emplace(id, ModelTag{}).first;
-        }
-        ModelTag &t = it->second;
-        t.status = status;
-        t.window.push_back(signal);
-        if (t.window.size() > 3) {
-            t.window.pop_front();
-        }
-        std::copy(extra, extra + (status >> 5), t.extra);
-        ++t.activity;
-        t.countdown = 10;
-    }
-
-    void Age()
-    {
-        offline = 0;
-        for (auto &entry : tags) {
-            ModelTag &t = entry.second;
-            if (t.countdown == 0) {
-                t.activity = 0;
-                t.window.clear();
-                ++offline;
-            } else {
-                --t.countdown;
-            }
-        }
-        if (connected != 0 && connected_countdown != 0 && --connected_countdown == 0) {
-            connected = 0;
-        }
-    }
-};
-
-void ExpectTableMatches(const Model &model, int step)
-{
-    ASSERT_EQ(TagCount.load(), static_cast<int32_t>(model.tags.size())) << "step " << step;
-    ASSERT_EQ(ReaderConnected.load(), model.connected) << "step " << step;
-    ASSERT_EQ(OfflineCount.load(), model.offline) << "step " << step;
-    int i = 0;
-    for (const auto &entry : model.tags) {
-        const ModelTag &t = entry.second;
-        const TagRowSnapshot s = SnapshotTag(i);
-        ASSERT_EQ(s.id, entry.first) << "step " << step << " row " << i;
-        ASSERT_EQ(s.status, t.status);
-        ASSERT_EQ(std::memcmp(s.extra, t.extra, 7), 0);
-        ASSERT_EQ(s.activity, t.activity);
-        if (t.countdown == 0) {
-            ASSERT_EQ(s.distance, kOfflineDistance);
-        } else {
-            const int32_t strongest = *std::max_element(t.window.begin(), t.window.end());
-            ASSERT_EQ(s.signal, strongest) << "step " << step << " row " << i;
-            ASSERT_EQ(s.distance, DistanceForSignal(strongest));
-        }
-        ++i;
-    }
-}
-
-TEST_F(TagTableTest, RandomReportsAndTicksMatchAReferenceModel)
-{
-    std::mt19937 rng(7);
-    Model model;
-    std::vector<uint32_t> pool;
-    for (int i = 0; i < 60; ++i) {
-        pool.push_back(rng());
-    }
-    pool.push_back(0);
-    pool.push_back(0xFFFFFFFFu);
-    pool.push_back(0x80000000u);
-
-    for (int step = 0; step < 20000; ++step) {
-        if (rng() % 40 == 0) {
-            // Now and then a silence long enough for tags and the reader to
-            // drop out.
-            const int ticks = rng() % 8 == 0 ? 12 : 1;
-            for (int k = 0; k < ticks; ++k) {
-                AgeTagTable();
-                model.Age();
-            }
-        } else {
-            const uint32_t id = pool[rng() % pool.size()];
-            uint8_t status = static_cast<uint8_t>(rng());
-            if (rng() % 30 == 0) {
-                status = 14;
-            }
-            const int8_t signal = static_cast<int8_t>(rng());
-            uint8_t extra[7];
-            for (uint8_t &b : extra) {
-                b = static_cast<uint8_t>(rng());
-            }
-            const bool crc_ok = rng() % 10 != 0;
-            Bytes f = MakeReport(rng() % 2 == 0, id, status, signal, extra, !crc_ok, static_cast<uint8_t>(rng()));
-            Feed(f);
-            ProcessQueuedFrames();
-            model.Report(id, status, signal, extra, crc_ok);
-        }
-        if (step % 97 == 0) {
-            ExpectTableMatches(model, step);
-            if (HasFatalFailure()) {
-                return;
-            }
-        }
-    }
-    ExpectTableMatches(model, -1);
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "shell/win32/shell_resources.h"
 #include "tagbench/tag_csv.h"
 #include "tagbench/tag_table.h"
+#include "tagbench/win32/wall_clock_win32.h"
 
 namespace {
 
@@ -24,8 +25,9 @@ std::string GridTextToUtf8(const char *text)
 std::string TableCsv()
 {
     std::vector<TagRowSnapshot> rows;
-    SnapshotTagTable(rows);
-    return TagTableCsv(rows, GridTextToUtf8);
+    std::vector<TagSeenTimes> seen;
+    SnapshotTagTable(rows, &seen);
+    return TagTableCsv(rows, seen, CurrentWallClock(), GridTextToUtf8);
 }
 
 } // namespace

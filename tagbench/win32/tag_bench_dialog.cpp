@@ -6,6 +6,12 @@
 // before it changes any text, so the repaint each text change causes already
 // uses the new colour. The dialog background is bitmap 134 stretched over the
 // client area on WM_CTLCOLORDLG.
+//
+// A port that vanishes while open (a pulled adapter) is closed as the user's
+// close would close it, reported once in a box and under the status labels,
+// and tried again once a second (timer 3): when it opens again capture and
+// the timers resume on the same table at the same speed, the reminder stays
+// stopped. Line errors the port reports are counted in a label of their own.
 #include "tagbench/win32/tag_bench_dialog.h"
 
 #include <commctrl.h>
@@ -13,11 +19,14 @@
 #include <cstdio>
 #include <mutex>
 
+#include "serial/port_keeper.h"
+#include "serial/win32/port_list_win32.h"
 #include "serial/win32/serial_link.h"
 #include "shell/win32/app_shell.h"
 #include "tagbench/frame_assembler.h"
 #include "tagbench/grid_format.h"
 #include "tagbench/reminder.h"
+#include "tagbench/win32/tag_find_win32.h"
 #include "tagbench/win32/tarnwick_resources.h"
 
 namespace {
@@ -26,6 +35,14 @@ constexpr UINT_PTR kSecondTimer = 1;
 constexpr UINT kSecondTimerMs = 1000;
 constexpr UINT_PTR kBatchTimer = 2;
 constexpr UINT kBatchTimerMs = 100;
+// Runs only while a lost port is being tried again.
+constexpr UINT_PTR kRetryTimer = 3;
+constexpr UINT kRetryTimerMs = 1000;
+// Posted by the receive thread when its port stopped answering; wParam is
+// the port's generation.
+constexpr UINT kPortLostMessage = WM_APP + 16;
+// How long the exit waits for each worker thread to end.
+constexpr DWORD kThreadStopWaitMs = 2000;
 constexpr int kHeaderCells = kGridColumns;
 // SS_CENTER | 0x0D = SS_OWNERDRAW: the cells are painted by WM_DRAWITEM.
 constexpr LONG kOwnerDrawBits = 0x0D;
@@ -61,6 +78,16 @@ HWND ReminderButton;
 HWND GreenCheck;
 HWND RedCheck;
 HWND BuzzerCheck;
+HWND PortErrorsLabel;
+HWND PortNoteLabel;
+
+// The port the user opened, kept across a loss; line error reports counted
+// when it was opened (the label shows those since).
+PortKeeper Keeper;
+uint32_t PortErrorsAtOpen;
+// The worker threads, in the order started: receive, table, assembler.
+HANDLE WorkerThreads[3];
+int WorkerThreadCount;
 
 } // namespace
 
@@ -77,13 +104,13 @@ const int GridCellIds[kGridCellCount] = {
 
 DWORD WINAPI TagTableThread(LPVOID)
 {
-    TagTableLoop(nullptr);
+    TagTableLoop(&InboundStop);
     return 0;
 }
 
 DWORD WINAPI FrameAssemblerThread(LPVOID)
 {
-    FrameAssemblerLoop(nullptr);
+    FrameAssemblerLoop(&InboundStop);
     return 0;
 }
 
@@ -97,12 +124,25 @@ void AppendToRxRing(const uint8_t *data, uint32_t length)
     RxRingDeliver(data, length, kRxRoomWaitMs);
 }
 
+// Receive thread: the port's line errors and its loss.
+void OnLineErrors(uint32_t flags)
+{
+    NotePortLineErrors(flags);
+}
+
+void OnPortLost(uint32_t generation)
+{
+    NotePortLost();
+    PostMessageA(DialogWindow, kPortLostMessage, generation, 0);
+}
+
 void StartThread(LPTHREAD_START_ROUTINE procedure)
 {
-    // Started once and never stopped; the handle is not needed.
+    // Kept for the exit, which stops the threads before the statics they
+    // use are destroyed.
     HANDLE thread = CreateThread(nullptr, 0, procedure, nullptr, 0, nullptr);
-    if (thread)
-        CloseHandle(thread);
+    if (thread && WorkerThreadCount < 3)
+        WorkerThreads[WorkerThreadCount++] = thread;
 }
 
 void EmptyRow(int row)
@@ -145,6 +185,8 @@ void SetReminderIdle()
 
 // --- start-up -------------------------------------------------------------
 
+void FillPortList();
+
 void LoadBackground(HWND dialog)
 {
     HBITMAP bitmap = LoadBitmapA(AppInstance, MAKEINTRESOURCEA(IDB_BACKGROUND));
@@ -170,19 +212,14 @@ void InitDialog(HWND dialog)
     // port opens; InitTagBench empties the rings before their other two
     // threads exist.
     SerialConfigure(SerialFlavor::Tarnwick, AppendToRxRing);
+    SerialSetEvents(SerialEvents{OnLineErrors, OnPortLost});
     StartThread(SerialReceiveThread);
     InitTagBench();
     StartThread(TagTableThread);
     StartThread(FrameAssemblerThread);
 
-    EnumerateComPorts();
     PortList = GetDlgItem(dialog, IDC_PORT_LIST);
-    for (uint32_t i = 0; i < ComPortCount; ++i) {
-        char name[16];
-        std::snprintf(name, sizeof name, "COM%u", static_cast<unsigned>(ComPortList[i]));
-        SendMessageA(PortList, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
-    }
-    SendMessageA(PortList, CB_SETCURSEL, 0, 0);
+    FillPortList();
 
     SpeedList = GetDlgItem(dialog, IDC_SPEED_LIST);
     for (const char *speed : kSpeedTexts)
@@ -207,6 +244,8 @@ void InitDialog(HWND dialog)
     ReaderLabel = GetDlgItem(dialog, IDC_READER_STATE);
     TotalLabel = GetDlgItem(dialog, IDC_TAG_TOTAL);
     OfflineLabel = GetDlgItem(dialog, IDC_OFFLINE_TOTAL);
+    PortErrorsLabel = GetDlgItem(dialog, IDC_PORT_ERRORS);
+    PortNoteLabel = GetDlgItem(dialog, IDC_PORT_NOTE);
 
     GreenCheck = GetDlgItem(dialog, IDC_LAMP_GREEN);
     RedCheck = GetDlgItem(dialog, IDC_LAMP_RED);
@@ -228,33 +267,68 @@ void InitDialog(HWND dialog)
     io.set_running_ui = ShowReminderRunning;
     SetReminderIo(io);
     MarkReminderIdle();
+    PrepareGridForFinding(dialog);
 }
 
 // --- port button ----------------------------------------------------------
 
-void OpenPort(HWND dialog)
+void ShowPortErrors()
 {
-    char port[10]; // "COMnnn"; at most 9 characters are taken
-    GetWindowTextA(PortList, port, sizeof port);
-    char path[24];
-    std::snprintf(path, sizeof path, "\\\\.\\%s", port);
-    // CB_ERR (no selection) becomes an index above 6, which means 9600.
-    const uint32_t baud_index = static_cast<uint32_t>(SendMessageA(SpeedList, CB_GETCURSEL, 0, 0));
-    if (!SerialOpen(path, baud_index))
-        return; // missing or busy port: nothing changes, nothing is shown
+    char text[16];
+    std::snprintf(text, sizeof text, "%u",
+                  static_cast<unsigned>(PortErrorCount.load(std::memory_order_relaxed) - PortErrorsAtOpen));
+    SetWindowTextA(PortErrorsLabel, text);
+}
 
+SerialOpenResult OpenNamed(const std::string &port, uint32_t baud_index)
+{
+    char path[24];
+    std::snprintf(path, sizeof path, "\\\\.\\%s", port.c_str());
+    return SerialOpenChecked(path, baud_index);
+}
+
+// The controls and timers of an open port.
+void ShowPortOpen()
+{
     PortOpen = TRUE;
     EnableWindow(PortList, FALSE);
     EnableWindow(SpeedList, FALSE);
     EnableWindow(ReminderButton, TRUE);
     SetReminderIdle();
     SetWindowTextA(PortButton, "关闭串口");
-    ResetTagBench(ClearDisplay); // empties rings and table, then captures
+}
+
+void StartTimers(HWND dialog)
+{
     SetTimer(dialog, kSecondTimer, kSecondTimerMs, nullptr);
     SetTimer(dialog, kBatchTimer, kBatchTimerMs, nullptr);
 }
 
-void ClosePort(HWND dialog)
+void OpenPort(HWND dialog)
+{
+    const std::string port = PortListText(PortList);
+    // CB_ERR (no selection) becomes an index above 6, which means 9600.
+    const uint32_t baud_index = static_cast<uint32_t>(SendMessageA(SpeedList, CB_GETCURSEL, 0, 0));
+    // The user's own open ends the retries of a lost port, whatever it opens.
+    Keeper.Forget();
+    KillTimer(dialog, kRetryTimer);
+    const SerialOpenResult opened = OpenNamed(port, baud_index);
+    if (opened == SerialOpenResult::Refused)
+        ShowReminderMessage(PortRefusedText(port, BaudRateForIndex(baud_index)).c_str());
+    if (opened != SerialOpenResult::Opened)
+        return; // missing or busy port: nothing changes, nothing is shown
+
+    Keeper.Opened(port.c_str(), baud_index, SerialPortGeneration());
+    PortErrorsAtOpen = PortErrorCount.load(std::memory_order_relaxed);
+    SetWindowTextA(PortNoteLabel, "");
+    ShowPortOpen();
+    ResetTagBench(ClearDisplay); // empties rings and table, then captures
+    ShowPortErrors();
+    StartTimers(dialog);
+}
+
+// Everything the user's close does; the loss of the port does the same.
+void StopUsingPort(HWND dialog)
 {
     PortOpen = FALSE;
     // Stop queueing first: bytes of a read still under way may reach the
@@ -274,6 +348,86 @@ void ClosePort(HWND dialog)
     EnableWindow(ReminderButton, FALSE);
     SetReminderIdle();
     SetWindowTextA(PortButton, "打开串口");
+}
+
+void ClosePort(HWND dialog)
+{
+    Keeper.Forget();
+    KillTimer(dialog, kRetryTimer);
+    SetWindowTextA(PortNoteLabel, "");
+    StopUsingPort(dialog);
+}
+
+// --- a port that vanished ---------------------------------------------------
+
+void FillPortList()
+{
+    EnumerateComPorts();
+    const std::string keep = Keeper.IsOpen() || Keeper.IsRetrying() ? Keeper.Name() : std::string();
+    RefillPortList(PortList, PortListNames(ComPortList, ComPortCount, keep), false);
+}
+
+void PortLost(HWND dialog, uint32_t generation)
+{
+    if (!Keeper.Lost(generation))
+        return; // a port the user closed or replaced meanwhile
+    StopUsingPort(dialog);
+    ShowPortErrors();
+    SetWindowTextA(PortNoteLabel, (Keeper.Name() + " 已断开，正在每秒重试").c_str());
+    SetTimer(dialog, kRetryTimer, kRetryTimerMs, nullptr);
+    if (!Keeper.TakeBox())
+        return; // one box at a time, however often the adapter flickers
+    const std::string text = PortLostText(Keeper.Name());
+    MessageBoxA(dialog, text.c_str(), nullptr, MB_ICONINFORMATION);
+    Keeper.BoxClosed();
+}
+
+// Timer 3, and any device change while retrying.
+void TryResume(HWND dialog)
+{
+    if (!Keeper.IsRetrying()) {
+        KillTimer(dialog, kRetryTimer);
+        return;
+    }
+    if (OpenNamed(Keeper.Name(), Keeper.BaudIndex()) != SerialOpenResult::Opened)
+        return;
+    KillTimer(dialog, kRetryTimer);
+    Keeper.Resumed(SerialPortGeneration());
+    // The same table, the same speed: capture and the timers just restart.
+    SendMessageA(SpeedList, CB_SETCURSEL, Keeper.BaudIndex(), 0);
+    ShowPortOpen();
+    CaptureEnabled.store(1, std::memory_order_release);
+    StartTimers(dialog);
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char note[64];
+    std::snprintf(note, sizeof note, "%s 已于 %02u:%02u:%02u 自动重新打开", Keeper.Name().c_str(), now.wHour,
+                  now.wMinute, now.wSecond);
+    SetWindowTextA(PortNoteLabel, note);
+}
+
+void OnDeviceChange(HWND dialog)
+{
+    if (SendMessageA(PortList, CB_GETDROPPEDSTATE, 0, 0) == 0)
+        FillPortList();
+    // A driver that does not end a pending wait when its device goes is
+    // caught here, where Windows tells of the change.
+    if (Keeper.IsOpen() && !SerialPortAnswers()) {
+        RxRingMarkBreak();
+        PortLost(dialog, SerialPortGeneration());
+    }
+    if (Keeper.IsRetrying())
+        TryResume(dialog);
+}
+
+void OnPortListNotice(HWND dialog, int code)
+{
+    if (code == CBN_DROPDOWN) {
+        FillPortList();
+    } else if (code == CBN_SELCHANGE && Keeper.Chose(PortListChoice(PortList).c_str())) {
+        KillTimer(dialog, kRetryTimer);
+        SetWindowTextA(PortNoteLabel, "");
+    }
 }
 
 // --- painting ---------------------------------------------------------------
@@ -297,6 +451,7 @@ void DrawCell(const DRAWITEMSTRUCT *item)
     SetTextColor(item->hDC, RGB(0, 0, 0));
     SetBkMode(item->hDC, TRANSPARENT);
     DrawTextA(item->hDC, text, -1, &rect, DT_SINGLELINE | DT_VCENTER | DT_CENTER);
+    DrawGridMark(item, k);
 }
 
 // Stretches the background bitmap over the client area; the NULL brush that
@@ -364,6 +519,7 @@ void ShowTagRow(int row, const TagRowSnapshot &snapshot)
 
 void RefreshPage()
 {
+    NoteGridPage(PageIndex);
     ShowStatus(ReaderConnected.load(std::memory_order_relaxed), TagCount.load(std::memory_order_relaxed),
                OfflineCount.load(std::memory_order_relaxed));
     // TagCount only grows between resets, and resets run on this thread, so
@@ -384,10 +540,30 @@ void OnSecondTick()
         return;
     AgeTagTable();
     RefreshPage();
+    ShowPortErrors();
+}
+
+void StopTagBench()
+{
+    // In order: the receive thread may wait for room in the ring (ended by
+    // StopCapture) or for the port (ended with the port); the assembler and
+    // the table thread then have nothing more coming.
+    StopCapture();
+    SerialStopReceiveThread();
+    if (WorkerThreadCount > 0)
+        WaitForSingleObject(WorkerThreads[0], kThreadStopWaitMs);
+    RequestInboundStop();
+    for (int i = 1; i < WorkerThreadCount; ++i)
+        WaitForSingleObject(WorkerThreads[i], kThreadStopWaitMs);
+    for (int i = 0; i < WorkerThreadCount; ++i)
+        CloseHandle(WorkerThreads[i]);
+    WorkerThreadCount = 0;
+    Keeper.Forget();
 }
 
 void ClearDisplay()
 {
+    ClearGridMark();
     ShowStatus(0, 0, 0);
     for (int r = 0; r < kGridRowsPerPage; ++r)
         EmptyRow(r);
@@ -403,7 +579,12 @@ INT_PTR CALLBACK TagBenchDialogProc(HWND dialog, UINT message, WPARAM wparam, LP
         DrawCell(reinterpret_cast<const DRAWITEMSTRUCT *>(lparam));
         return FALSE;
     case WM_COMMAND:
+        if (LOWORD(wparam) == IDC_PORT_LIST) {
+            OnPortListNotice(dialog, HIWORD(wparam));
+            return FALSE;
+        }
         OnCommand(dialog, LOWORD(wparam));
+        OnGridCommand(LOWORD(wparam), HIWORD(wparam));
         return FALSE;
     case WM_TIMER:
         if (wparam == kSecondTimer) {
@@ -411,8 +592,16 @@ INT_PTR CALLBACK TagBenchDialogProc(HWND dialog, UINT message, WPARAM wparam, LP
             OnReminderSecondTick();
         } else if (wparam == kBatchTimer) {
             OnReminderBatchTick();
+        } else if (wparam == kRetryTimer) {
+            TryResume(dialog);
         }
         return FALSE;
+    case kPortLostMessage:
+        PortLost(dialog, static_cast<uint32_t>(wparam));
+        return TRUE;
+    case WM_DEVICECHANGE:
+        OnDeviceChange(dialog);
+        return TRUE;
     case WM_CTLCOLORDLG:
         PaintBackground(dialog, reinterpret_cast<HDC>(wparam));
         return reinterpret_cast<INT_PTR>(GetStockObject(NULL_BRUSH));

@@ -34,6 +34,10 @@ void OnSecondTick();
 // The display part of ResetTagBench: labels back to "未连接", 0, 0; rows empty.
 void ClearDisplay();
 
+// At exit (the shell's on_exit, after the message loop): closes the port
+// and stops the worker threads, in order, waiting a bounded time for each.
+void StopTagBench();
+
 // Worker thread procedures started by the dialog's initialisation.
 DWORD WINAPI TagTableThread(LPVOID unused);
 DWORD WINAPI FrameAssemblerThread(LPVOID unused);

@@ -6,12 +6,15 @@
 #include "shell/win32/shell_resources.h"
 #include "tagbench/win32/export_table_win32.h"
 #include "tagbench/win32/tag_bench_dialog.h"
+#include "tagbench/win32/tag_find_win32.h"
+#include "tagbench/win32/tag_follow_resources.h"
 #include "tagbench/win32/tarnwick_resources.h"
 
 namespace {
 
 const SystemMenuItem kMenuItems[] = {
     {IDM_SYSTEM_SAVE, IDS_SAVE_COMMAND, ExportTagTableCommand}, // 导出标签表…
+    {IDM_SYSTEM_FIND, IDS_FIND_COMMAND, OpenFindBox},           // 查找标签…
 };
 
 } // namespace
@@ -28,10 +31,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command)
         nullptr,                // nothing else on WM_CREATE
         false,                  // placed by the system
         kMenuItems,              // system menu items
-        1,                       //
+        sizeof kMenuItems / sizeof kMenuItems[0],
         nullptr,                 // nothing to update before the menu opens
-        nullptr,                 // no keys of its own
-        nullptr,                 // nothing to stop at exit
+        TarnwickPreTranslate,    // Ctrl+F and the find box's keys
+        StopTagBench,            // the port and the worker threads
     };
     return ShellRun(instance, show_command, &values);
 }

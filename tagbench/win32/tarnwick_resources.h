@@ -19,6 +19,10 @@
 #define IDC_REMINDER_START_ID 1178
 #define IDC_REMINDER_BUTTON 1179
 #define IDC_REMINDER_QUANTITY 1180
+// Below the status box: line errors the port reported since it was opened,
+// and what became of a port that vanished.
+#define IDC_PORT_ERRORS 1201
+#define IDC_PORT_NOTE 1202
 
 // Grid cells: header 1046, 1083..1087; row 0 starts with 1088, then row r
 // (0..11) is 1106 + 6r .. 1111 + 6r (there is no 1106).

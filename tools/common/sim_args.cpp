@@ -193,4 +193,30 @@ bool ParseHexBytes(const char *text, std::vector<uint8_t> *bytes)
     return true;
 }
 
+bool ParseMoveOption(const char *text, uint32_t *id, double *period_s, double *gone_s)
+{
+    if (!text)
+        return false;
+    const std::string s = text;
+    const size_t first = s.find(':');
+    const size_t second = first == std::string::npos ? std::string::npos : s.find(':', first + 1);
+    uint64_t value = 0;
+    double period = 60;
+    double gone = 0;
+    if (!ParseUnsigned(s.substr(0, first).c_str(), 0xFFFFFFFFu, &value))
+        return false;
+    if (first != std::string::npos &&
+        !ParseNumber(s.substr(first + 1, second == std::string::npos ? std::string::npos : second - first - 1).c_str(),
+                     &period))
+        return false;
+    if (second != std::string::npos && !ParseNumber(s.substr(second + 1).c_str(), &gone))
+        return false;
+    if (period <= 0 || gone >= period)
+        return false;
+    *id = static_cast<uint32_t>(value);
+    *period_s = period;
+    *gone_s = gone;
+    return true;
+}
+
 } // namespace sim

@@ -37,4 +37,9 @@ bool ParseIntRange(const char *text, long min, long max, long *low, long *high);
 // commas and colons separate; each token must hold an even number of digits.
 bool ParseHexBytes(const char *text, std::vector<uint8_t> *bytes);
 
+// "ID", "ID:PERIOD" or "ID:PERIOD:GONE": a tag ID (decimal or 0x hex), and
+// seconds as non-negative numbers; PERIOD defaults to 60, GONE to 0. PERIOD
+// must be above 0 and GONE below PERIOD.
+bool ParseMoveOption(const char *text, uint32_t *id, double *period_s, double *gone_s);
+
 } // namespace sim

@@ -36,8 +36,16 @@ void ReportPlan::Next(std::vector<uint8_t> *out, PlannedFrame *frame)
         noise_bytes_ += static_cast<uint64_t>(n);
     }
 
-    const size_t index = next_tag_;
+    size_t index = next_tag_;
     next_tag_ = (next_tag_ + 1) % options_.tags.size();
+    const bool moving = options_.move_period_s > 0;
+    // An out-of-range moving tag gives its turn to the next tag (a list of
+    // one tag keeps sending it).
+    if (moving && options_.tags[index] == options_.move_id && options_.tags.size() > 1 &&
+        !MovingTagHeard(elapsed_s_, options_.move_period_s, options_.move_gone_s)) {
+        index = next_tag_;
+        next_tag_ = (next_tag_ + 1) % options_.tags.size();
+    }
 
     TagReport &r = frame->report;
     r = TagReport();
@@ -46,7 +54,9 @@ void ReportPlan::Next(std::vector<uint8_t> *out, PlannedFrame *frame)
     r.under_voltage = options_.under_voltage_every != 0 && (index + 1) % options_.under_voltage_every == 0;
     r.extra_count = static_cast<uint8_t>(options_.extra.size());
     std::memcpy(r.extra, options_.extra.data(), options_.extra.size());
-    if (options_.signal_low == options_.signal_high) {
+    if (moving && r.id == options_.move_id) {
+        r.signal = static_cast<int8_t>(MovingTagSignal(elapsed_s_, options_.move_period_s));
+    } else if (options_.signal_low == options_.signal_high) {
         r.signal = static_cast<int8_t>(options_.signal_low);
     } else {
         std::uniform_int_distribution<int> signal(options_.signal_low, options_.signal_high);
@@ -63,6 +73,18 @@ void ReportPlan::Next(std::vector<uint8_t> *out, PlannedFrame *frame)
     out->insert(out->end(), frame->bytes, frame->bytes + frame->length);
     ++frames_;
     frame_bytes_ += frame->length;
+}
+
+int MovingTagSignal(double t, double period_s)
+{
+    const double kPi = 3.14159265358979323846;
+    return static_cast<int>(std::lround(-60.0 + 25.0 * std::cos(2 * kPi * t / period_s)));
+}
+
+bool MovingTagHeard(double t, double period_s, double gone_s)
+{
+    const double phase = std::fmod(t, period_s);
+    return std::fabs(phase - period_s / 2) >= gone_s / 2;
 }
 
 double Pacer::Allowance(double now)

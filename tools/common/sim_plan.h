@@ -33,7 +33,18 @@ struct ReportPlanOptions {
     bool raw_noise = false;       // noise may hold 0x55 and 0xFF (can fake headers)
     double bad_crc_probability = 0;
     uint32_t seed = 1;
+    // A tag that moves (see MovingTagSignal); move_period_s 0: none moves.
+    uint32_t move_id = 0;
+    double move_period_s = 0;
+    double move_gone_s = 0;
 };
+
+// A tag walking to and from the reader: its signal follows a cosine from
+// -35 dB (nearest, at t = 0, P, 2P, ...) to -85 dB (farthest, at P/2), and
+// for gone_s seconds around each farthest point it is out of range and not
+// heard at all. t and period in seconds.
+int MovingTagSignal(double t, double period_s);
+bool MovingTagHeard(double t, double period_s, double gone_s);
 
 struct PlannedFrame {
     TagReport report;
@@ -53,6 +64,9 @@ public:
     // Length of the next frame (without noise), for pacing by bytes.
     size_t PeekLength() const;
 
+    // Seconds since sending began, for the moving tag.
+    void SetElapsed(double seconds) { elapsed_s_ = seconds; }
+
     uint64_t frames() const { return frames_; }
     uint64_t bad_frames() const { return bad_frames_; }
     uint64_t frame_bytes() const { return frame_bytes_; }
@@ -62,6 +76,7 @@ private:
     ReportPlanOptions options_;
     std::mt19937 random_;
     size_t next_tag_ = 0;
+    double elapsed_s_ = 0;
     uint64_t frames_ = 0;
     uint64_t bad_frames_ = 0;
     uint64_t frame_bytes_ = 0;

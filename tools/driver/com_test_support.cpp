@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 std::vector<std::pair<uint32_t, uint32_t>> ComPairsFromEnvironment()
 {
@@ -243,4 +244,74 @@ std::vector<uint8_t> TestComPort::ReadUntilQuiet(DWORD quiet_ms, DWORD timeout_m
         got.insert(got.end(), buffer, buffer + n);
     }
     return got;
+}
+
+namespace {
+
+// The harness's request folder as a Windows path (Wine's Z: drive is the
+// Unix root).
+std::string CableDir()
+{
+    const char *dir = std::getenv("BENCH_CABLE_DIR");
+    return dir != nullptr ? std::string("Z:") + dir : std::string();
+}
+
+bool CableRequest(const std::string &name)
+{
+    const std::string dir = CableDir();
+    if (dir.empty())
+        return false;
+    const std::string request = dir + "/" + name;
+    const HANDLE file = CreateFileA(request.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(file);
+    const std::string done = request + ".done";
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < 10000) {
+        if (GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            DeleteFileA(done.c_str());
+            return true;
+        }
+        Sleep(10);
+    }
+    return false;
+}
+
+} // namespace
+
+bool UnlinkComPort(uint32_t n)
+{
+    return CableRequest("unlink-" + std::to_string(n));
+}
+
+bool PullComPair(uint32_t n)
+{
+    return CableRequest("pull-" + std::to_string(n));
+}
+
+bool PlugComPair(uint32_t n)
+{
+    return CableRequest("plug-" + std::to_string(n));
+}
+
+bool AddComPair(uint32_t a, uint32_t b)
+{
+    return CableRequest("add-" + std::to_string(a) + "-" + std::to_string(b));
+}
+
+bool RefuseComRate(uint32_t rate)
+{
+    const std::string path = CableDir() + "/refuse-baud";
+    if (rate == 0)
+        return DeleteFileA(path.c_str()) != FALSE || GetLastError() == ERROR_FILE_NOT_FOUND;
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    const std::string text = std::to_string(rate);
+    DWORD written = 0;
+    const bool ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+                    written == text.size();
+    CloseHandle(file);
+    return ok;
 }

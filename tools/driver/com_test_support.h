@@ -45,6 +45,18 @@ int RemoveForeignComPorts();
 // Removes Wine's automatic COM1 only. Returns true when it was defined.
 bool RemoveWineCom1();
 
+// The cables themselves, changed by with-com-pairs.sh on request while the
+// test runs (false when the harness did not do it within a few seconds):
+// COMn's link removed (still listed by a program that listed it, but it no
+// longer opens); n's pair pulled out (both ends vanish, as a USB adapter
+// does) and plugged in again with the same names; a new pair a:b plugged in.
+bool UnlinkComPort(uint32_t n);
+bool PullComPair(uint32_t n);
+bool PlugComPair(uint32_t n);
+bool AddComPair(uint32_t a, uint32_t b);
+// Under the pty shim: every port refuses to be set to rate (0: none does).
+bool RefuseComRate(uint32_t rate);
+
 // The test's own end of a pair: an overlapped handle at 115200 8N1, closed
 // when the object goes. All calls are bounded by a time limit. Opened
 // without sharing, but Wine does not enforce that on COM ports: a second

@@ -104,6 +104,27 @@ HWND WaitForPopup(DWORD pid, const char *title_or_null, DWORD timeout_ms)
     return found;
 }
 
+int CountPopups(DWORD pid)
+{
+    struct Count {
+        DWORD pid;
+        int n;
+    } count = {pid, 0};
+    EnumWindows(
+        [](HWND hwnd, LPARAM lp) -> BOOL {
+            auto *c = reinterpret_cast<Count *>(lp);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(hwnd, &owner);
+            char cls[16] = {};
+            GetClassNameA(hwnd, cls, sizeof cls);
+            if (owner == c->pid && lstrcmpA(cls, "#32770") == 0 && IsWindowVisible(hwnd))
+                ++c->n;
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&count));
+    return count.n;
+}
+
 HWND Control(HWND dialog, int id) { return GetDlgItem(dialog, id); }
 
 std::string Text(HWND window)

@@ -43,6 +43,8 @@ HWND WaitForWindow(const char *class_name, DWORD pid, DWORD timeout_ms);
 HWND WaitForChildDialog(HWND main, DWORD timeout_ms);
 // A top-level dialog owned by owner's process with the given title (modal boxes).
 HWND WaitForPopup(DWORD pid, const char *title_or_null, DWORD timeout_ms);
+// Visible top-level dialogs of process pid (its message boxes, for one).
+int CountPopups(DWORD pid);
 HWND Control(HWND dialog, int id);
 
 std::string Text(HWND window);

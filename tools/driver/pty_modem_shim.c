@@ -10,6 +10,16 @@
  * line changes accepted and ignored. Anything else, and every real serial
  * port, goes to the C library untouched.
  *
+ * A pty whose other end has gone (the harness pulled the cable) gets no
+ * answers: its requests fail as they really do, so Wine ends a pending wait
+ * as it does for a vanished port instead of waiting for ever on invented
+ * modem lines.
+ *
+ * Refusing a speed: while the file named by BENCH_SHIM_REFUSE_FILE holds a
+ * rate (decimal), tcsetattr on a pty slave that asks for that rate fails
+ * with EINVAL, as a driver that rejects the setting does; Wine's
+ * SetCommState then fails.
+ *
  * Built for the host (not for Windows) and loaded through
  * with-com-pairs.sh --shim. The programs never depend on it.
  */
@@ -17,8 +27,12 @@
 #include <dlfcn.h>
 #include <errno.h>
 #include <linux/serial.h>
+#include <poll.h>
 #include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <termios.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -33,6 +47,63 @@ static int is_pty_slave(int fd)
         return 0;
     const unsigned int maj = major(st.st_rdev);
     return maj >= 136 && maj <= 143;
+}
+
+/* The other end of the pty has gone. */
+static int hung_up(int fd)
+{
+    struct pollfd p = {fd, 0, 0};
+    return poll(&p, 1, 0) == 1 && (p.revents & POLLHUP) != 0;
+}
+
+/* The rate the refusal file holds, 0 without one. */
+static unsigned long refused_rate(void)
+{
+    const char *path = getenv("BENCH_SHIM_REFUSE_FILE");
+    if (!path)
+        return 0;
+    FILE *f = fopen(path, "r");
+    if (!f)
+        return 0;
+    unsigned long rate = 0;
+    if (fscanf(f, "%lu", &rate) != 1)
+        rate = 0;
+    fclose(f);
+    return rate;
+}
+
+static unsigned long rate_of(speed_t speed)
+{
+    static const struct {
+        speed_t speed;
+        unsigned long rate;
+    } rates[] = {{B1200, 1200},   {B2400, 2400},   {B4800, 4800},   {B9600, 9600},
+                 {B19200, 19200}, {B38400, 38400}, {B57600, 57600}, {B115200, 115200}};
+    for (size_t i = 0; i < sizeof rates / sizeof rates[0]; ++i)
+        if (rates[i].speed == speed)
+            return rates[i].rate;
+    return 0;
+}
+
+typedef int (*tcsetattr_fn)(int, int, const struct termios *);
+
+int tcsetattr(int fd, int action, const struct termios *t)
+{
+    static tcsetattr_fn real_tcsetattr;
+    if (!real_tcsetattr)
+        real_tcsetattr = (tcsetattr_fn)dlsym(RTLD_NEXT, "tcsetattr");
+    if (!real_tcsetattr) {
+        errno = ENOSYS;
+        return -1;
+    }
+    if (t && is_pty_slave(fd)) {
+        const unsigned long refused = refused_rate();
+        if (refused != 0 && rate_of(cfgetospeed(t)) == refused) {
+            errno = EINVAL;
+            return -1;
+        }
+    }
+    return real_tcsetattr(fd, action, t);
 }
 
 int ioctl(int fd, unsigned long request, ...)
@@ -53,7 +124,7 @@ int ioctl(int fd, unsigned long request, ...)
     if (rc == 0)
         return rc;
     const int saved = errno;
-    if (!is_pty_slave(fd)) {
+    if (!is_pty_slave(fd) || hung_up(fd)) {
         errno = saved;
         return rc;
     }

@@ -34,6 +34,23 @@ constexpr int kGreenCheck = 1005;    // 绿灯
 constexpr int kRedCheck = 1006;      // 红灯
 constexpr int kBuzzerCheck = 1007;   // 蜂鸣器
 
+// The find box (查找标签…) and a tag's follow window.
+constexpr UINT kFindCommand = 0x0170;   // system menu item 查找标签…
+constexpr int kFindIdEdit = 1701;       // 标签号
+constexpr int kFindFollowButton = 1702; // 跟踪
+constexpr const char *kFollowClass = "TarnwickTagFollow";
+constexpr int kFollowState = 1801;        // 状态
+constexpr int kFollowFirstSeen = 1802;    // 首次出现
+constexpr int kFollowLastSeen = 1803;     // 最后出现
+constexpr int kFollowLastSecond = 1804;   // 最近一秒报告
+constexpr int kFollowTotal = 1805;        // 报告总数
+constexpr int kFollowUnderVoltage = 1806; // 欠压
+constexpr int kFollowExtra = 1807;        // 附加数据
+constexpr int kFollowCurrent = 1808;      // 当前 dB / cm
+constexpr int kFollowNewest = 1809;       // 最新点
+constexpr int kFollowPause = 1810;        // 暂停 / 继续
+constexpr int kFollowSave = 1811;         // 保存历史…
+
 constexpr int kRows = 12;
 constexpr int kColumns = 6;
 

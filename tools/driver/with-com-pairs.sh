@@ -27,6 +27,18 @@
 #     the pairs (the test support library reads it to know which ports are its
 #     own), and with LD_PRELOAD=LIB.so when --shim is given (a host library
 #     that answers modem-line ioctls on ptys; optional, tests only);
+#   - while the program runs, does what the program asks for with a request
+#     file in $BENCH_CABLE_DIR (<build>/wine-state/cables; the program
+#     writes it through Wine's Z: drive, then waits for NAME.done):
+#         unlink-N   remove the link of COMN (listed, but it no longer opens)
+#         pull-N     end the socat of N's pair: both ends vanish, as when a
+#                    USB adapter is pulled out
+#         plug-N     make N's pair again with the same links (it comes back)
+#         add-A-B    a new pair A:B, linked as COMA and COMB (newly plugged)
+#     (Not "comN": Windows reads a file name COM1..COM9 with any extension,
+#     in any folder, as the device itself.) With --shim, the file
+#     $BENCH_CABLE_DIR/refuse-baud, holding a rate, makes every pty refuse
+#     that rate (see the shim);
 #   - on any exit removes the links, ends its socats and deletes the run dir,
 #     and exits with the program's exit code (2 when the set-up failed).
 #
@@ -133,50 +145,131 @@ for link in "$PREFIX"/dosdevices/com*; do
 done
 
 RUN=$(mktemp -d "$ROOT/run.XXXXXX") || die "cannot make a run dir under $ROOT"
-socat_pids=()
-made_links=()
+CABLES=$BUILD_DIR/wine-state/cables
+rm -rf "$CABLES"
+mkdir -p "$CABLES"
+watcher=""
 
+# ended PID: the process has exited (a zombie that its parent has not
+# reaped yet counts as ended: a socat of ours may be the watcher's).
+ended() {
+  [ ! -e "/proc/$1" ] || grep -q '^State:[[:space:]]*Z' "/proc/$1/status" 2>/dev/null
+}
+
+# Every socat leaves its pid in RUN/socat-A-B.pid and every link made goes
+# into RUN/links, the watcher's included, so the clean-up finds them all.
 cleanup() {
   local link pid
-  for link in "${made_links[@]}"; do rm -f "$link"; done
-  for pid in "${socat_pids[@]}"; do kill "$pid" 2>/dev/null; done
-  for pid in "${socat_pids[@]}"; do wait "$pid" 2>/dev/null; done
-  rm -rf "$RUN"
+  [ -n "$watcher" ] && { kill "$watcher" 2>/dev/null; wait "$watcher" 2>/dev/null; }
+  while read -r link; do rm -f "$link"; done <"$RUN/links" 2>/dev/null
+  for pid in $(cat "$RUN"/*.pid 2>/dev/null); do kill "$pid" 2>/dev/null; done
+  for pid in $(cat "$RUN"/*.pid 2>/dev/null); do
+    until ended "$pid"; do sleep 0.01; done
+    wait "$pid" 2>/dev/null
+  done
+  rm -rf "$RUN" "$CABLES"
 }
 trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM HUP
 
-for p in "${pairs[@]}"; do
-  a=$((10#${p%%:*}))
-  b=$((10#${p##*:}))
+# start_pair A B: one socat for the cable A:B, both ends linked in RUN.
+start_pair() {
   # Nothing of socat may hold our caller's output pipe (ctest waits for it).
-  socat "pty,raw,echo=0,link=$RUN/com$a" "pty,raw,echo=0,link=$RUN/com$b" \
-    </dev/null >/dev/null 2>"$RUN/socat-$a-$b.log" 8>&- &
-  socat_pids+=($!)
-  echo $! >"$RUN/socat-$a-$b.pid"
-done
+  socat "pty,raw,echo=0,link=$RUN/com$1" "pty,raw,echo=0,link=$RUN/com$2" \
+    </dev/null >/dev/null 2>"$RUN/socat-$1-$2.log" 8>&- &
+  echo $! >"$RUN/socat-$1-$2.pid"
+}
 
-for p in "${pairs[@]}"; do
-  a=$((10#${p%%:*}))
-  b=$((10#${p##*:}))
+# wait_pair A B: true once both ends exist.
+wait_pair() {
   for _ in $(seq 1 200); do
-    [ -e "$RUN/com$a" ] && [ -e "$RUN/com$b" ] && break
+    [ -e "$RUN/com$1" ] && [ -e "$RUN/com$2" ] && return 0
     sleep 0.025
   done
-  [ -e "$RUN/com$a" ] && [ -e "$RUN/com$b" ] ||
-    die "socat made no ptys for $p: $(cat "$RUN/socat-$a-$b.log" 2>/dev/null)"
-  for n in "$a" "$b"; do
-    link=$PREFIX/dosdevices/com$n
-    rm -f "$link"
-    ln -s "$RUN/com$n" "$link" || die "cannot link $link"
-    made_links+=("$link")
+  return 1
+}
+
+# link_port N: COMN of the prefix is the pty end N.
+link_port() {
+  local link=$PREFIX/dosdevices/com$1
+  rm -f "$link"
+  ln -s "$RUN/com$1" "$link" && echo "$link" >>"$RUN/links"
+}
+
+# pair_of N: "A B" of the cable that has the end N.
+pair_of() {
+  local f a b
+  for f in "$RUN"/socat-*.pid; do
+    [ -f "$f" ] || continue
+    f=${f##*/socat-}; f=${f%.pid}; a=${f%-*}; b=${f#*-}
+    if [ "$a" = "$1" ] || [ "$b" = "$1" ]; then echo "$a $b"; return 0; fi
   done
+  return 1
+}
+
+# One request of the program (see the top); false when it could not be done.
+serve() {
+  local req=$1 n a b pid
+  case "$req" in
+    unlink-*)
+      n=${req#unlink-}
+      [ -L "$PREFIX/dosdevices/com$n" ] || return 1
+      case "$(readlink "$PREFIX/dosdevices/com$n")" in "$ROOT"/*) rm -f "$PREFIX/dosdevices/com$n" ;; *) return 1 ;; esac ;;
+    pull-*)
+      read -r a b < <(pair_of "${req#pull-}") || return 1
+      pid=$(cat "$RUN/socat-$a-$b.pid")
+      kill "$pid" 2>/dev/null
+      until ended "$pid"; do sleep 0.01; done
+      rm -f "$RUN/com$a" "$RUN/com$b" ;;
+    plug-*)
+      read -r a b < <(pair_of "${req#plug-}") || return 1
+      ended "$(cat "$RUN/socat-$a-$b.pid")" || return 0
+      start_pair "$a" "$b"
+      wait_pair "$a" "$b" ;;
+    add-*-*)
+      a=${req#add-}; b=${a#*-}; a=${a%-*}
+      [[ "$a" =~ ^[0-9]+$ && "$b" =~ ^[0-9]+$ ]] || return 1
+      pair_of "$a" >/dev/null || pair_of "$b" >/dev/null && return 1
+      start_pair "$a" "$b"
+      wait_pair "$a" "$b" && link_port "$a" && link_port "$b" ;;
+    *) return 1 ;;
+  esac
+}
+
+watch_requests() {
+  local f req
+  while :; do
+    for f in "$CABLES"/*; do
+      [ -f "$f" ] || continue
+      req=${f##*/}
+      case "$req" in *.done | *.failed | refuse-baud) continue ;; esac
+      if serve "$req"; then mv -f "$f" "$f.done"; else mv -f "$f" "$f.failed"; fi
+    done
+    sleep 0.02
+  done
+}
+
+for p in "${pairs[@]}"; do
+  start_pair $((10#${p%%:*})) $((10#${p##*:}))
 done
 
+for p in "${pairs[@]}"; do
+  a=$((10#${p%%:*}))
+  b=$((10#${p##*:}))
+  wait_pair "$a" "$b" || die "socat made no ptys for $p: $(cat "$RUN/socat-$a-$b.log" 2>/dev/null)"
+  link_port "$a" || die "cannot link COM$a"
+  link_port "$b" || die "cannot link COM$b"
+done
+
+watch_requests </dev/null >/dev/null 2>&1 8>&- &
+watcher=$!
+
 export BENCH_COM_PAIRS="${pairs[*]}"
+export BENCH_CABLE_DIR=$CABLES
 if [ -n "$shim" ]; then
   export LD_PRELOAD="$shim${LD_PRELOAD:+:$LD_PRELOAD}"
+  export BENCH_SHIM_REFUSE_FILE=$CABLES/refuse-baud
 fi
 "$WINE_RUN" "$@" 8>&-
 rc=$?

@@ -1,6 +1,7 @@
 // The fixture of the console tests: a fresh console for every case.
 #pragma once
 
+#include "modulebench/console/console.h"
 #include "modulebench/console/console_internal.h"
 #include "tools/driver/console_client.h"
 
@@ -13,13 +14,13 @@ class ConsoleFixture : public ::testing::Test
 protected:
     void SetUp() override
     {
-        ConsoleStopForTest();
+        ConsoleStop();
         ConsoleStartOnPort(0);
         port_ = ConsoleListeningPort();
         ASSERT_NE(0, port_) << "the console did not start";
     }
 
-    void TearDown() override { ConsoleStopForTest(); }
+    void TearDown() override { ConsoleStop(); }
 
     // A client that the console has accepted: the prompt for a CR proves it.
     // Leaves the line empty, so use it only when the line is known empty.

@@ -198,10 +198,23 @@ protected:
     DWORD pid = 0;
 };
 
+// The line speed the port runs at, read on a second handle to the same end
+// (the settings belong to the device, and Wine does not refuse the handle).
+DWORD PortSpeed(uint32_t n)
+{
+    HANDLE same = CreateFileA(ComDevicePath(n).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (same == INVALID_HANDLE_VALUE)
+        return 0;
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    const BOOL read = GetCommState(same, &dcb);
+    CloseHandle(same);
+    return read ? dcb.BaudRate : 0;
+}
+
 // The speed chosen in the list, or typed into its field, is the speed the
-// port runs at; a typed speed the list does not offer opens nothing. The
-// line settings belong to the device, so a second handle on the same end
-// (Wine does not refuse it) shows what the program set.
+// port runs at; a typed speed the list does not offer opens nothing, and a
+// speed the port refuses is reported with the port left closed.
 TEST_F(PellfrayTest, OpensAtTheChosenOrTypedSpeed)
 {
     // What a user finds at start.
@@ -228,14 +241,7 @@ TEST_F(PellfrayTest, OpensAtTheChosenOrTypedSpeed)
             ASSERT_TRUE(gui::ComboSelect(d, IDC_BAUD_LIST, speed.first));
         }
         Open();
-        HANDLE same = CreateFileA(ComDevicePath(kProductPort).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
-                                  nullptr);
-        ASSERT_NE(INVALID_HANDLE_VALUE, same);
-        DCB dcb{};
-        dcb.DCBlength = sizeof dcb;
-        EXPECT_TRUE(GetCommState(same, &dcb));
-        CloseHandle(same);
-        EXPECT_EQ(ReadBackBaudRate(std::stoul(speed.first)), dcb.BaudRate);
+        EXPECT_EQ(ReadBackBaudRate(std::stoul(speed.first)), PortSpeed(kProductPort));
         gui::Click(d, IDC_PORT_BUTTON);
         ExpectState(d, State::Closed);
     }
@@ -247,6 +253,15 @@ TEST_F(PellfrayTest, OpensAtTheChosenOrTypedSpeed)
         EXPECT_EQ("波特率只能是 9600、19200、38400 或 115200", ClickExpectingBox(IDC_PORT_BUTTON));
         ExpectState(d, State::Closed);
     }
+
+    ASSERT_TRUE(RefuseComRate(38400));
+    ASSERT_TRUE(gui::ComboSelect(d, IDC_BAUD_LIST, "38400"));
+    ASSERT_TRUE(pellfray::SelectPort(d, kProductPort));
+    const std::string refused = ClickExpectingBox(IDC_PORT_BUTTON);
+    ASSERT_TRUE(RefuseComRate(0));
+    EXPECT_NE(std::string::npos, refused.find("COM5")) << refused;
+    EXPECT_NE(std::string::npos, refused.find("38400")) << refused;
+    ExpectState(d, State::Closed);
 }
 
 // --- ports ----------------------------------------------------------------------
@@ -598,6 +613,72 @@ TEST_F(PellfrayTest, ConsoleOnPort23AnswersAndReportsDamagedFrames)
     ASSERT_TRUE(next.Send("\r"));
     ASSERT_TRUE(console.Send("BYE\r"));
     EXPECT_EQ("->", next.Read(2, kWaitMs));
+}
+
+// --- a pulled adapter ------------------------------------------------------------
+
+// The module's cable pulled out with a configuration armed: closed as the
+// user's close would, one box and a log line naming the port. Plugged in
+// again, it carries on at its speed in tag mode, disarmed as at any open,
+// with a line in the log and the data flowing. Lost again while the box is
+// up: no second box. While it is retried the list keeps it and follows the
+// machine (a new pair, then a pair gone), and typing another port ends the
+// retries.
+TEST_F(PellfrayTest, APulledAdapterIsReportedOnceAndResumedInItsMode)
+{
+    ASSERT_TRUE(gui::ComboSelect(d, IDC_BAUD_LIST, "19200"));
+    Open();
+    gui::Click(d, IDC_TAG_MODE);
+    FillTagFields("7", "9", "3");
+    gui::Click(d, IDC_MODIFY);
+    ASSERT_EQ("等待生效", gui::Text(d, IDC_CONFIG_STATUS));
+    auto last_line = [&] { return gui::ListItem(d, IDC_LOG_LIST, gui::ListCount(d, IDC_LOG_LIST) - 1); };
+
+    ASSERT_TRUE(PullComPair(kProductPort));
+    HWND box = pellfray::WaitMessageBox(pid, kWaitMs);
+    ASSERT_NE(nullptr, box) << "no message about the lost port";
+    EXPECT_NE(std::string::npos, pellfray::MessageBoxText(box).find("COM5"));
+    ExpectState(d, State::Closed);
+    EXPECT_EQ("未配置", gui::Text(d, IDC_CONFIG_STATUS));
+    EXPECT_TRUE(gui::WaitUntil([&] { return last_line().find("COM5") != std::string::npos; }, kWaitMs))
+        << last_line();
+
+    // Back while the box is up: the same speed, tag mode, nothing armed.
+    ASSERT_TRUE(PlugComPair(kProductPort));
+    ASSERT_TRUE(gui::WaitUntil([&] { return gui::Text(d, IDC_PORT_BUTTON) == "关闭串口"; }, kWaitMs));
+    ASSERT_TRUE(device.Open(kDevicePort));
+    ExpectState(d, State::TagEditing);
+    EXPECT_EQ(19200u, PortSpeed(kProductPort));
+    EXPECT_TRUE(IsLogLine(last_line(), '!', ".*COM5.*")) << last_line();
+    const int lines = gui::ListCount(d, IDC_LOG_LIST);
+    ASSERT_TRUE(device.Write(WakeUpFrame(3, 4)));
+    ASSERT_TRUE(WaitLogCount(lines + 1));
+    EXPECT_TRUE(IsLogLine(last_line(), 'R', " ff ff ff ff 00 03 04 [0-9a-f]{2} [0-9a-f]{2}")) << last_line();
+    EXPECT_TRUE(device.ReadUntilQuiet(kQuietMs, kQuietMs).empty()) << "answered with the frame armed before";
+
+    // Lost again: closed again, still the one box.
+    ASSERT_TRUE(PullComPair(kProductPort));
+    ASSERT_TRUE(gui::WaitUntil([&] { return gui::Text(d, IDC_PORT_BUTTON) == "打开串口"; }, kWaitMs));
+    EXPECT_EQ(1, gui::CountPopups(pid));
+    pellfray::PressOk(box);
+    ASSERT_TRUE(gui::WaitUntil([&] { return gui::CountPopups(pid) == 0; }, kWaitMs));
+
+    // Retrying: the list keeps COM5, and follows the machine when the user
+    // opens it and when Windows announces a change.
+    HWND list = gui::Control(d, IDC_PORT_LIST);
+    ASSERT_TRUE(AddComPair(7, 307));
+    SendMessageA(list, CB_SHOWDROPDOWN, TRUE, 0);
+    SendMessageA(list, CB_SHOWDROPDOWN, FALSE, 0);
+    EXPECT_EQ((std::vector<std::string>{"COM12", "COM5", "COM7"}), gui::ComboItems(d, IDC_PORT_LIST));
+    ASSERT_TRUE(UnlinkComPort(7));
+    SendMessageA(session.main, WM_DEVICECHANGE, 0x0007 /* DBT_DEVNODES_CHANGED */, 0);
+    EXPECT_EQ((std::vector<std::string>{"COM12", "COM5"}), gui::ComboItems(d, IDC_PORT_LIST));
+
+    // Another port typed: no more retries, even once COM5 is back.
+    pellfray::TypePortName(d, "COM12");
+    ASSERT_TRUE(PlugComPair(kProductPort));
+    Sleep(1500); // more than a retry's period
+    ExpectState(d, State::Closed);
 }
 
 } // namespace

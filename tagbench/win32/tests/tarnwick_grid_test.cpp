@@ -278,9 +278,10 @@ TEST_F(TarnwickGrid, ClosingKeepsTheTable)
 
 // 导出标签表… while the table of the cases before is frozen (13 tags on two
 // pages, tag 1000 offline, the user on the second page): the file holds
-// every page as the grid shows it. The file is UTF-8 while the grid's texts
-// come through the ...A API in the system code page (GBK), so both sides
-// are compared in UTF-8.
+// every page as the grid shows it, each row ending with the tag's first and
+// last report as local time. The file is UTF-8 while the grid's texts come
+// through the ...A API in the system code page (GBK), so both sides are
+// compared in UTF-8.
 TEST_F(TarnwickGrid, ExportHoldsEveryPageAsTheGridShowsIt)
 {
     HWND d = bench_->dialog;
@@ -291,18 +292,31 @@ TEST_F(TarnwickGrid, ExportHoldsEveryPageAsTheGridShowsIt)
     std::string shown = "\xEF\xBB\xBF";
     for (int c = 0; c < kColumns; ++c)
         shown += save_as::AnsiToUtf8(gui::Text(d, kHeaderIds[c])) + ",";
-    shown += u8"掉线\r\n";
+    shown += u8"掉线,首次出现,最后出现\r\n";
     gui::Click(d, kPrevPage);
     for (int page = 0; page < 2; ++page, gui::Click(d, kNextPage)) {
         for (int r = 0; r < kRows && !bench_->Cell(r, 0).empty(); ++r) {
             const std::vector<std::string> row = bench_->Row(r);
             for (int c = 0; c < kColumns; ++c)
                 shown += save_as::AnsiToUtf8(row[c]) + ",";
-            shown += row[4].empty() ? u8"是\r\n" : "\r\n";
+            shown += row[4].empty() ? u8"是" : "";
+            shown += ",T,T\r\n";
         }
     }
-    EXPECT_EQ(shown, saved);
-    EXPECT_NE(std::string::npos, saved.find(u8"\r\n1,1000,欠压,12 34,,0,是\r\n")) << saved;
+    // Both times of each row are stamps, the first no later than the last.
+    const std::regex stamps(",(20[0-9]{2}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}),"
+                            "(20[0-9]{2}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2})\r\n");
+    std::string rows_with_t;
+    std::string rest = saved;
+    std::smatch m;
+    while (std::regex_search(rest, m, stamps)) {
+        EXPECT_LE(m[1].str(), m[2].str());
+        rows_with_t += m.prefix().str() + ",T,T\r\n";
+        rest = m.suffix().str();
+    }
+    rows_with_t += rest;
+    EXPECT_EQ(shown, rows_with_t);
+    EXPECT_NE(std::string::npos, saved.find(u8"\r\n1,1000,欠压,12 34,,0,是,")) << saved;
     EXPECT_NE(std::string::npos, saved.find("\r\n13,2147483648,")) << saved;
 }
 
@@ -345,25 +359,13 @@ TEST_F(TarnwickGrid, ExportTargetThatCannotBeReplacedIsReportedAndKept)
     EXPECT_EQ(0u, Export(bench_, folder + "\\after.csv").find("\xEF\xBB\xBF"));
 }
 
-// Pulls COM5's cable out while it is listed: the link of the port goes
-// (wine-run-with-unplug.sh does it on request), and there is no host device
-// behind the number either (Wine would fall back to /dev/ttyS4).
-bool Unplug(uint32_t n)
-{
-    // Not ".../comN": Windows reads that name in any folder as the device.
-    const std::string request = std::string(BENCH_UNPLUG_DIR) + "/port" + std::to_string(n);
-    HANDLE file = CreateFileA(request.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    CloseHandle(file);
-    const std::string done = request + ".done";
-    return gui::WaitUntil([&] { return GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES; }, kTimeoutMs);
-}
-
+// COM5's link goes while it is listed (the harness does it on request),
+// and there is no host device behind the number either (Wine would fall
+// back to /dev/ttyS4).
 TEST_F(TarnwickGrid, PortThatCannotOpenChangesNothing)
 {
     HWND d = bench_->dialog;
-    ASSERT_TRUE(Unplug(kVanishingPort)) << "no answer from wine-run-with-unplug.sh";
+    ASSERT_TRUE(UnlinkComPort(kVanishingPort)) << "no answer from with-com-pairs.sh";
     ASSERT_FALSE(ComPortOpens(kVanishingPort));
 
     const std::vector<std::string> labels = bench_->Labels();

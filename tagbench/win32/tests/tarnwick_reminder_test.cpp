@@ -2,8 +2,9 @@
 // test as the reader on the far end of the cable (COM3-COM300), reading every
 // frame the bench sends: the refusals as modal boxes that send nothing, the
 // start frame and the passes, the mode from the check boxes, a stop's single
-// off pass, and closing the port while the reminder runs. The frame layouts
-// and the pass arithmetic are the host's tests; here the dialog's wiring.
+// off pass, a pulled cable, and closing the port while the reminder runs.
+// The frame layouts and the pass arithmetic are the host's tests; here the
+// dialog's wiring.
 //
 // One Tarnwick runs through the suite; each case leaves the reminder stopped
 // and the line quiet for the next.
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "tagbench/win32/tarnwick_resources.h"
 #include "tools/driver/tarnwick_e2e.h"
 
 namespace {
@@ -22,6 +24,7 @@ using namespace tarnwick;
 
 constexpr uint32_t kBenchPort = 3;
 constexpr uint32_t kReaderPort = 300;
+constexpr uint32_t kOtherPort = 4; // its cable COM4-COM304 is only there to be chosen
 constexpr uint8_t kOff = 0xFF;
 
 // The frames of the reminder's examples, byte for byte: start ID 1000.
@@ -191,6 +194,101 @@ TEST_F(TarnwickReminder, ModeFromTheCheckBoxes)
         EXPECT_EQ(Hex(ReminderFrame(Header::kFF, 1000, 1, kOff)), Hex(rest.back().bytes));
     }
     EXPECT_EQ(std::vector<std::string>{}, Hexes(listener_->Collect(300)));
+}
+
+// The reader's cable pulled out while the reminder runs, with a speed the
+// port first refused: the refusal is reported and changes nothing; the loss
+// is handled as the user's close and reported in one box; the cable plugged
+// in again brings the same table back at the same speed with the reminder
+// stopped; a second loss while the box is up brings no second box; the port
+// being retried stays in the refilled list; picking another port ends the
+// retries.
+TEST_F(TarnwickReminder, APulledCableIsReportedOnceAndResumesOnTheSameTable)
+{
+    const DWORD pid = bench_->program.pid();
+    bench_->PressPortButton();
+    ASSERT_EQ("打开串口", gui::Text(d_, kPortButton));
+    ASSERT_TRUE(RefuseComRate(57600));
+    ASSERT_TRUE(bench_->ChooseSpeed("57600"));
+    gui::ClickAsync(d_, kPortButton);
+    const std::string refused = ReadAndCloseMessageBox(*bench_, kTimeoutMs);
+    ASSERT_TRUE(RefuseComRate(0));
+    EXPECT_NE(std::string::npos, refused.find("COM3")) << refused;
+    EXPECT_NE(std::string::npos, refused.find("57600")) << refused;
+    EXPECT_EQ("打开串口", gui::Text(d_, kPortButton));
+    EXPECT_TRUE(gui::Enabled(d_, kSpeedList));
+
+    ASSERT_TRUE(bench_->ChooseSpeed("19200"));
+    bench_->PressPortButton();
+    ASSERT_EQ("关闭串口", gui::Text(d_, kPortButton));
+    ReaderReports(kExampleReportFF);
+    ASSERT_TRUE(gui::WaitUntil([&] { return gui::Text(d_, kTotalLabel) == "1"; }, kTimeoutMs));
+    Prepare("2", true, false, true);
+    gui::Click(d_, kReminderButton);
+    ASSERT_EQ("停止", gui::Text(d_, kReminderButton));
+
+    // Pulled: the user's close, and one box naming the port.
+    ASSERT_TRUE(PullComPair(kBenchPort));
+    HWND box = gui::WaitForPopup(pid, nullptr, kTimeoutMs);
+    ASSERT_NE(nullptr, box) << "no message about the lost port";
+    EXPECT_EQ("打开串口", gui::Text(d_, kPortButton));
+    EXPECT_TRUE(gui::Enabled(d_, kPortList));
+    EXPECT_TRUE(gui::Enabled(d_, kSpeedList));
+    EXPECT_EQ("启动", gui::Text(d_, kReminderButton));
+    EXPECT_FALSE(gui::Enabled(d_, kReminderButton));
+    EXPECT_EQ("1", gui::Text(d_, kTotalLabel)) << "the table stays";
+    EXPECT_NE(std::string::npos, gui::Text(d_, IDC_PORT_NOTE).find("COM3"));
+
+    // Back while the box is still up: the same speed, the same table, the
+    // reminder still stopped, and reports counted on.
+    ASSERT_TRUE(PlugComPair(kBenchPort));
+    ASSERT_TRUE(gui::WaitUntil([&] { return gui::Text(d_, kPortButton) == "关闭串口"; }, kTimeoutMs));
+    ASSERT_TRUE(reader_->Open(kReaderPort));
+    HANDLE same = CreateFileA(ComDevicePath(kBenchPort).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, same);
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    EXPECT_TRUE(GetCommState(same, &dcb));
+    CloseHandle(same);
+    EXPECT_EQ(19200u, dcb.BaudRate);
+    EXPECT_FALSE(gui::Enabled(d_, kSpeedList));
+    EXPECT_EQ("启动", gui::Text(d_, kReminderButton));
+    EXPECT_TRUE(gui::Enabled(d_, kReminderButton));
+    ReaderReports(TagReport(Header::kFF, 1001, false, -50));
+    EXPECT_TRUE(gui::WaitUntil([&] { return gui::Text(d_, kTotalLabel) == "2"; }, kTimeoutMs));
+    // Stopped as by a close: at most the rest of a pass already on its way.
+    const std::vector<Received> after = listener_->Collect(1200);
+    EXPECT_LE(after.size(), 1u) << "the reminder went on";
+    for (const Received &f : after)
+        EXPECT_EQ(Hex(ReminderFrame(Header::kFF, 1000, 2, 1)), Hex(f.bytes));
+
+    // Lost again while the first box is up: closed again, no second box.
+    ASSERT_TRUE(PullComPair(kBenchPort));
+    ASSERT_TRUE(gui::WaitUntil([&] { return gui::Text(d_, kPortButton) == "打开串口"; }, kTimeoutMs));
+    EXPECT_EQ(1, gui::CountPopups(pid));
+    EXPECT_TRUE(IsWindow(box));
+    gui::ClickAsync(box, IDOK);
+    ASSERT_TRUE(gui::WaitUntil([&] { return gui::CountPopups(pid) == 0; }, kTimeoutMs));
+
+    // The port being retried stays in the list when it is refilled, though
+    // it cannot be opened now.
+    SendMessageA(gui::Control(d_, kPortList), CB_SHOWDROPDOWN, TRUE, 0);
+    SendMessageA(gui::Control(d_, kPortList), CB_SHOWDROPDOWN, FALSE, 0);
+    EXPECT_EQ((std::vector<std::string>{"COM3", "COM4"}), gui::ComboItems(d_, kPortList));
+
+    // Another port picked (as the list tells its dialog): no more retries,
+    // even once COM3 is back; the user opens it again.
+    ASSERT_TRUE(bench_->ChoosePort(kOtherPort));
+    SendMessageA(d_, WM_COMMAND, MAKEWPARAM(kPortList, CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(gui::Control(d_, kPortList)));
+    EXPECT_EQ("", gui::Text(d_, IDC_PORT_NOTE));
+    ASSERT_TRUE(PlugComPair(kBenchPort));
+    Sleep(1500); // more than a retry's period
+    EXPECT_EQ("打开串口", gui::Text(d_, kPortButton));
+    ASSERT_TRUE(bench_->ChoosePort(kBenchPort));
+    bench_->PressPortButton();
+    ASSERT_EQ("关闭串口", gui::Text(d_, kPortButton));
+    ASSERT_TRUE(reader_->Open(kReaderPort));
 }
 
 // Closing the port while the reminder runs sends no off frames; the button

@@ -2,6 +2,7 @@
 //
 //   RunDriver.exe --program Tarnwick.exe [--port COM3] [--open]
 //                 [--screenshots DIR] [--interval SECONDS] [--pellfray-tag]
+//                 [--follow ID]
 //
 // Wine gives every session a COM1 for the host's first serial device; the
 // driver removes it first so the program lists only the simulated pair.
@@ -9,8 +10,14 @@
 // the port button (for a virtual display nobody can click on); with
 // --pellfray-tag it also switches Pellfray to tag mode. With --screenshots it
 // writes DIR/shot-NNN.bmp of the main window every --interval seconds (the
-// script turns them into PNG) until the program ends.
+// script turns them into PNG) until the program ends. With --follow (Tarnwick,
+// after --open) it finds tag ID with 查找标签… a few seconds after opening,
+// writes DIR/find.bmp of the main window with the find box and the framed
+// row, opens the tag's follow window with 跟踪, moves it to the screen's
+// bottom right corner and writes DIR/follow-NNN.bmp of it beside each shot.
 #include "tools/driver/gui_driver.h"
+#include "tools/driver/tarnwick_e2e.h"
+#include "tools/driver/tarnwick_follow_driver.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -26,13 +33,52 @@ struct Options {
     bool pellfray_tag = false;
     std::string shots;
     int interval = 5;
+    std::string follow; // tag ID
 };
 
 int Usage()
 {
     std::fprintf(stderr, "usage: RunDriver --program EXE [--port COMn] [--open] [--pellfray-tag]\n"
-                         "                 [--screenshots DIR] [--interval SECONDS]\n");
+                         "                 [--screenshots DIR] [--interval SECONDS] [--follow ID]\n");
     return 2;
+}
+
+void Shoot(HWND window, const std::string &path)
+{
+    gui::Capture cap;
+    if (window != nullptr && gui::CaptureWindow(window, &cap))
+        gui::SaveBmp(cap, path);
+}
+
+// 查找标签…, the ID, 查找 (a shot), 跟踪, the find box closed. Returns the
+// follow window, moved out of the main window's way as far as the screen
+// allows.
+HWND FollowTag(const gui::Program &prog, HWND main, const std::string &id, const std::string &shots)
+{
+    HWND box = follow::OpenFindBox(main, prog.pid(), 10000);
+    if (box == nullptr)
+        return nullptr;
+    // Until the reader has reported the tag, a search answers with a
+    // message, which is closed and the search tried again a second later.
+    for (int attempt = 0; attempt < 30; ++attempt) {
+        follow::FindByEnter(box, id);
+        if (follow::AnswerOnFindBox(prog.pid(), box, 500).empty())
+            break;
+        Sleep(1000);
+    }
+    if (!shots.empty())
+        Shoot(main, shots + "\\find.bmp");
+    const uint32_t tag = static_cast<uint32_t>(std::strtoul(id.c_str(), nullptr, 10));
+    gui::ClickAsync(box, tarnwick::kFindFollowButton);
+    HWND window = follow::WaitFollowWindow(prog.pid(), tag, 10000);
+    follow::CloseFindBox(box, 10000);
+    if (window == nullptr)
+        return nullptr;
+    RECT r;
+    GetWindowRect(window, &r);
+    SetWindowPos(window, nullptr, GetSystemMetrics(SM_CXSCREEN) - (r.right - r.left),
+                 GetSystemMetrics(SM_CYSCREEN) - (r.bottom - r.top), 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    return window;
 }
 
 } // namespace
@@ -55,6 +101,8 @@ int main(int argc, char **argv)
             o.shots = value();
         else if (a == "--interval")
             o.interval = std::atoi(value().c_str());
+        else if (a == "--follow")
+            o.follow = value();
         else
             return Usage();
     }
@@ -95,15 +143,22 @@ int main(int argc, char **argv)
         gui::Click(dlg, port_button);
         std::printf("RunDriver: pressed the port button for %s\n", o.port.c_str());
     }
+    HWND follow = nullptr;
+    if (o.open && !pellfray && !o.follow.empty()) {
+        Sleep(3000); // the reader's first reports
+        follow = FollowTag(prog, main, o.follow, o.shots);
+        std::printf("RunDriver: %s tag %s\n", follow ? "following" : "could not follow", o.follow.c_str());
+    }
     std::fflush(stdout);
 
     for (int n = 0;; ++n) {
         if (!o.shots.empty()) {
-            gui::Capture cap;
             char name[64];
             std::snprintf(name, sizeof name, "\\shot-%03d.bmp", n % 1000);
-            if (gui::CaptureWindow(main, &cap))
-                gui::SaveBmp(cap, o.shots + name);
+            Shoot(main, o.shots + name);
+            std::snprintf(name, sizeof name, "\\follow-%03d.bmp", n % 1000);
+            if (follow != nullptr && IsWindow(follow))
+                Shoot(follow, o.shots + name);
         }
         if (prog.WaitExit(static_cast<DWORD>(o.interval) * 1000))
             break;

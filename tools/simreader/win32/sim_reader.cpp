@@ -12,6 +12,11 @@
 //   --signal-range A..B    a random signal from A to B for each report
 //   --undervoltage-every N every Nth tag of the list reports under-voltage
 //   --extra 12,34          up to seven extra data bytes in every report
+//   --move ID[:PERIOD[:GONE]]  tag ID moves: its signal swings from -35 dB
+//                          (near) to -85 dB (far) and back every PERIOD
+//                          seconds (default 60), and it is out of range for
+//                          GONE seconds (default 0) around the far point;
+//                          added to the tag list if not in it
 //   --header ff|55aa       header kind (default ff)
 //   --rate N               reports per second (default 10)
 //   --line-rate            as fast as the baud rate carries: baud/10 bytes/s
@@ -56,6 +61,7 @@
 #include "tools/common/win32/sim_port.h"
 #include "tools/common/win32/sim_replay.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -75,6 +81,9 @@ const char kUsage[] =
     "  --signal-range A..B    random signal from A to B for each report\n"
     "  --undervoltage-every N every Nth tag of the list reports under-voltage\n"
     "  --extra 12,34          up to seven extra data bytes per report\n"
+    "  --move ID[:PERIOD[:GONE]]  tag ID moves: signal -35..-85..-35 dB every\n"
+    "                         PERIOD s (default 60), unheard for GONE s (default\n"
+    "                         0) around the far point\n"
     "  --header ff|55aa       header kind (default ff)\n"
     "  --rate N               reports per second (default 10)\n"
     "  --line-rate            as fast as the baud rate carries (baud/10 bytes/s)\n"
@@ -227,6 +236,9 @@ bool ParseOptions(int argc, char **argv, Options *o)
             } else if (arg == "--extra") {
                 if (!ParseHexBytes(value, &o->plan.extra) || o->plan.extra.size() > kMaxExtraBytes)
                     return Fail("extra bytes (at most 7 hex bytes)", value);
+            } else if (arg == "--move") {
+                if (!ParseMoveOption(value, &o->plan.move_id, &o->plan.move_period_s, &o->plan.move_gone_s))
+                    return Fail("moving tag (ID[:PERIOD[:GONE]])", value);
             } else if (arg == "--header") {
                 if (std::strcmp(value, "ff") == 0 || std::strcmp(value, "FF") == 0)
                     o->plan.header = Header::kFF;
@@ -271,6 +283,9 @@ bool ParseOptions(int argc, char **argv, Options *o)
         for (uint64_t k = 0; k < count; ++k)
             o->plan.tags.push_back(static_cast<uint32_t>(first + k));
     }
+    std::vector<uint32_t> &tags = o->plan.tags;
+    if (o->plan.move_period_s > 0 && std::find(tags.begin(), tags.end(), o->plan.move_id) == tags.end())
+        tags.push_back(o->plan.move_id);
     return true;
 }
 
@@ -320,6 +335,7 @@ void SendReports(const Options &o, ReportPlan *plan, SendTotals *totals)
         last_pass = now;
         if (o.duration > 0 && now - totals->started >= o.duration)
             break;
+        plan->SetElapsed(now - totals->started);
         if (o.frames >= 0 && plan->frames() >= static_cast<uint64_t>(o.frames))
             break;
         double allowance = pacer.Allowance(now);
