@@ -43,7 +43,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command)
         ConsoleInit,             // first step of WM_CREATE
         true,                    // centred on the screen
         kMenuItems,              // system menu items
-        3,                       //
+        sizeof kMenuItems / sizeof kMenuItems[0],
         UpdateLogMenu,           // check mark and recording item before the menu opens
         nullptr,                 // no keys of its own
         StopPellfray,            // the port, the worker threads, the recording, the console
