@@ -10,6 +10,9 @@
 
 namespace faults {
 
+// A monotonic clock in milliseconds (the performance counter).
+double NowMs();
+
 // The program's process still runs.
 bool Running(HANDLE process);
 

@@ -21,15 +21,11 @@
 #include <cstdlib>
 #include <string>
 
+#include "tools/driver/line_faults.h"
+
 namespace {
 
-double NowMs()
-{
-    LARGE_INTEGER f, c;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&c);
-    return 1000.0 * static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
-}
+using faults::NowMs;
 
 // A line as long as a log line of one 9-byte wake-up frame.
 const char kLine[] = "[ R 03:12:45.123 ] ff ff ff ff 00 12 34 56 78\r\n";

@@ -45,19 +45,14 @@
 #include "tools/driver/pellfray_session.h"
 #include "tools/driver/com_test_support.h"
 #include "tools/driver/gui_driver.h"
+#include "tools/driver/line_faults.h"
 
 namespace {
 
 constexpr uint32_t kProductPort = 5;
 constexpr uint32_t kDevicePort = 305;
 
-double NowMs()
-{
-    LARGE_INTEGER f, c;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&c);
-    return 1000.0 * static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
-}
+using faults::NowMs;
 
 // A helper program whose standard output goes to a file, read back at the end.
 struct Child {

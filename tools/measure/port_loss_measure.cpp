@@ -31,16 +31,11 @@
 
 #include "tools/driver/com_test_support.h"
 #include "tools/driver/gui_driver.h"
+#include "tools/driver/line_faults.h"
 
 namespace {
 
-double NowMs()
-{
-    LARGE_INTEGER f, c;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&c);
-    return 1000.0 * static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
-}
+using faults::NowMs;
 
 struct Program {
     const char *klass;
