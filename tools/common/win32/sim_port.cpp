@@ -51,6 +51,10 @@ bool AwaitReaderOperation(DWORD *transferred)
 {
     while (WaitForSingleObject(ReaderOverlapped.hEvent, 100) == WAIT_TIMEOUT) {
         if (ReaderStop) {
+            // A character wait is ended by clearing the event mask: Wine
+            // does not cancel it otherwise, and on a port that really waits
+            // (not a bare pty) the thread would never return.
+            SetCommMask(Port, 0);
             CancelIoEx(Port, &ReaderOverlapped);
             GetOverlappedResult(Port, &ReaderOverlapped, transferred, TRUE);
             return false;
