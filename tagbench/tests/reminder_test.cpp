@@ -153,6 +153,17 @@ TEST_F(TagReminderTest, ParsingFollowsTheStrtoulRulesFor32Bits)
         EXPECT_EQ(ParseUnsigned32(c.first), c.second) << (c.first ? c.first : "(null)");
 }
 
+TEST(TagReminderMode, TwiceTheLampPlusTheBuzzerAndNoneWithoutALamp)
+{
+    const struct {
+        bool green, red, buzzer;
+        int32_t mode;
+    } cases[] = {{true, false, false, 0}, {true, false, true, 1}, {false, true, false, 2}, {false, true, true, 3},
+                 {true, true, false, 4},  {true, true, true, 5},  {false, false, true, -1}, {false, false, false, -1}};
+    for (const auto &c : cases)
+        EXPECT_EQ(c.mode, ReminderModeFromChecks(c.green, c.red, c.buzzer)) << c.green << c.red << c.buzzer;
+}
+
 TEST_F(TagReminderTest, QuantityRules)
 {
     Start("100", ""); // empty: one tag
