@@ -9,8 +9,8 @@
 // Input: byte 0 mode (bit 0 structured stream; bits 1-2 piece size class;
 // bits 3-4 ageing period; bit 5 holes; bit 6 consumers lag; bit 7 what does
 // not fit is dropped), byte 1 seed, then the stream: raw bytes, or records
-// (op % 4: 0 raw bytes, 1 a frame, 2 a burst of frames over an ID range,
-// enough to fill the table with op & 16, 3 a frame with a broken CRC).
+// (op % 4: 0 raw bytes, 1 a frame, 2 a run of frames, 3 a run with broken
+// CRCs).
 #include "fuzz/fuzz_support.h"
 #include "tagbench/tests/tag_frames.h"
 
@@ -29,39 +29,31 @@ void BuildStructuredStream(FuzzInput &in, Bytes &stream)
 {
     while (!in.Empty() && stream.size() < kMaxStream) {
         const uint8_t op = in.Byte();
-        Bytes add;
         if ((op & 3) == 0) {
             const uint8_t *raw;
             const size_t n = in.Take(op >> 2, &raw);
-            add.assign(raw, raw + n);
-        } else if ((op & 3) == 2) {
-            uint32_t count = 1 + in.Byte();
-            if ((op & 16) != 0)
-                count = 1 + (count - 1) * 16 + (in.Byte() & 15);
-            const uint32_t base = in.Big32(), stride = in.Byte();
-            const uint8_t status = in.Byte();
-            const int8_t signal = static_cast<int8_t>(in.Byte());
-            for (uint32_t i = 0; i < count && stream.size() + add.size() < kMaxStream; ++i) {
-                // Downward strides too, so insertions land at the front.
-                const uint32_t id = (op & 4) != 0 ? base - i * stride : base + i * stride;
-                const Bytes f = MakeReport((op & 8) != 0, id, status, static_cast<int8_t>(signal + (i & 7)), nullptr,
-                                           false, 0, static_cast<uint8_t>(i));
-                add.insert(add.end(), f.begin(), f.end());
-            }
-        } else {
-            const uint8_t flags = in.Byte();
-            // Small IDs from one byte make repeats likely.
-            const uint32_t id = (flags & 2) != 0 ? in.Big32() : in.Byte();
-            const uint8_t status = in.Byte();
-            const int8_t signal = static_cast<int8_t>(in.Byte());
-            uint8_t extra[7] = {};
-            for (uint32_t i = 0; i < static_cast<uint32_t>(status >> 5); ++i)
-                extra[i] = in.Byte();
-            const bool ff = (flags & 4) != 0, aa = (flags & 8) != 0;
-            add = MakeReport((flags & 1) != 0, id, status, signal, extra, (op & 3) == 3, ff ? 0xFF : aa ? 0x55 : 0,
-                             ff ? 0xFF : aa ? 0xAA : 0);
+            stream.insert(stream.end(), raw, raw + n);
+            continue;
         }
-        stream.insert(stream.end(), add.begin(), add.end());
+        // A run of frames over an ID range (downward too, so insertions
+        // land at the front), 1 to 256 of them, or with op & 16 enough to
+        // fill the table; small IDs from one byte make repeats likely.
+        uint32_t count = (op & 3) == 2 ? 1 + in.Byte() : 1;
+        if ((op & 16) != 0)
+            count = 1 + (count - 1) * 16 + (in.Byte() & 15);
+        const uint32_t base = (op & 32) != 0 ? in.Big32() : in.Byte(), stride = count > 1 ? in.Byte() : 0;
+        const uint8_t status = in.Byte();
+        const int8_t signal = static_cast<int8_t>(in.Byte());
+        uint8_t extra[7] = {};
+        for (uint32_t i = 0; i < static_cast<uint32_t>(status >> 5); ++i)
+            extra[i] = in.Byte();
+        for (uint32_t i = 0; i < count && stream.size() < kMaxStream; ++i) {
+            const uint32_t id = (op & 4) != 0 ? base - i * stride : base + i * stride;
+            const uint8_t b23 = static_cast<uint8_t>((op & 64) != 0 ? 0x55 + i : i);
+            const Bytes f = MakeReport((op & 8) != 0, id, status, static_cast<int8_t>(signal + (i & 7)), extra,
+                                       (op & 3) == 3, b23, (op & 128) != 0 ? 0xAA : 0xFF);
+            stream.insert(stream.end(), f.begin(), f.end());
+        }
     }
 }
 
