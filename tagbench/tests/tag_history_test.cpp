@@ -115,17 +115,18 @@ TEST_F(TagHistoryTest, ALongWakeUpOfTheTableThreadKeepsReadingTheClock)
 
 TEST_F(TagHistoryTest, KeepsTheLastTenMinutesAndNothingOlder)
 {
-    // One report a second for 700 s, the signal walking through -30..-89.
+    // One report a second for 700 s, the signal walking through -30..-88,
+    // so that a second and the one ten minutes later differ.
     for (int t = 0; t < 700; ++t) {
-        Report(9, static_cast<int8_t>(-30 - t % 60));
+        Report(9, static_cast<int8_t>(-30 - t % 59));
         AdvanceTestClock(1000);
     }
     AdvanceTestClock(-1000); // the picture ends at the last report
     PlotSeries s = Series(9);
     for (int i = 0; i < kHistorySeconds; ++i) {
         const int t = 100 + i; // seconds 0..99 have gone
-        ASSERT_TRUE(s.points[i].heard) << i;
-        ASSERT_EQ(s.points[i].signal, -30 - t % 60) << i;
+        ASSERT_EQ(s.points[i].count, 1) << i;
+        ASSERT_EQ(s.points[i].signal, -30 - t % 59) << i;
     }
     EXPECT_EQ(Follow(9).history.total_reports, 700u);
 
