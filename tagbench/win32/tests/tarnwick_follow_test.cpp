@@ -205,11 +205,18 @@ TEST(TarnwickFollow, FindATagAmongThreeHundredAndFollowIt)
     EXPECT_LE(text(kFollowFirstSeen), text(kFollowLastSeen));
     EXPECT_EQ(0u, text(kFollowUnderVoltage).find("正常")) << text(kFollowUnderVoltage);
 
-    // The newest point is the one report of its second.
+    // The newest point is the one report of its second, and moves on.
     Sleep(1100);
     ASSERT_TRUE(reader.MovingWithSignal(-77));
     EXPECT_TRUE(gui::WaitUntil([&] { return text(kFollowNewest).find("-77 dB / 2511 cm") == 0; }, kTimeoutMs))
         << text(kFollowNewest);
+    const std::string newest = text(kFollowNewest);
+    Sleep(1100);
+    ASSERT_TRUE(reader.MovingWithSignal(-33));
+    EXPECT_TRUE(gui::WaitUntil([&] { return text(kFollowNewest).find("-33 dB / 43 cm") == 0; }, kTimeoutMs))
+        << text(kFollowNewest);
+    EXPECT_NE(newest.substr(newest.size() - 12), text(kFollowNewest).substr(text(kFollowNewest).size() - 12))
+        << "the time moved with it";
 
     // Paused, the window stands still while the table keeps counting.
     gui::Click(window, kFollowPause);
