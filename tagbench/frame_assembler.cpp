@@ -254,6 +254,21 @@ void NotePortLineErrors(uint32_t flags)
     RxRingMarkBreak();
 }
 
+namespace {
+// PortErrorCount at the last reset; GUI thread only.
+uint32_t PortErrorsAtReset = 0;
+} // namespace
+
+void RestartPortErrorCount()
+{
+    PortErrorsAtReset = PortErrorCount.load(std::memory_order_relaxed);
+}
+
+uint32_t PortErrorsSinceReset()
+{
+    return PortErrorCount.load(std::memory_order_relaxed) - PortErrorsAtReset;
+}
+
 void NotePortLost()
 {
     RxRingMarkBreak();

@@ -63,8 +63,11 @@ void NotePortLineErrors(uint32_t flags);
 // continue what came before.
 void NotePortLost();
 // Line error reports since start-up; written by the receive thread only.
-// The dialog shows the reports since the user's last open.
 extern std::atomic<uint32_t> PortErrorCount;
+// GUI thread: the reports since the last ResetTagBench (the user's open;
+// a resume after a loss goes on counting), for the dialog's label.
+void RestartPortErrorCount(); // by ResetTagBench
+uint32_t PortErrorsSinceReset();
 
 // Receive thread: appends a chunk in order; stops at the first byte that does
 // not fit and leaves it and the rest to the caller. Publishes the head once,

@@ -170,6 +170,7 @@ void ResetTagBench(void (*clear_display)())
         std::memset(TagTable, 0, sizeof TagTable);
     }
     PageIndex = 0;
+    RestartPortErrorCount();
     if (clear_display != nullptr) {
         clear_display();
     }

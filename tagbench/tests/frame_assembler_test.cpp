@@ -144,6 +144,21 @@ TEST_F(TagAssemblerTest, AHoleInTheStreamDropsOnlyTheFrameThatSpansIt)
     }
 }
 
+// The error label counts the reports since the user's open (a reset), not
+// the port's loss, not a report without errors.
+TEST_F(TagAssemblerTest, PortErrorsAreCountedFromTheLastReset)
+{
+    NotePortLineErrors(kLineErrorOverrun);
+    ResetTagBench(nullptr);
+    EXPECT_EQ(0u, PortErrorsSinceReset());
+    NotePortLineErrors(kLineErrorFraming);
+    NotePortLineErrors(0);
+    NotePortLost();
+    EXPECT_EQ(1u, PortErrorsSinceReset());
+    ResetTagBench(nullptr);
+    EXPECT_EQ(0u, PortErrorsSinceReset());
+}
+
 // The receive thread drops the rest of a chunk that found no room: the
 // frame under way across the dropped bytes is dropped with them, and the
 // next frame after the hole is cut as sent.

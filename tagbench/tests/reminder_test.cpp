@@ -112,6 +112,25 @@ protected:
         EXPECT_LE(Dialog.written.size(), before + 1) << "more than one frame per tick";
         return Dialog.written.size() == before ? Bytes{} : Dialog.written.back();
     }
+    // Runs timer 2 until it writes nothing: the pass, decoded, as the IDs of
+    // each frame's first and last entry, and every mode byte it carried.
+    struct Pass {
+        std::vector<std::pair<uint32_t, uint32_t>> frames;
+        std::vector<uint8_t> modes;
+        bool legacy = false;
+    };
+    static Pass RunPass()
+    {
+        Pass p;
+        for (Bytes f = Batch(); !f.empty(); f = Batch()) {
+            const Decoded d = Decode(f);
+            p.frames.emplace_back(d.ids.front(), d.ids.back());
+            p.modes.insert(p.modes.end(), d.modes.begin(), d.modes.end());
+            p.legacy = d.legacy;
+        }
+        return p;
+    }
+    using Frames = std::vector<std::pair<uint32_t, uint32_t>>;
     static void Start(const char *id, const char *quantity)
     {
         Dialog.edits[kReminderStartIdEdit] = id;
@@ -151,6 +170,17 @@ TEST_F(TagReminderTest, ParsingFollowsTheStrtoulRulesFor32Bits)
         {"+-5", 0u},          {"", 0u},             {nullptr, 0u}};
     for (const auto &c : cases)
         EXPECT_EQ(ParseUnsigned32(c.first), c.second) << (c.first ? c.first : "(null)");
+}
+
+TEST(TagReminderMode, TwiceTheLampPlusTheBuzzerAndNoneWithoutALamp)
+{
+    const struct {
+        bool green, red, buzzer;
+        int32_t mode;
+    } cases[] = {{true, false, false, 0}, {true, false, true, 1}, {false, true, false, 2}, {false, true, true, 3},
+                 {true, true, false, 4},  {true, true, true, 5},  {false, false, true, -1}, {false, false, false, -1}};
+    for (const auto &c : cases)
+        EXPECT_EQ(c.mode, ReminderModeFromChecks(c.green, c.red, c.buzzer)) << c.green << c.red << c.buzzer;
 }
 
 TEST_F(TagReminderTest, QuantityRules)
@@ -194,24 +224,13 @@ TEST_F(TagReminderTest, TimelineOfStartPassesAndStop)
     Dialog.checks[kReminderRedCheck] = true;
     Dialog.edits[kReminderQuantityEdit] = "3";
 
+    // Passes of 35 + 35 + 10 tags, one a second.
+    const Frames kPass80 = {{1000, 1034}, {1035, 1069}, {1070, 1079}};
     for (int pass = 0; pass < 2; ++pass) {
-        const Bytes f1 = Batch();
-        const Bytes f2 = Batch();
-        const Bytes f3 = Batch();
-        ASSERT_EQ(f1.size(), 181u);
-        ASSERT_EQ(f2.size(), 181u);
-        ASSERT_EQ(f3.size(), 56u);
-        EXPECT_EQ(f3[3], 0x32);
-        EXPECT_EQ(Decode(f1).ids.front(), 1000u);
-        EXPECT_EQ(Decode(f2).ids.front(), 1035u);
-        EXPECT_EQ(Decode(f3).ids.back(), 1079u);
-        for (const Bytes *f : {&f1, &f2, &f3}) {
-            EXPECT_FALSE(Decode(*f).legacy);
-            for (uint8_t m : Decode(*f).modes) {
-                EXPECT_EQ(m, 1);
-            }
-        }
-        EXPECT_TRUE(Batch().empty()) << "between passes";
+        const Pass p = RunPass();
+        EXPECT_EQ(p.frames, kPass80);
+        EXPECT_EQ(p.modes, std::vector<uint8_t>(80, 1));
+        EXPECT_FALSE(p.legacy);
         OnReminderSecondTick();
     }
 
@@ -224,19 +243,10 @@ TEST_F(TagReminderTest, TimelineOfStartPassesAndStop)
     OnReminderButton(); // stop
     EXPECT_TRUE(Dialog.written.empty());
     EXPECT_FALSE(Dialog.running_ui);
-    const Decoded off1 = Decode(Batch());
-    const Decoded off2 = Decode(Batch());
-    const Decoded off3 = Decode(Batch());
-    EXPECT_EQ(off1.ids.front(), 1000u);
-    EXPECT_EQ(off2.ids.front(), 1035u);
-    EXPECT_EQ(off3.ids.back(), 1079u);
-    for (const Decoded *d : {&off1, &off2, &off3}) {
-        for (uint8_t m : d->modes) {
-            EXPECT_EQ(m, 0xFF);
-        }
-    }
+    const Pass off = RunPass();
+    EXPECT_EQ(off.frames, kPass80);
+    EXPECT_EQ(off.modes, std::vector<uint8_t>(80, 0xFF));
     OnReminderSecondTick();
-    EXPECT_TRUE(Batch().empty());
     EXPECT_TRUE(Batch().empty());
 }
 
@@ -273,13 +283,9 @@ TEST_F(TagReminderTest, RefusedStartDuringTheOffPassLeavesThePassAlone)
     EXPECT_TRUE(Dialog.written.empty());
     EXPECT_FALSE(ReminderRunning);
 
-    const Decoded off2 = Decode(Batch());
-    const Decoded off3 = Decode(Batch());
-    EXPECT_EQ(off2.ids.front(), 1035u);
-    EXPECT_EQ(off3.ids.size(), 10u);
-    EXPECT_EQ(off3.ids.back(), 1079u);
-    EXPECT_EQ(off3.modes.back(), 0xFF);
-    EXPECT_TRUE(Batch().empty());
+    const Pass rest = RunPass();
+    EXPECT_EQ(rest.frames, (Frames{{1035, 1069}, {1070, 1079}}));
+    EXPECT_EQ(rest.modes, std::vector<uint8_t>(45, 0xFF));
 }
 
 TEST_F(TagReminderTest, QuickRestartDropsTheRestOfTheOffPass)
@@ -296,13 +302,9 @@ TEST_F(TagReminderTest, QuickRestartDropsTheRestOfTheOffPass)
     EXPECT_EQ(IdAt(Dialog.written[0], 6), 2000u);
     EXPECT_EQ(Dialog.written[0][10], 2);
 
-    const Decoded a = Decode(Batch());
-    const Decoded b = Decode(Batch());
-    EXPECT_EQ(a.ids.front(), 2000u);
-    EXPECT_EQ(a.modes.front(), 2);
-    EXPECT_EQ(b.ids.size(), 5u);
-    EXPECT_EQ(b.ids.back(), 2039u);
-    EXPECT_TRUE(Batch().empty());
+    const Pass p = RunPass();
+    EXPECT_EQ(p.frames, (Frames{{2000, 2034}, {2035, 2039}}));
+    EXPECT_EQ(p.modes, std::vector<uint8_t>(40, 2));
 }
 
 TEST_F(TagReminderTest, ClosingAndReopeningMidPassResumesWhereItStopped)
@@ -314,12 +316,10 @@ TEST_F(TagReminderTest, ClosingAndReopeningMidPassResumesWhereItStopped)
     EXPECT_TRUE(ReminderPassArmed);
     MarkReminderIdle(); // port opened again
 
-    const Decoded b = Decode(Batch());
-    const Decoded c = Decode(Batch());
-    EXPECT_EQ(b.ids.front(), 1035u);
-    EXPECT_EQ(c.ids.back(), 1079u);
-    EXPECT_EQ(c.modes.back(), 1); // the mode it then holds: still the lamp
-    OnReminderSecondTick();       // not running: no new pass
+    const Pass rest = RunPass(); // in the mode it then holds: still the lamp
+    EXPECT_EQ(rest.frames, (Frames{{1035, 1069}, {1070, 1079}}));
+    EXPECT_EQ(rest.modes, std::vector<uint8_t>(45, 1));
+    OnReminderSecondTick(); // not running: no new pass
     EXPECT_TRUE(Batch().empty());
 
     // An off pass interrupted the same way finishes with the off code.
@@ -328,9 +328,7 @@ TEST_F(TagReminderTest, ClosingAndReopeningMidPassResumesWhereItStopped)
     Batch();
     MarkReminderIdle();
     MarkReminderIdle();
-    EXPECT_EQ(Decode(Batch()).modes.front(), 0xFF);
-    EXPECT_EQ(Decode(Batch()).ids.back(), 1079u);
-    EXPECT_TRUE(Batch().empty());
+    EXPECT_EQ(RunPass().modes, std::vector<uint8_t>(45, 0xFF));
 }
 
 } // namespace

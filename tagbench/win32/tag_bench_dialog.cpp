@@ -81,10 +81,8 @@ HWND BuzzerCheck;
 HWND PortErrorsLabel;
 HWND PortNoteLabel;
 
-// The port the user opened, kept across a loss; line error reports counted
-// when it was opened (the label shows those since).
+// The port the user opened, kept across a loss.
 PortKeeper Keeper;
-uint32_t PortErrorsAtOpen;
 // The worker threads, in the order started: receive, table, assembler.
 HANDLE WorkerThreads[3];
 int WorkerThreadCount;
@@ -275,8 +273,7 @@ void InitDialog(HWND dialog)
 void ShowPortErrors()
 {
     char text[16];
-    std::snprintf(text, sizeof text, "%u",
-                  static_cast<unsigned>(PortErrorCount.load(std::memory_order_relaxed) - PortErrorsAtOpen));
+    std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(PortErrorsSinceReset()));
     SetWindowTextA(PortErrorsLabel, text);
 }
 
@@ -319,7 +316,6 @@ void OpenPort(HWND dialog)
         return; // missing or busy port: nothing changes, nothing is shown
 
     Keeper.Opened(port.c_str(), baud_index, SerialPortGeneration());
-    PortErrorsAtOpen = PortErrorCount.load(std::memory_order_relaxed);
     SetWindowTextA(PortNoteLabel, "");
     ShowPortOpen();
     ResetTagBench(ClearDisplay); // empties rings and table, then captures

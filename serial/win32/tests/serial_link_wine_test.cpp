@@ -2,13 +2,16 @@
 // 3:301 10:302 200:303). The link drives COM3; the test plays the device on
 // COM301. The device ends lie beyond what either program lists, so a listing
 // finds exactly COM3, COM10 and COM200.
+#include "serial/receive_pass.h"
 #include "serial/win32/serial_link.h"
 #include "tools/driver/com_test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -269,6 +272,139 @@ TEST_F(SerialLink, PellfrayNeverHandsOnBytesThatArrivedWhileNotReady)
     const std::vector<uint8_t> second = Pattern(50, 0x02);
     ASSERT_TRUE(device.Write(second));
     EXPECT_EQ(second, WaitForSinkBytes(second.size(), 10000));
+}
+
+// The link's calls on the port, seen through this program's imports of
+// them: what it asks of the driver, line errors a write took from the port,
+// and whether each call is issued under the link's lock (a second thread
+// that asks whether the port answers must wait until the call is done).
+void *ReplaceImport(const char *function, void *replacement)
+{
+    auto *base = reinterpret_cast<uint8_t *>(GetModuleHandleA(nullptr));
+    const auto *nt = reinterpret_cast<IMAGE_NT_HEADERS *>(base + reinterpret_cast<IMAGE_DOS_HEADER *>(base)->e_lfanew);
+    const DWORD at = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+    for (auto *dll = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR *>(base + at); dll->Name != 0; ++dll) {
+        auto *name = reinterpret_cast<IMAGE_THUNK_DATA *>(base + dll->OriginalFirstThunk);
+        auto *slot = reinterpret_cast<IMAGE_THUNK_DATA *>(base + dll->FirstThunk);
+        for (; name->u1.AddressOfData != 0; ++name, ++slot) {
+            if (IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal) ||
+                std::strcmp(reinterpret_cast<IMAGE_IMPORT_BY_NAME *>(base + name->u1.AddressOfData)->Name, function))
+                continue;
+            DWORD old = 0;
+            VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, PAGE_READWRITE, &old);
+            void *previous = reinterpret_cast<void *>(slot->u1.Function);
+            slot->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
+            VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, old, &old);
+            return previous;
+        }
+    }
+    return nullptr;
+}
+
+decltype(&SetupComm) RealSetupComm;
+decltype(&ClearCommError) RealClearCommError;
+decltype(&ReadFile) RealReadFile;
+decltype(&WaitCommEvent) RealWaitCommEvent;
+std::atomic<DWORD> AskedReceiveQueue{0};
+std::atomic<DWORD> WriterThread{0};
+std::atomic<bool> WriterFindsFraming{false};
+std::atomic<uint32_t> ReportedLineErrors{0};
+std::atomic<int> LockChecksLeft{0};
+std::atomic<int> UnlockedCalls{0};
+thread_local bool Probing = false;
+
+DWORD WINAPI AskWhetherThePortAnswers(LPVOID)
+{
+    Probing = true;
+    SerialPortAnswers();
+    return 0;
+}
+
+// Called from within a call on the open port: the probe must not get
+// through before the call returns.
+void CheckIssuedUnderTheLock(HANDLE port, bool now = false)
+{
+    if (Probing || port != PortHandle.load() || (!now && LockChecksLeft.fetch_sub(1) <= 0))
+        return;
+    const HANDLE probe = CreateThread(nullptr, 0, AskWhetherThePortAnswers, nullptr, 0, nullptr);
+    if (WaitForSingleObject(probe, 100) == WAIT_OBJECT_0)
+        ++UnlockedCalls;
+    CloseHandle(probe); // a probe that waits gets through once the call is done
+}
+
+BOOL WINAPI SpySetupComm(HANDLE port, DWORD in, DWORD out)
+{
+    AskedReceiveQueue = in;
+    return RealSetupComm(port, in, out);
+}
+
+BOOL WINAPI SpyClearCommError(HANDLE port, LPDWORD errors, LPCOMSTAT status)
+{
+    const bool writer = GetCurrentThreadId() == WriterThread.load() && WriterFindsFraming.exchange(false);
+    CheckIssuedUnderTheLock(port, writer);
+    const BOOL answered = RealClearCommError(port, errors, status);
+    if (answered && errors != nullptr && writer)
+        *errors |= CE_FRAME;
+    return answered;
+}
+
+BOOL WINAPI SpyReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped)
+{
+    CheckIssuedUnderTheLock(file);
+    return RealReadFile(file, buffer, size, read, overlapped);
+}
+
+BOOL WINAPI SpyWaitCommEvent(HANDLE port, LPDWORD mask, LPOVERLAPPED overlapped)
+{
+    CheckIssuedUnderTheLock(port);
+    return RealWaitCommEvent(port, mask, overlapped);
+}
+
+void NoteLineErrors(uint32_t flags)
+{
+    ReportedLineErrors |= flags;
+}
+
+template <class F> void Replace(const char *function, F spy, F *real)
+{
+    *real = reinterpret_cast<F>(ReplaceImport(function, reinterpret_cast<void *>(spy)));
+    ASSERT_NE(nullptr, *real) << function;
+}
+
+TEST_F(SerialLink, AsksForItsReceiveQueueAndCallsThePortUnderItsLock)
+{
+    Replace("SetupComm", SpySetupComm, &RealSetupComm);
+    Replace("ClearCommError", SpyClearCommError, &RealClearCommError);
+    Replace("ReadFile", SpyReadFile, &RealReadFile);
+    Replace("WaitCommEvent", SpyWaitCommEvent, &RealWaitCommEvent);
+    SerialSetEvents(SerialEvents{NoteLineErrors, nullptr});
+    TestComPort device(kDevicePort);
+    ASSERT_TRUE(device.IsOpen());
+    ASSERT_TRUE(SerialOpen(link_path_.c_str(), 6));
+    EXPECT_EQ(kDriverReceiveQueue, AskedReceiveQueue.load());
+
+    // A write's look at the port takes a framing error from it: the receive
+    // thread reports it all the same.
+    WriterThread = GetCurrentThreadId();
+    WriterFindsFraming = true;
+    const uint8_t byte = 0x42;
+    SerialWrite(&byte, 1);
+    EXPECT_FALSE(WriterFindsFraming.load());
+    LockChecksLeft = 6;
+    ASSERT_TRUE(device.Write(Pattern(40, 3)));
+    const DWORD start = GetTickCount();
+    while ((ReportedLineErrors.load() == 0 || LockChecksLeft.load() > 0) && GetTickCount() - start < 10000) {
+        ASSERT_TRUE(device.Write(Pattern(1, 9)));
+        Sleep(20);
+    }
+    EXPECT_EQ(kLineErrorFraming, ReportedLineErrors.load());
+    EXPECT_LE(LockChecksLeft.load(), 0) << "the receive thread made too few calls";
+    EXPECT_EQ(0, UnlockedCalls.load());
+    SerialSetEvents(SerialEvents{nullptr, nullptr});
+    ReplaceImport("SetupComm", reinterpret_cast<void *>(RealSetupComm));
+    ReplaceImport("ClearCommError", reinterpret_cast<void *>(RealClearCommError));
+    ReplaceImport("ReadFile", reinterpret_cast<void *>(RealReadFile));
+    ReplaceImport("WaitCommEvent", reinterpret_cast<void *>(RealWaitCommEvent));
 }
 
 TEST_F(SerialLink, ListsOnlyThePortsThatOpen)
