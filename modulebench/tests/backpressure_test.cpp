@@ -1,11 +1,9 @@
 // The receive path when a consumer is late: the receive thread waits for the
 // processor instead of dropping, within its bound, and stops waiting when the
-// port closes; the processor sleeps until it is given work; the armed frame
-// reaches the answer whole; the traffic log's hand-off keeps every line in
-// order and never loses its wake-up. Threads meet on gates and signals, never
+// port closes; the processor sleeps until it is given work; the traffic
+// log's hand-off keeps every line in order and never loses its wake-up. Threads meet on gates and signals, never
 // on the clock: a wait that never ends is a failure (the test's time-out).
 #include "modulebench/chunk_queue.h"
-#include "modulebench/config_frames.h"
 #include "modulebench/module_hooks.h"
 #include "modulebench/tests/test_hooks.h"
 #include "modulebench/traffic_log.h"
@@ -26,15 +24,10 @@ namespace {
 // A door the processor's log hook stops at while a test holds it shut.
 class Gate {
 public:
-    void Close()
+    void Set(bool open)
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        open_ = false;
-    }
-    void Open()
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        open_ = true;
+        open_ = open;
         changed_.notify_all();
     }
     void PassThrough()
@@ -101,14 +94,14 @@ protected:
             Logged.bytes.clear();
             Logged.console.clear();
         }
-        ProcessorGate.Open();
+        ProcessorGate.Set(true);
         SetModuleHooks(ModuleHooks{nullptr, GatedReceived, nullptr, nullptr, RecordMessage, nullptr});
         processor_ = std::thread(ChunkProcessorLoop, &stop_);
     }
 
     void TearDown() override
     {
-        ProcessorGate.Open();
+        ProcessorGate.Set(true);
         stop_.store(true);
         WakeChunkProcessor();
         processor_.join();
@@ -122,7 +115,7 @@ protected:
     // done, so 998 more fill the 999. Returns the bytes pushed.
     Bytes FillBehindHeldProcessor()
     {
-        ProcessorGate.Close();
+        ProcessorGate.Set(false);
         Bytes pushed;
         const uint8_t first = 0xA0;
         EXPECT_EQ(ChunkQueuePushLong(&first, 1), 1u);
@@ -160,7 +153,7 @@ TEST_F(HeldProcessor, ReadsPouredIntoAFullQueueWaitForRoomAndLoseNothing)
             at += n;
         }
     });
-    ProcessorGate.Open();
+    ProcessorGate.Set(true);
     receive.join();
     pushed.insert(pushed.end(), more.begin(), more.end());
     EXPECT_EQ(queued.load(), more.size());
@@ -203,7 +196,7 @@ TEST_F(HeldProcessor, AQueueFullPastTheBoundOrAClosedPortDropsTheReadWithTheMess
             EXPECT_EQ(Logged.console[0], kMsgBufferFull);
         }
         // Once the processor moves, the dropped read is nowhere in the log.
-        ProcessorGate.Open();
+        ProcessorGate.Set(true);
         total += pushed.size();
         WaitLogged(total);
         while (ChunkQueueCount() != 0)
@@ -229,30 +222,6 @@ TEST_F(HeldProcessor, TheIdleProcessorWakesForAPushAndForASkipRequest)
         std::this_thread::yield();
     ASSERT_EQ(ChunkQueuePushLong(chunk, 3), 3u);
     WaitLogged(6);
-}
-
-// The armed configuration is the frame as it was when armed: what the GUI
-// builds in OutFrame afterwards (without arming it) does not go out.
-// (Disarming and re-arming are the fuzz target's.)
-TEST(ArmedFrame, TheAnswerCarriesTheFrameAsArmed)
-{
-    ChunkQueueInit();
-    InstallRecorder();
-    BuildTagConfigFrame(0x111111, 5, 10);
-    const Bytes armed(OutFrame, OutFrame + kTagConfigFrameLength);
-    ConfigPending.store(true);
-    BuildTagConfigFrame(0x222222, 9, 9);
-
-    const Bytes wake = WakeUpFrame(1, 2);
-    ASSERT_EQ(ChunkQueuePushLong(wake.data(), 9), 9u);
-    ChunkProcessorDrain();
-    const std::vector<Bytes> writes = Recorded.Of(HookEvent::Write);
-    ASSERT_EQ(writes.size(), 1u);
-    EXPECT_TRUE(writes[0] == armed);
-    EXPECT_TRUE(Recorded.Of(HookEvent::Sent) == writes);
-    EXPECT_FALSE(ConfigPending.load());
-    SetModuleHooks(ModuleHooks{});
-    ChunkQueueInit();
 }
 
 // Lines from the processor thread reach the GUI side all, once, in order,

@@ -19,29 +19,14 @@ bool RecordWrite(const uint8_t *data, uint32_t length)
     return true;
 }
 
-void RecordReceived(uint32_t count, const uint8_t *bytes)
+template <HookEvent::Kind K> void RecordBytes(uint32_t count, const uint8_t *bytes)
 {
-    Recorded.events.push_back({HookEvent::Received, Bytes(bytes, bytes + count), {}});
+    Recorded.events.push_back({K, Bytes(bytes, bytes + count), {}});
 }
 
-void RecordSent(uint32_t count, const uint8_t *bytes)
+template <HookEvent::Kind K> void RecordText(const char *text)
 {
-    Recorded.events.push_back({HookEvent::Sent, Bytes(bytes, bytes + count), {}});
-}
-
-void RecordAnswered(uint32_t arm)
-{
-    Recorded.events.push_back({HookEvent::Answered, {}, std::to_string(arm)});
-}
-
-void RecordNote(const char *text)
-{
-    Recorded.events.push_back({HookEvent::Note, {}, text});
-}
-
-void RecordConsole(const char *text)
-{
-    Recorded.events.push_back({HookEvent::Console, {}, text});
+    Recorded.events.push_back({K, {}, text});
 }
 
 } // namespace
@@ -74,18 +59,17 @@ void HookRecorder::Clear()
 void InstallRecorder()
 {
     Recorded.Clear();
-    SetModuleHooks(ModuleHooks{RecordWrite, RecordReceived, RecordSent, RecordAnswered, RecordConsole, RecordNote});
+    SetModuleHooks(ModuleHooks{
+        RecordWrite, RecordBytes<HookEvent::Received>, RecordBytes<HookEvent::Sent>,
+        [](uint32_t arm) { Recorded.events.push_back({HookEvent::Answered, {}, std::to_string(arm)}); },
+        RecordText<HookEvent::Console>, RecordText<HookEvent::Note>});
 }
 
 Bytes WakeUpFrame(uint8_t x, uint8_t y)
 {
-    return WithCrc({0xFF, 0xFF, 0xFF, 0xFF, 0x00, x, y});
-}
-
-Bytes WithCrc(Bytes bytes)
-{
-    const uint16_t crc = Crc16Modbus(bytes.data(), bytes.size());
-    bytes.push_back(static_cast<uint8_t>(crc >> 8));
-    bytes.push_back(static_cast<uint8_t>(crc & 0xFF));
-    return bytes;
+    Bytes frame = {0xFF, 0xFF, 0xFF, 0xFF, 0x00, x, y};
+    const uint16_t crc = Crc16Modbus(frame.data(), frame.size());
+    frame.push_back(static_cast<uint8_t>(crc >> 8));
+    frame.push_back(static_cast<uint8_t>(crc & 0xFF));
+    return frame;
 }
