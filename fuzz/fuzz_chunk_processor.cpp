@@ -71,9 +71,11 @@ struct Model {
     }
 };
 
-// The bytes that must be queued: a prefix of the read.
-uint32_t ModelPush(Model &m, const uint8_t *data, uint32_t length)
+// A read: the model queues a prefix of it, which the queue must take.
+void Push(Model &m, const std::string &read)
 {
+    const auto *data = reinterpret_cast<const uint8_t *>(read.data());
+    const auto length = static_cast<uint32_t>(read.size());
     uint32_t done = 0;
     while (done < length) {
         m.QueuePendingErrors();
@@ -85,11 +87,14 @@ uint32_t ModelPush(Model &m, const uint8_t *data, uint32_t length)
         m.queued.push_back({Str(data + done, piece), 0});
         done += piece;
     }
-    return done;
+    const uint32_t queued = ChunkQueuePushLong(data, length);
+    FUZZ_CHECK(queued == done, "queued %u of %u bytes, expected %u", queued, length, done);
 }
 
-void ModelDrain(Model &m)
+void Drain(Model &m)
 {
+    const uint32_t taken = ChunkProcessorDrain();
+    FUZZ_CHECK(taken == m.queued.size(), "drain took %u chunks, %zu were queued", taken, m.queued.size());
     for (const auto &slot : m.queued) {
         if (slot.second != 0) {
             char words[96];
@@ -115,22 +120,6 @@ void ModelDrain(Model &m)
     }
     m.queued.clear();
     m.skip_log = false;
-}
-
-void Push(Model &m, const std::string &read)
-{
-    const auto *data = reinterpret_cast<const uint8_t *>(read.data());
-    const uint32_t expected = ModelPush(m, data, static_cast<uint32_t>(read.size()));
-    const uint32_t queued = ChunkQueuePushLong(data, static_cast<uint32_t>(read.size()));
-    FUZZ_CHECK(queued == expected, "queued %u of %zu bytes, expected %u", queued, read.size(), expected);
-}
-
-void Drain(Model &m)
-{
-    const uint32_t expected = static_cast<uint32_t>(m.queued.size());
-    ModelDrain(m);
-    const uint32_t taken = ChunkProcessorDrain();
-    FUZZ_CHECK(taken == expected, "drain took %u chunks, %u were queued", taken, expected);
 }
 
 // A valid-CRC FF FF FF FF chunk: four 0xFF, the body, the CRC of it all.

@@ -82,9 +82,7 @@ TEST(FieldValueAtUse, WholeValueMustBeDigitsWithinRange)
     for (const Case &c : cases) {
         const FieldValue v = CheckNumericField(c.field, c.text, std::strlen(c.text));
         EXPECT_EQ(c.check, v.check) << "field " << static_cast<int>(c.field) << " '" << c.text << "'";
-        if (c.check == ok) {
-            EXPECT_EQ(c.value, v.value) << c.text;
-        }
+        EXPECT_EQ(c.value, v.value) << c.text;
     }
 }
 
@@ -94,18 +92,14 @@ TEST(FieldValueAtUse, TypedSpeedOrChannelMustBeAnEntryOfItsList)
                                                        {"14400", -1}, {"", -1},     {"115200 ", -1}, {"96000", -1}};
     for (const auto &c : speeds) {
         uint32_t index = 99;
-        EXPECT_EQ(c.second >= 0, BaudIndexForText(c.first, &index)) << c.first;
-        if (c.second >= 0) {
-            EXPECT_EQ(static_cast<uint32_t>(c.second), index) << c.first;
-        }
+        const bool found = BaudIndexForText(c.first, &index);
+        EXPECT_EQ(c.second, found ? static_cast<int64_t>(index) : -1) << c.first;
     }
     const std::pair<const char *, int32_t> channels[] = {{"0", 0}, {"7", 7}, {"8", -1}, {"", -1}, {"07", -1}, {"-1", -1}};
     for (const auto &c : channels) {
         int32_t channel = 99;
-        EXPECT_EQ(c.second >= 0, ChannelForText(c.first, &channel)) << c.first;
-        if (c.second >= 0) {
-            EXPECT_EQ(c.second, channel) << c.first;
-        }
+        const bool found = ChannelForText(c.first, &channel);
+        EXPECT_EQ(c.second, found ? channel : -1) << c.first;
     }
 }
 

@@ -117,22 +117,14 @@ protected:
     // The edit field of an editable list (port, speed, channel).
     HWND ComboField(int id) const { return FindWindowExA(gui::Control(d, id), nullptr, "Edit", nullptr); }
 
-    // Empties an edit field and types text into it, key by key.
-    static void TypeInto(HWND edit, const std::string &text)
+    // Sets an edit field's text, puts the caret at its end as a user would
+    // find it, and types, key by key.
+    static void TypeAtEnd(HWND edit, const std::string &start, const std::string &typed)
     {
-        SendMessageA(edit, EM_SETSEL, 0, -1);
-        SendMessageA(edit, WM_CHAR, '\b', 0);
-        for (char c : text)
+        SetWindowTextA(edit, start.c_str());
+        SendMessageA(edit, EM_SETSEL, start.size(), start.size());
+        for (char c : typed)
             SendMessageA(edit, WM_CHAR, static_cast<unsigned char>(c), 0);
-    }
-
-    // Sets a field's text, puts the caret at its end as a user would find
-    // it, and types.
-    void TypeAtEnd(int id, const std::string &start, const std::string &typed)
-    {
-        gui::SetText(d, id, start);
-        SendMessageA(gui::Control(d, id), EM_SETSEL, start.size(), start.size());
-        gui::Type(d, id, typed);
     }
 
     bool WaitStatus(const std::string &text)
@@ -212,7 +204,7 @@ TEST_F(PellfrayTest, OpensAtTheChosenOrTypedSpeed)
         SCOPED_TRACE(std::string(speed.first) + (speed.second ? " typed" : " picked"));
         if (speed.second) {
             ASSERT_TRUE(gui::ComboSelect(d, IDC_BAUD_LIST, "115200"));
-            TypeInto(ComboField(IDC_BAUD_LIST), speed.first);
+            TypeAtEnd(ComboField(IDC_BAUD_LIST), "", speed.first);
             ASSERT_EQ(speed.first, gui::Text(d, IDC_BAUD_LIST));
         } else {
             ASSERT_TRUE(gui::ComboSelect(d, IDC_BAUD_LIST, speed.first));
@@ -223,7 +215,7 @@ TEST_F(PellfrayTest, OpensAtTheChosenOrTypedSpeed)
         ExpectState(d, State::Closed);
     }
 
-    TypeInto(ComboField(IDC_BAUD_LIST), "56000");
+    TypeAtEnd(ComboField(IDC_BAUD_LIST), "", "56000");
     EXPECT_EQ("波特率只能是 9600、19200、38400 或 115200", ClickExpectingBox(IDC_PORT_BUTTON));
     ExpectState(d, State::Closed);
 
@@ -410,10 +402,10 @@ TEST_F(PellfrayTest, ValuesOutsideTheirRangeAreRefusedWhenUsed)
     gui::SetText(d, IDC_READER_ID, "2000000");
     EXPECT_EQ("ID号必须在1 - 1000000之间", ClickExpectingBox(IDC_TRANSPARENT));
     gui::SetText(d, IDC_READER_ID, "1");
-    TypeInto(ComboField(IDC_CHANNEL_LIST), "9");
+    TypeAtEnd(ComboField(IDC_CHANNEL_LIST), "", "9");
     EXPECT_EQ("信道只能是 0 - 7", ClickExpectingBox(IDC_TRANSPARENT));
     EXPECT_TRUE(device.ReadUntilQuiet(kQuietMs, kQuietMs).empty());
-    TypeInto(ComboField(IDC_CHANNEL_LIST), "5");
+    TypeAtEnd(ComboField(IDC_CHANNEL_LIST), "", "5");
     gui::Click(d, IDC_TRANSPARENT);
     const Bytes frame = device.Read(13, kWaitMs);
     ASSERT_EQ(13u, frame.size());
@@ -486,7 +478,7 @@ TEST_F(PellfrayTest, TypedKeysFollowEachFieldsRules)
     for (const Case &c : cases) {
         if (c.id == IDC_TAG_ID)
             gui::Click(d, IDC_TAG_MODE);
-        TypeAtEnd(c.id, c.start, c.typed);
+        TypeAtEnd(gui::Control(d, c.id), c.start, c.typed);
         EXPECT_EQ(c.expected, gui::Text(d, c.id)) << c.id << " '" << c.start << "' + '" << c.typed << "'";
     }
 }
