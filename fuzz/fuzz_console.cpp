@@ -120,17 +120,15 @@ void ModelExecute(const std::string &line)
     const std::string first = CString(words[0]);
     if (StartsWithInAnyCase(first, "help") || StartsWithInAnyCase(first, "bye"))
         return;
-    for (int k = 0; k < TableCount; ++k) {
-        if (first != Table[k].name)
-            continue;
-        ExpectedCall call;
-        call.command = k;
-        call.argc = count - 1;
-        for (int w = 1; w < count; ++w)
-            call.args[w - 1] = CString(words[w]);
-        Expected.push_back(call);
+    int k = 0;
+    while (k < TableCount && first != Table[k].name)
+        ++k;
+    if (k == TableCount)
         return;
-    }
+    ExpectedCall call{k, count - 1, {}};
+    for (int w = 1; w < count; ++w)
+        call.args[w - 1] = CString(words[w]);
+    Expected.push_back(call);
 }
 
 // One chunk through the editor's rules, on the copy of the line.
@@ -138,21 +136,17 @@ void ModelChunk(std::string &line, const uint8_t *bytes, size_t count)
 {
     for (size_t i = 0; i < count; ++i) {
         const uint8_t b = bytes[i];
-        if (b == 0x08 || b == 0x7F) {
-            if (!line.empty())
-                line.pop_back();
-        } else if (b == 0x09) {
-            if (line.size() > 123)
-                return;
-            line.append(4, ' ');
-        } else if (b == 0x0A) {
+        if ((b == 0x08 || b == 0x7F) && !line.empty()) {
+            line.pop_back();
         } else if (b == 0x0D) {
             ModelExecute(line);
             line.clear();
+        } else if (b == 0x08 || b == 0x7F || b == 0x0A) {
+            // nothing to erase; a line feed is dropped
+        } else if (line.size() + (b == 0x09 ? 4 : 1) > 127) {
+            return; // the rest of the chunk is dropped
         } else {
-            if (line.size() >= 127)
-                return;
-            line.push_back(static_cast<char>(b));
+            line.append(b == 0x09 ? 4 : 1, b == 0x09 ? ' ' : static_cast<char>(b));
         }
     }
 }

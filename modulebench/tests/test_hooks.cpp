@@ -29,24 +29,25 @@ template <HookEvent::Kind K> void RecordText(const char *text)
     Recorded.events.push_back({K, {}, text});
 }
 
+template <class T> std::vector<T> Pick(const std::vector<HookEvent> &events, HookEvent::Kind kind, T HookEvent::*field)
+{
+    std::vector<T> out;
+    for (const HookEvent &e : events)
+        if (e.kind == kind)
+            out.push_back(e.*field);
+    return out;
+}
+
 } // namespace
 
 std::vector<Bytes> HookRecorder::Of(HookEvent::Kind kind) const
 {
-    std::vector<Bytes> out;
-    for (const HookEvent &e : events)
-        if (e.kind == kind)
-            out.push_back(e.bytes);
-    return out;
+    return Pick(events, kind, &HookEvent::bytes);
 }
 
 std::vector<std::string> HookRecorder::TextsOf(HookEvent::Kind kind) const
 {
-    std::vector<std::string> out;
-    for (const HookEvent &e : events)
-        if (e.kind == kind)
-            out.push_back(e.text);
-    return out;
+    return Pick(events, kind, &HookEvent::text);
 }
 
 void HookRecorder::Clear()
