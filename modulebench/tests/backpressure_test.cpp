@@ -4,6 +4,7 @@
 // log's hand-off keeps every line in order and never loses its wake-up. Threads meet on gates and signals, never
 // on the clock: a wait that never ends is a failure (the test's time-out).
 #include "modulebench/chunk_queue.h"
+#include "modulebench/config_frames.h"
 #include "modulebench/module_hooks.h"
 #include "modulebench/tests/test_hooks.h"
 #include "modulebench/traffic_log.h"
@@ -21,54 +22,38 @@
 
 namespace {
 
-// A door the processor's log hook stops at while a test holds it shut.
-class Gate {
-public:
-    void Set(bool open)
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        open_ = open;
-        changed_.notify_all();
-    }
-    void PassThrough()
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        ++waiting_;
-        changed_.notify_all();
-        changed_.wait(lock, [this] { return open_; });
-        --waiting_;
-    }
-    // Until the processor stands at the closed door.
-    void WaitForVisitor()
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [this] { return waiting_ > 0; });
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    bool open_ = true;
-    int waiting_ = 0;
-};
-
-// What the processor thread logged; read by the test thread after the join
-// or under the mutex.
+// What the processor thread logged, and the door its log hook stops at
+// while a test holds it shut; all under the one mutex.
 struct Log {
     std::mutex mutex;
-    std::condition_variable grew;
+    std::condition_variable changed;
     Bytes bytes;
     std::vector<std::string> console;
-} Logged;
+    bool door_open = true;
+    int at_door = 0; // the processor stands at the closed door
 
-Gate ProcessorGate;
+    template <class Pred> void WaitFor(Pred pred)
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, pred);
+    }
+    void SetDoor(bool open)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        door_open = open;
+        changed.notify_all();
+    }
+} Logged;
 
 void GatedReceived(uint32_t count, const uint8_t *bytes)
 {
-    ProcessorGate.PassThrough();
-    std::lock_guard<std::mutex> lock(Logged.mutex);
+    std::unique_lock<std::mutex> lock(Logged.mutex);
+    ++Logged.at_door;
+    Logged.changed.notify_all();
+    Logged.changed.wait(lock, [] { return Logged.door_open; });
+    --Logged.at_door;
     Logged.bytes.insert(Logged.bytes.end(), bytes, bytes + count);
-    Logged.grew.notify_all();
+    Logged.changed.notify_all();
 }
 
 void RecordMessage(const char *text)
@@ -79,8 +64,7 @@ void RecordMessage(const char *text)
 
 void WaitLogged(size_t size)
 {
-    std::unique_lock<std::mutex> lock(Logged.mutex);
-    Logged.grew.wait(lock, [size] { return Logged.bytes.size() >= size; });
+    Logged.WaitFor([size] { return Logged.bytes.size() >= size; });
 }
 
 // A processor loop on its own thread, with the gated log hook.
@@ -94,14 +78,14 @@ protected:
             Logged.bytes.clear();
             Logged.console.clear();
         }
-        ProcessorGate.Set(true);
+        Logged.SetDoor(true);
         SetModuleHooks(ModuleHooks{nullptr, GatedReceived, nullptr, nullptr, RecordMessage, nullptr});
         processor_ = std::thread(ChunkProcessorLoop, &stop_);
     }
 
     void TearDown() override
     {
-        ProcessorGate.Set(true);
+        Logged.SetDoor(true);
         stop_.store(true);
         WakeChunkProcessor();
         processor_.join();
@@ -115,12 +99,12 @@ protected:
     // done, so 998 more fill the 999. Returns the bytes pushed.
     Bytes FillBehindHeldProcessor()
     {
-        ProcessorGate.Set(false);
+        Logged.SetDoor(false);
         Bytes pushed;
         const uint8_t first = 0xA0;
         EXPECT_EQ(ChunkQueuePushLong(&first, 1), 1u);
         pushed.push_back(first);
-        ProcessorGate.WaitForVisitor();
+        Logged.WaitFor([] { return Logged.at_door > 0; });
         for (uint32_t i = 0; i < kChunkQueueSlots - 2; ++i) {
             const uint8_t b = static_cast<uint8_t>(i);
             EXPECT_EQ(ChunkQueuePushLong(&b, 1), 1u);
@@ -136,6 +120,12 @@ protected:
 
 TEST_F(HeldProcessor, ReadsPouredIntoAFullQueueWaitForRoomAndLoseNothing)
 {
+    // As at an open after a close: waiting is allowed again, and what was
+    // armed before is dropped.
+    ConfigPending.store(true);
+    ChunkQueueStopWaiting();
+    ChunkQueuePortOpening();
+    EXPECT_FALSE(ConfigPending.load());
     // Long enough that only the processor can end the waits here.
     ChunkQueueSetRoomWaitMs(600000);
     Bytes pushed = FillBehindHeldProcessor();
@@ -153,7 +143,7 @@ TEST_F(HeldProcessor, ReadsPouredIntoAFullQueueWaitForRoomAndLoseNothing)
             at += n;
         }
     });
-    ProcessorGate.Set(true);
+    Logged.SetDoor(true);
     receive.join();
     pushed.insert(pushed.end(), more.begin(), more.end());
     EXPECT_EQ(queued.load(), more.size());
@@ -171,7 +161,7 @@ TEST_F(HeldProcessor, AQueueFullPastTheBoundOrAClosedPortDropsTheReadWithTheMess
         SCOPED_TRACE(close_port ? "port closes" : "bound passes");
         // A bound so long that only the close can end the second case's wait.
         const uint32_t bound_ms = close_port ? 600000 : 20;
-        ChunkQueueAllowWaiting();
+        ChunkQueuePortOpening();
         ChunkQueueSetRoomWaitMs(bound_ms);
         const Bytes pushed = FillBehindHeldProcessor();
         {
@@ -196,7 +186,7 @@ TEST_F(HeldProcessor, AQueueFullPastTheBoundOrAClosedPortDropsTheReadWithTheMess
             EXPECT_EQ(Logged.console[0], kMsgBufferFull);
         }
         // Once the processor moves, the dropped read is nowhere in the log.
-        ProcessorGate.Set(true);
+        Logged.SetDoor(true);
         total += pushed.size();
         WaitLogged(total);
         while (ChunkQueueCount() != 0)

@@ -139,7 +139,6 @@ TEST(ReceivePathConcurrency, TheExitStopsEveryThreadWhileTrafficFlows)
 
     SetModuleHooks(ModuleHooks{});
     ChunkQueueInit();
-    ChunkQueueAllowWaiting();
     ChunkProcessorStop.store(false);
     EXPECT_FALSE(Recorded.Of(HookEvent::Received).empty());
 }
