@@ -135,6 +135,7 @@ TEST_F(HeldProcessor, ReadsPouredIntoAFullQueueWaitForRoomAndLoseNothing)
     for (uint32_t i = 0; i < 3000; ++i)
         more.push_back(static_cast<uint8_t>(i * 7 + 3));
     std::atomic<uint32_t> queued{0};
+    std::atomic<bool> done{false};
     std::thread receive([&] {
         size_t at = 0;
         for (uint32_t size = 1; at < more.size(); size = size % 700 + 37) {
@@ -142,7 +143,11 @@ TEST_F(HeldProcessor, ReadsPouredIntoAFullQueueWaitForRoomAndLoseNothing)
             queued += ChunkQueuePushLong(more.data() + at, n);
             at += n;
         }
+        done.store(true);
     });
+    // The door opens once the receive thread waits for room (or gave up).
+    while (!ChunkQueueProducerWaiting() && !done.load())
+        std::this_thread::yield();
     Logged.SetDoor(true);
     receive.join();
     pushed.insert(pushed.end(), more.begin(), more.end());
