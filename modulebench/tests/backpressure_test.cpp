@@ -151,7 +151,7 @@ TEST_F(HeldProcessor, ReadsPouredIntoAFullQueueWaitForRoomAndLoseNothing)
     Logged.SetDoor(true);
     receive.join();
     pushed.insert(pushed.end(), more.begin(), more.end());
-    EXPECT_EQ(queued.load(), more.size());
+    ASSERT_EQ(queued.load(), more.size()) << "a read was dropped";
     WaitLogged(pushed.size());
 
     std::lock_guard<std::mutex> lock(Logged.mutex);
