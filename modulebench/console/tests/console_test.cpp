@@ -96,16 +96,14 @@ TEST_F(ConsoleTest, HelpIsItsFirstFourLettersInAnyCase)
 {
     TestClient client;
     ConnectServed(client);
-    const std::string listing = kHelpHeader + kPrompt;
-    for (const char *line : {"help\r", "HELP\r", "hElP\r", "helpme\r", "  help with words\r"}) {
-        SCOPED_TRACE(line);
-        ASSERT_TRUE(client.Send(line));
-        EXPECT_EQ(listing, client.Read(listing.size()));
-    }
-    for (const char *line : {"hel\r", "\x01help\r", "hel p\r"}) {
-        SCOPED_TRACE(line);
-        ASSERT_TRUE(client.Send(line));
-        EXPECT_EQ(kNotFound + kPrompt, client.Read(kNotFound.size() + 2));
+    const std::pair<const char *, bool> lines[] = {
+        {"help\r", true}, {"HELP\r", true}, {"hElP\r", true},    {"helpme\r", true},
+        {"  help with words\r", true}, {"hel\r", false}, {"\x01help\r", false}, {"hel p\r", false}};
+    for (const auto &line : lines) {
+        SCOPED_TRACE(line.first);
+        ASSERT_TRUE(client.Send(line.first));
+        const std::string expected = line.second ? kHelpHeader + kPrompt : kNotFound + kPrompt;
+        EXPECT_EQ(expected, client.Read(expected.size()));
     }
     EXPECT_EQ("", client.ReadFor(100));
 }

@@ -135,6 +135,15 @@ protected:
         return gui::WaitUntil([&] { return gui::ListCount(d, IDC_LOG_LIST) == n; }, kWaitMs);
     }
 
+    // The device sends a wake-up frame: logged, and nothing sent back.
+    void ExpectWakeOnlyLogged(const Bytes &wake)
+    {
+        const int before = gui::ListCount(d, IDC_LOG_LIST);
+        ASSERT_TRUE(device.Write(wake));
+        ASSERT_TRUE(WaitLogCount(before + 1));
+        EXPECT_TRUE(device.ReadUntilQuiet(kQuietMs, kQuietMs).empty());
+    }
+
     // Picks 保存日志… from the system menu and saves to path; returns the
     // file's bytes.
     std::string SaveLog(const std::string &path)
@@ -315,18 +324,14 @@ TEST_F(PellfrayTest, TagConfigurationArmAnswerUnlockAndDisarm)
     gui::Click(d, IDC_MODIFY);
     EXPECT_EQ("等待生效", gui::Text(d, IDC_CONFIG_STATUS));
     gui::Click(d, IDC_MODIFY);
-    ASSERT_TRUE(device.Write(wake));
-    ASSERT_TRUE(WaitLogCount(3));
-    EXPECT_TRUE(device.ReadUntilQuiet(kQuietMs, kQuietMs).empty());
+    ExpectWakeOnlyLogged(wake);
 
     // Armed, then 读卡器 chosen: disarmed, the wake-up is only logged.
     gui::Click(d, IDC_MODIFY);
     gui::Click(d, IDC_READER_MODE);
     ExpectState(d, State::Reader);
     EXPECT_EQ("未配置", gui::Text(d, IDC_CONFIG_STATUS));
-    ASSERT_TRUE(device.Write(wake));
-    ASSERT_TRUE(WaitLogCount(4));
-    EXPECT_TRUE(device.ReadUntilQuiet(kQuietMs, kQuietMs).empty());
+    ExpectWakeOnlyLogged(wake);
 
     // 电子标签 again while locked re-enables the fields (the state stays).
     gui::Click(d, IDC_TAG_MODE);
@@ -344,10 +349,7 @@ TEST_F(PellfrayTest, TagConfigurationArmAnswerUnlockAndDisarm)
     EXPECT_TRUE(gui::Checked(d, IDC_TAG_MODE));
     gui::Click(d, IDC_PORT_BUTTON);
     ExpectState(d, State::TagEditing);
-    const int before = gui::ListCount(d, IDC_LOG_LIST);
-    ASSERT_TRUE(device.Write(wake));
-    ASSERT_TRUE(WaitLogCount(before + 1));
-    EXPECT_TRUE(device.ReadUntilQuiet(kQuietMs, kQuietMs).empty());
+    ExpectWakeOnlyLogged(wake);
     EXPECT_EQ("未配置", gui::Text(d, IDC_CONFIG_STATUS));
 }
 
@@ -377,9 +379,7 @@ TEST_F(PellfrayTest, ValuesOutsideTheirRangeAreRefusedWhenUsed)
     EXPECT_EQ("未配置", gui::Text(d, IDC_CONFIG_STATUS));
 
     // The tag wakes: nothing was armed, so nothing is sent.
-    ASSERT_TRUE(device.Write(WakeUpFrame(0x12, 0x34)));
-    ASSERT_TRUE(WaitLogCount(1));
-    EXPECT_TRUE(device.ReadUntilQuiet(kQuietMs, kQuietMs).empty());
+    ExpectWakeOnlyLogged(WakeUpFrame(0x12, 0x34));
     EXPECT_EQ("未配置", gui::Text(d, IDC_CONFIG_STATUS));
 
     // Reader mode: an ID beyond its range or a channel the list lacks sends
