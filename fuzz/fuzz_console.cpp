@@ -21,6 +21,9 @@
 
 #include "fuzz/fuzz_support.h"
 
+#include <strings.h>
+
+#include <cstring>
 #include <deque>
 #include <string>
 
@@ -50,11 +53,6 @@ std::string CString(const std::string &bytes)
     return bytes.substr(0, bytes.find('\0'));
 }
 
-bool InLine(const char *p)
-{
-    return p >= Line && p < Line + kLineCapacity;
-}
-
 template <int K>
 void Handler(char *arg1, char *arg2, char *arg3, char *arg4)
 {
@@ -65,12 +63,11 @@ void Handler(char *arg1, char *arg2, char *arg3, char *arg4)
     FUZZ_CHECK(call.command == K, "command %d called, %d expected", K, call.command);
     char *args[4] = {arg1, arg2, arg3, arg4};
     for (int i = 0; i < 4; ++i) {
-        if (i >= call.argc) {
-            FUZZ_CHECK(args[i] == nullptr, "argument %d given, the line has %d", i + 1, call.argc);
+        FUZZ_CHECK((args[i] != nullptr) == (i < call.argc), "argument %d given or missing, the line has %d", i + 1,
+                   call.argc);
+        if (args[i] == nullptr)
             continue;
-        }
-        FUZZ_CHECK(args[i] != nullptr, "argument %d missing", i + 1);
-        FUZZ_CHECK(InLine(args[i]), "argument %d points outside the line", i + 1);
+        FUZZ_CHECK(args[i] >= Line && args[i] < Line + kLineCapacity, "argument %d points outside the line", i + 1);
         const size_t room = static_cast<size_t>(Line + kLineCapacity - args[i]);
         FUZZ_CHECK(std::memchr(args[i], '\0', room) != nullptr, "argument %d not NUL-terminated in the line", i + 1);
         FUZZ_CHECK(call.args[i] == args[i], "argument %d is \"%s\", expected \"%s\"", i + 1, args[i],
@@ -97,13 +94,7 @@ void NeverCalled(char *, char *, char *, char *)
 
 bool StartsWithInAnyCase(const std::string &word, const char *lower)
 {
-    for (size_t i = 0; lower[i] != '\0'; ++i) {
-        if (i >= word.size())
-            return false;
-        if (word[i] != lower[i] && word[i] != lower[i] - 'a' + 'A')
-            return false;
-    }
-    return true;
+    return strncasecmp(word.c_str(), lower, std::strlen(lower)) == 0;
 }
 
 // What a CR does with the copy of the line: queues the call it must make.
@@ -129,17 +120,15 @@ void ModelExecute(const std::string &line)
     const std::string first = CString(words[0]);
     if (StartsWithInAnyCase(first, "help") || StartsWithInAnyCase(first, "bye"))
         return;
-    for (int k = 0; k < TableCount; ++k) {
-        if (first != Table[k].name)
-            continue;
-        ExpectedCall call;
-        call.command = k;
-        call.argc = count - 1;
-        for (int w = 1; w < count; ++w)
-            call.args[w - 1] = CString(words[w]);
-        Expected.push_back(call);
+    int k = 0;
+    while (k < TableCount && first != Table[k].name)
+        ++k;
+    if (k == TableCount)
         return;
-    }
+    ExpectedCall call{k, count - 1, {}};
+    for (int w = 1; w < count; ++w)
+        call.args[w - 1] = CString(words[w]);
+    Expected.push_back(call);
 }
 
 // One chunk through the editor's rules, on the copy of the line.
@@ -147,21 +136,17 @@ void ModelChunk(std::string &line, const uint8_t *bytes, size_t count)
 {
     for (size_t i = 0; i < count; ++i) {
         const uint8_t b = bytes[i];
-        if (b == 0x08 || b == 0x7F) {
-            if (!line.empty())
-                line.pop_back();
-        } else if (b == 0x09) {
-            if (line.size() > 123)
-                return;
-            line.append(4, ' ');
-        } else if (b == 0x0A) {
+        if ((b == 0x08 || b == 0x7F) && !line.empty()) {
+            line.pop_back();
         } else if (b == 0x0D) {
             ModelExecute(line);
             line.clear();
+        } else if (b == 0x08 || b == 0x7F || b == 0x0A) {
+            // nothing to erase; a line feed is dropped
+        } else if (line.size() + (b == 0x09 ? 4 : 1) > 127) {
+            return; // the rest of the chunk is dropped
         } else {
-            if (line.size() >= 127)
-                return;
-            line.push_back(static_cast<char>(b));
+            line.append(b == 0x09 ? 4 : 1, b == 0x09 ? ' ' : static_cast<char>(b));
         }
     }
 }

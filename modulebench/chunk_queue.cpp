@@ -358,9 +358,10 @@ void ChunkQueueStopWaiting()
     ChunkRoomSignal.Notify();
 }
 
-void ChunkQueueAllowWaiting()
+void ChunkQueuePortOpening()
 {
     WaitingAllowed.store(true);
+    ConfigPending.store(false);
 }
 
 void ChunkQueueSetRoomWaitMs(uint32_t milliseconds)

@@ -136,11 +136,14 @@ void RequestSkipRxLog();
 
 // GUI thread, when the port closes: a receive thread waiting for room gives
 // up at once (its read is dropped as on a full queue), and none waits until
-// ChunkQueueAllowWaiting. Bytes read before the close are not worth holding
+// ChunkQueuePortOpening. Bytes read before the close are not worth holding
 // the next open for.
 void ChunkQueueStopWaiting();
-// GUI thread, before the port opens (and ChunkQueueInit): waiting allowed.
-void ChunkQueueAllowWaiting();
+// GUI thread, before a port is published (an open, or a lost port's
+// resume): waiting for room is allowed again (as after ChunkQueueInit), and
+// the armed configuration is dropped, so that a wake-up frame read from the
+// new port is never answered with a frame armed before.
+void ChunkQueuePortOpening();
 
 // Bound of the receive thread's wait for room, for one read in all. 1000 ms
 // unless a test shortens or lengthens it. Any thread.

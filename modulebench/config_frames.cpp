@@ -1,5 +1,6 @@
 #include "modulebench/config_frames.h"
 
+#include "modulebench/chunk_queue.h"
 #include "modulebench/module_hooks.h"
 #include "serial/crc16.h"
 
@@ -73,6 +74,7 @@ void BuildTagConfigFrame(int32_t id, int32_t send_period, int32_t battery_period
 
 void SendReaderFrame(int32_t id, int32_t channel)
 {
+    RequestSkipRxLog();
     const uint32_t uid = static_cast<uint32_t>(id);
     OutFrame[0] = 0x55;
     OutFrame[1] = 0xAA;

@@ -88,4 +88,6 @@ void BuildTagConfigFrame(int32_t id, int32_t send_period, int32_t battery_period
 // GUI thread. Builds the 13-byte reader frame in OutFrame (all 32 ID bits;
 // channel's low 8 bits, so no selection, -1, gives 0xFF), writes it with one
 // serial write and then logs it as sent when a port was open to take it.
+// Chunks still queued when it is asked for are processed unlogged
+// (RequestSkipRxLog), so that the log shows what answers the switch.
 void SendReaderFrame(int32_t id, int32_t channel);

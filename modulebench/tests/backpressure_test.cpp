@@ -1,8 +1,7 @@
 // The receive path when a consumer is late: the receive thread waits for the
 // processor instead of dropping, within its bound, and stops waiting when the
-// port closes; the processor sleeps until it is given work; the armed frame
-// reaches the answer whole; the traffic log's hand-off keeps every line in
-// order and never loses its wake-up. Threads meet on gates and signals, never
+// port closes; the processor sleeps until it is given work; the traffic
+// log's hand-off keeps every line in order and never loses its wake-up. Threads meet on gates and signals, never
 // on the clock: a wait that never ends is a failure (the test's time-out).
 #include "modulebench/chunk_queue.h"
 #include "modulebench/config_frames.h"
@@ -23,59 +22,38 @@
 
 namespace {
 
-// A door the processor's log hook stops at while a test holds it shut.
-class Gate {
-public:
-    void Close()
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        open_ = false;
-    }
-    void Open()
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        open_ = true;
-        changed_.notify_all();
-    }
-    void PassThrough()
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        ++waiting_;
-        changed_.notify_all();
-        changed_.wait(lock, [this] { return open_; });
-        --waiting_;
-    }
-    // Until the processor stands at the closed door.
-    void WaitForVisitor()
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [this] { return waiting_ > 0; });
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    bool open_ = true;
-    int waiting_ = 0;
-};
-
-// What the processor thread logged; read by the test thread after the join
-// or under the mutex.
+// What the processor thread logged, and the door its log hook stops at
+// while a test holds it shut; all under the one mutex.
 struct Log {
     std::mutex mutex;
-    std::condition_variable grew;
+    std::condition_variable changed;
     Bytes bytes;
     std::vector<std::string> console;
-} Logged;
+    bool door_open = true;
+    int at_door = 0; // the processor stands at the closed door
 
-Gate ProcessorGate;
+    template <class Pred> void WaitFor(Pred pred)
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, pred);
+    }
+    void SetDoor(bool open)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        door_open = open;
+        changed.notify_all();
+    }
+} Logged;
 
 void GatedReceived(uint32_t count, const uint8_t *bytes)
 {
-    ProcessorGate.PassThrough();
-    std::lock_guard<std::mutex> lock(Logged.mutex);
+    std::unique_lock<std::mutex> lock(Logged.mutex);
+    ++Logged.at_door;
+    Logged.changed.notify_all();
+    Logged.changed.wait(lock, [] { return Logged.door_open; });
+    --Logged.at_door;
     Logged.bytes.insert(Logged.bytes.end(), bytes, bytes + count);
-    Logged.grew.notify_all();
+    Logged.changed.notify_all();
 }
 
 void RecordMessage(const char *text)
@@ -86,8 +64,7 @@ void RecordMessage(const char *text)
 
 void WaitLogged(size_t size)
 {
-    std::unique_lock<std::mutex> lock(Logged.mutex);
-    Logged.grew.wait(lock, [size] { return Logged.bytes.size() >= size; });
+    Logged.WaitFor([size] { return Logged.bytes.size() >= size; });
 }
 
 // A processor loop on its own thread, with the gated log hook.
@@ -101,14 +78,14 @@ protected:
             Logged.bytes.clear();
             Logged.console.clear();
         }
-        ProcessorGate.Open();
+        Logged.SetDoor(true);
         SetModuleHooks(ModuleHooks{nullptr, GatedReceived, nullptr, nullptr, RecordMessage, nullptr});
         processor_ = std::thread(ChunkProcessorLoop, &stop_);
     }
 
     void TearDown() override
     {
-        ProcessorGate.Open();
+        Logged.SetDoor(true);
         stop_.store(true);
         WakeChunkProcessor();
         processor_.join();
@@ -122,12 +99,12 @@ protected:
     // done, so 998 more fill the 999. Returns the bytes pushed.
     Bytes FillBehindHeldProcessor()
     {
-        ProcessorGate.Close();
+        Logged.SetDoor(false);
         Bytes pushed;
         const uint8_t first = 0xA0;
         EXPECT_EQ(ChunkQueuePushLong(&first, 1), 1u);
         pushed.push_back(first);
-        ProcessorGate.WaitForVisitor();
+        Logged.WaitFor([] { return Logged.at_door > 0; });
         for (uint32_t i = 0; i < kChunkQueueSlots - 2; ++i) {
             const uint8_t b = static_cast<uint8_t>(i);
             EXPECT_EQ(ChunkQueuePushLong(&b, 1), 1u);
@@ -143,6 +120,12 @@ protected:
 
 TEST_F(HeldProcessor, ReadsPouredIntoAFullQueueWaitForRoomAndLoseNothing)
 {
+    // As at an open after a close: waiting is allowed again, and what was
+    // armed before is dropped.
+    ConfigPending.store(true);
+    ChunkQueueStopWaiting();
+    ChunkQueuePortOpening();
+    EXPECT_FALSE(ConfigPending.load());
     // Long enough that only the processor can end the waits here.
     ChunkQueueSetRoomWaitMs(600000);
     Bytes pushed = FillBehindHeldProcessor();
@@ -152,6 +135,7 @@ TEST_F(HeldProcessor, ReadsPouredIntoAFullQueueWaitForRoomAndLoseNothing)
     for (uint32_t i = 0; i < 3000; ++i)
         more.push_back(static_cast<uint8_t>(i * 7 + 3));
     std::atomic<uint32_t> queued{0};
+    std::atomic<bool> done{false};
     std::thread receive([&] {
         size_t at = 0;
         for (uint32_t size = 1; at < more.size(); size = size % 700 + 37) {
@@ -159,11 +143,15 @@ TEST_F(HeldProcessor, ReadsPouredIntoAFullQueueWaitForRoomAndLoseNothing)
             queued += ChunkQueuePushLong(more.data() + at, n);
             at += n;
         }
+        done.store(true);
     });
-    ProcessorGate.Open();
+    // The door opens once the receive thread waits for room (or gave up).
+    while (!ChunkQueueProducerWaiting() && !done.load())
+        std::this_thread::yield();
+    Logged.SetDoor(true);
     receive.join();
     pushed.insert(pushed.end(), more.begin(), more.end());
-    EXPECT_EQ(queued.load(), more.size());
+    ASSERT_EQ(queued.load(), more.size()) << "a read was dropped";
     WaitLogged(pushed.size());
 
     std::lock_guard<std::mutex> lock(Logged.mutex);
@@ -178,7 +166,7 @@ TEST_F(HeldProcessor, AQueueFullPastTheBoundOrAClosedPortDropsTheReadWithTheMess
         SCOPED_TRACE(close_port ? "port closes" : "bound passes");
         // A bound so long that only the close can end the second case's wait.
         const uint32_t bound_ms = close_port ? 600000 : 20;
-        ChunkQueueAllowWaiting();
+        ChunkQueuePortOpening();
         ChunkQueueSetRoomWaitMs(bound_ms);
         const Bytes pushed = FillBehindHeldProcessor();
         {
@@ -203,7 +191,7 @@ TEST_F(HeldProcessor, AQueueFullPastTheBoundOrAClosedPortDropsTheReadWithTheMess
             EXPECT_EQ(Logged.console[0], kMsgBufferFull);
         }
         // Once the processor moves, the dropped read is nowhere in the log.
-        ProcessorGate.Open();
+        Logged.SetDoor(true);
         total += pushed.size();
         WaitLogged(total);
         while (ChunkQueueCount() != 0)
@@ -229,30 +217,6 @@ TEST_F(HeldProcessor, TheIdleProcessorWakesForAPushAndForASkipRequest)
         std::this_thread::yield();
     ASSERT_EQ(ChunkQueuePushLong(chunk, 3), 3u);
     WaitLogged(6);
-}
-
-// The armed configuration is the frame as it was when armed: what the GUI
-// builds in OutFrame afterwards (without arming it) does not go out.
-// (Disarming and re-arming are the fuzz target's.)
-TEST(ArmedFrame, TheAnswerCarriesTheFrameAsArmed)
-{
-    ChunkQueueInit();
-    InstallRecorder();
-    BuildTagConfigFrame(0x111111, 5, 10);
-    const Bytes armed(OutFrame, OutFrame + kTagConfigFrameLength);
-    ConfigPending.store(true);
-    BuildTagConfigFrame(0x222222, 9, 9);
-
-    const Bytes wake = WakeUpFrame(1, 2);
-    ASSERT_EQ(ChunkQueuePushLong(wake.data(), 9), 9u);
-    ChunkProcessorDrain();
-    const std::vector<Bytes> writes = Recorded.Of(HookEvent::Write);
-    ASSERT_EQ(writes.size(), 1u);
-    EXPECT_TRUE(writes[0] == armed);
-    EXPECT_TRUE(Recorded.Of(HookEvent::Sent) == writes);
-    EXPECT_FALSE(ConfigPending.load());
-    SetModuleHooks(ModuleHooks{});
-    ChunkQueueInit();
 }
 
 // Lines from the processor thread reach the GUI side all, once, in order,

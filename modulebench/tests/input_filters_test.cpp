@@ -1,10 +1,10 @@
-// Keystroke decisions of the filtered edit fields, and the atoi-like reading
-// of their texts.
+// Keystroke decisions of the filtered edit fields (their texts read as atoi
+// would, which the cases of pasted text show), and the values and list
+// entries the fields hold when they are used.
 #include "modulebench/input_filters.h"
 
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <cstring>
 #include <string>
 
@@ -44,18 +44,6 @@ TEST(NumericFilter, EachFieldsDigitsZeroRuleAndMaximum)
     }
 }
 
-TEST(TextToInt32, BehavesLikeAtoiWithoutOverflow)
-{
-    const std::pair<const char *, int32_t> cases[] = {
-        {"", 0},        {"1000000", 1000000},          {"  \t+42abc", 42},     {"-17", -17},
-        {"x12", 0},     {"2147483648", INT32_MAX},     {"-2147483648", INT32_MIN},
-        {"-99999999999999999999999", INT32_MIN},        {"9999999999999999999", INT32_MAX}};
-    for (const auto &c : cases)
-        EXPECT_EQ(TextToInt32(c.first, std::strlen(c.first)), c.second) << c.first;
-    EXPECT_EQ(TextToInt32("123456", 3), 123);
-    EXPECT_EQ(TextToInt32(nullptr, 0), 0);
-}
-
 // The value a field holds when 修改 or 切换透传 uses it: only digits within
 // the field's range make a frame.
 TEST(FieldValueAtUse, WholeValueMustBeDigitsWithinRange)
@@ -82,9 +70,7 @@ TEST(FieldValueAtUse, WholeValueMustBeDigitsWithinRange)
     for (const Case &c : cases) {
         const FieldValue v = CheckNumericField(c.field, c.text, std::strlen(c.text));
         EXPECT_EQ(c.check, v.check) << "field " << static_cast<int>(c.field) << " '" << c.text << "'";
-        if (c.check == ok) {
-            EXPECT_EQ(c.value, v.value) << c.text;
-        }
+        EXPECT_EQ(c.value, v.value) << c.text;
     }
 }
 
@@ -94,18 +80,14 @@ TEST(FieldValueAtUse, TypedSpeedOrChannelMustBeAnEntryOfItsList)
                                                        {"14400", -1}, {"", -1},     {"115200 ", -1}, {"96000", -1}};
     for (const auto &c : speeds) {
         uint32_t index = 99;
-        EXPECT_EQ(c.second >= 0, BaudIndexForText(c.first, &index)) << c.first;
-        if (c.second >= 0) {
-            EXPECT_EQ(static_cast<uint32_t>(c.second), index) << c.first;
-        }
+        const bool found = BaudIndexForText(c.first, &index);
+        EXPECT_EQ(c.second, found ? static_cast<int64_t>(index) : -1) << c.first;
     }
     const std::pair<const char *, int32_t> channels[] = {{"0", 0}, {"7", 7}, {"8", -1}, {"", -1}, {"07", -1}, {"-1", -1}};
     for (const auto &c : channels) {
         int32_t channel = 99;
-        EXPECT_EQ(c.second >= 0, ChannelForText(c.first, &channel)) << c.first;
-        if (c.second >= 0) {
-            EXPECT_EQ(c.second, channel) << c.first;
-        }
+        const bool found = ChannelForText(c.first, &channel);
+        EXPECT_EQ(c.second, found ? channel : -1) << c.first;
     }
 }
 

@@ -31,6 +31,14 @@ std::string Line(int n)
     return "[ R 00:00:00 ] " + std::to_string(n) + "\r\n";
 }
 
+TEST(LogListBound, TheProgramsListKeepsAHundredThousandLines)
+{
+    LogListBound bound(kLogListKeepLines);
+    EXPECT_EQ(0u, bound.Add(99999));
+    EXPECT_EQ(0u, bound.Add(1));
+    EXPECT_EQ(1u, bound.Add(1));
+}
+
 class LogListTest : public ::testing::Test {
 protected:
     // Adds count numbered lines in one batch.

@@ -19,49 +19,35 @@ bool RecordWrite(const uint8_t *data, uint32_t length)
     return true;
 }
 
-void RecordReceived(uint32_t count, const uint8_t *bytes)
+template <HookEvent::Kind K> void RecordBytes(uint32_t count, const uint8_t *bytes)
 {
-    Recorded.events.push_back({HookEvent::Received, Bytes(bytes, bytes + count), {}});
+    Recorded.events.push_back({K, Bytes(bytes, bytes + count), {}});
 }
 
-void RecordSent(uint32_t count, const uint8_t *bytes)
+template <HookEvent::Kind K> void RecordText(const char *text)
 {
-    Recorded.events.push_back({HookEvent::Sent, Bytes(bytes, bytes + count), {}});
+    Recorded.events.push_back({K, {}, text});
 }
 
-void RecordAnswered(uint32_t arm)
+template <class T> std::vector<T> Pick(const std::vector<HookEvent> &events, HookEvent::Kind kind, T HookEvent::*field)
 {
-    Recorded.events.push_back({HookEvent::Answered, {}, std::to_string(arm)});
-}
-
-void RecordNote(const char *text)
-{
-    Recorded.events.push_back({HookEvent::Note, {}, text});
-}
-
-void RecordConsole(const char *text)
-{
-    Recorded.events.push_back({HookEvent::Console, {}, text});
+    std::vector<T> out;
+    for (const HookEvent &e : events)
+        if (e.kind == kind)
+            out.push_back(e.*field);
+    return out;
 }
 
 } // namespace
 
 std::vector<Bytes> HookRecorder::Of(HookEvent::Kind kind) const
 {
-    std::vector<Bytes> out;
-    for (const HookEvent &e : events)
-        if (e.kind == kind)
-            out.push_back(e.bytes);
-    return out;
+    return Pick(events, kind, &HookEvent::bytes);
 }
 
 std::vector<std::string> HookRecorder::TextsOf(HookEvent::Kind kind) const
 {
-    std::vector<std::string> out;
-    for (const HookEvent &e : events)
-        if (e.kind == kind)
-            out.push_back(e.text);
-    return out;
+    return Pick(events, kind, &HookEvent::text);
 }
 
 void HookRecorder::Clear()
@@ -74,18 +60,17 @@ void HookRecorder::Clear()
 void InstallRecorder()
 {
     Recorded.Clear();
-    SetModuleHooks(ModuleHooks{RecordWrite, RecordReceived, RecordSent, RecordAnswered, RecordConsole, RecordNote});
+    SetModuleHooks(ModuleHooks{
+        RecordWrite, RecordBytes<HookEvent::Received>, RecordBytes<HookEvent::Sent>,
+        [](uint32_t arm) { Recorded.events.push_back({HookEvent::Answered, {}, std::to_string(arm)}); },
+        RecordText<HookEvent::Console>, RecordText<HookEvent::Note>});
 }
 
 Bytes WakeUpFrame(uint8_t x, uint8_t y)
 {
-    return WithCrc({0xFF, 0xFF, 0xFF, 0xFF, 0x00, x, y});
-}
-
-Bytes WithCrc(Bytes bytes)
-{
-    const uint16_t crc = Crc16Modbus(bytes.data(), bytes.size());
-    bytes.push_back(static_cast<uint8_t>(crc >> 8));
-    bytes.push_back(static_cast<uint8_t>(crc & 0xFF));
-    return bytes;
+    Bytes frame = {0xFF, 0xFF, 0xFF, 0xFF, 0x00, x, y};
+    const uint16_t crc = Crc16Modbus(frame.data(), frame.size());
+    frame.push_back(static_cast<uint8_t>(crc >> 8));
+    frame.push_back(static_cast<uint8_t>(crc & 0xFF));
+    return frame;
 }

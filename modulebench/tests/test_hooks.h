@@ -37,5 +37,3 @@ void InstallRecorder();
 
 // A 9-byte tag wake-up frame FF FF FF FF 00 x y with its CRC.
 Bytes WakeUpFrame(uint8_t x, uint8_t y);
-// bytes plus a correct CRC (high byte first) over all of them.
-Bytes WithCrc(Bytes bytes);

@@ -41,21 +41,6 @@ TEST(TrafficLogFile, EntriesInOrderThenTheCounterLine)
         EXPECT_EQ(TrafficLogFileText(c.entries, c.sent_count, c.received_count), c.file);
 }
 
-// The log line's head in both forms; notes take the same head.
-TEST(TrafficLogLine, WholeSecondsOrMilliseconds)
-{
-    const uint8_t bytes[] = {0x01, 0xAB};
-    std::string line;
-    FormatLogLine('S', LogStamp{23, 59, 59, 0}, bytes, 1, line);
-    EXPECT_EQ("[ S 23:59:59.000 ] 01\r\n", line);
-    FormatLogLine('R', LogStamp{0, 0, 0, 7}, bytes, 2, line);
-    EXPECT_EQ("[ R 00:00:00.007 ] 01 ab\r\n", line);
-    FormatLogNote(LogStamp{3, 12, 45, 123}, "port lost", line);
-    EXPECT_EQ("[ ! 03:12:45.123 ] port lost\r\n", line);
-    FormatLogNote(LogStamp{3, 12, 45, -1}, "port lost", line);
-    EXPECT_EQ("[ ! 03:12:45 ] port lost\r\n", line);
-}
-
 TEST(TrafficCounters, LabelText)
 {
     char text[21];

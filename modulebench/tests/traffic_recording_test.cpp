@@ -27,15 +27,6 @@ struct FakeDisk {
     bool writer_waiting = false;           // a write waits for the release
     std::vector<uint32_t> reports;
 
-    // Counts a flush or a close.
-    uint32_t Count(int *counter)
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        ++*counter;
-        changed.notify_all();
-        return 0;
-    }
-
     RecordingSink Sink()
     {
         RecordingSink sink;
@@ -51,18 +42,23 @@ struct FakeDisk {
             changed.notify_all();
             return 0;
         };
-        sink.flush = [this] { return Count(&flushes); };
-        sink.close = [this] { return Count(&closes); };
+        sink.flush = [this] { return Note([this] { ++flushes; }); };
+        sink.close = [this] { return Note([this] { ++closes; }); };
         return sink;
     }
 
     TrafficRecorder::Report Report()
     {
-        return [this](uint32_t error) {
-            std::lock_guard<std::mutex> lock(mutex);
-            reports.push_back(error);
-            changed.notify_all();
-        };
+        return [this](uint32_t error) { Note([this, error] { reports.push_back(error); }); };
+    }
+
+    // Writes down what the writer did, for the test thread to see.
+    template <class Change> uint32_t Note(Change change)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        change();
+        changed.notify_all();
+        return 0;
     }
 
     template <class Pred> void WaitFor(Pred pred)
@@ -73,9 +69,7 @@ struct FakeDisk {
 
     void Release()
     {
-        std::lock_guard<std::mutex> lock(mutex);
-        held = false;
-        changed.notify_all();
+        Note([this] { held = false; });
     }
 };
 

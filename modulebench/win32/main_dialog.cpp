@@ -263,10 +263,7 @@ SerialOpenResult OpenNamed(const std::string &name, uint32_t baud_index)
 {
     char path[kPortNameSize + 8];
     std::snprintf(path, sizeof path, "\\\\.\\%s", name.c_str());
-    ChunkQueueAllowWaiting();
-    // Disarmed before the port is published: a wake-up frame read from the
-    // new port must never be answered with the frame armed before.
-    ConfigPending.store(false, std::memory_order_release);
+    ChunkQueuePortOpening();
     return SerialOpenChecked(path, baud_index);
 }
 
@@ -380,7 +377,6 @@ void OnTransparentMode()
         ShowMessage(kChannelChoiceText);
         return;
     }
-    RequestSkipRxLog();
     SendReaderFrame(id, channel);
 }
 

@@ -18,47 +18,41 @@ struct Expected {
     size_t line;
 };
 
-struct Read {
-    std::vector<ReplayChunk> chunks;
-    std::vector<size_t> problem_lines;
-    sim::ReplayCounts counts;
-};
-
-// Feeds the lines as a file holds them (CR LF ends), taking chunks as they
-// become ready.
-Read ReadLines(const std::vector<std::string> &lines)
+// Feeds the lines as a file holds them (CR LF ends) and checks the chunks
+// that become ready; returns the reader for its counts and problems.
+ReplayReader ExpectChunks(const std::vector<std::string> &lines, const std::vector<Expected> &expected)
 {
     ReplayReader reader;
-    Read read;
-    ReplayChunk chunk;
+    std::vector<ReplayChunk> chunks(1);
     for (const std::string &line : lines) {
         reader.Feed(line + "\r");
-        while (reader.Next(&chunk))
-            read.chunks.push_back(chunk);
+        while (reader.Next(&chunks.back()))
+            chunks.emplace_back();
     }
     reader.Finish();
-    while (reader.Next(&chunk))
-        read.chunks.push_back(chunk);
-    for (const auto &p : reader.problems())
-        read.problem_lines.push_back(p.line);
-    read.counts = reader.counts();
-    return read;
+    while (reader.Next(&chunks.back()))
+        chunks.emplace_back();
+    chunks.pop_back();
+    EXPECT_EQ(expected.size(), chunks.size());
+    for (size_t i = 0; i < expected.size() && i < chunks.size(); ++i) {
+        EXPECT_NEAR(expected[i].at_s, chunks[i].at_s, 1e-9) << i;
+        EXPECT_EQ(expected[i].bytes, chunks[i].bytes) << i;
+        EXPECT_EQ(expected[i].line, chunks[i].line) << i;
+    }
+    return reader;
 }
 
-void ExpectChunks(const std::vector<Expected> &expected, const Read &read)
+std::vector<size_t> ProblemLines(const ReplayReader &reader)
 {
-    ASSERT_EQ(expected.size(), read.chunks.size());
-    for (size_t i = 0; i < expected.size(); ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_NEAR(expected[i].at_s, read.chunks[i].at_s, 1e-9);
-        EXPECT_EQ(expected[i].bytes, read.chunks[i].bytes);
-        EXPECT_EQ(expected[i].line, read.chunks[i].line);
-    }
+    std::vector<size_t> lines;
+    for (const auto &p : reader.problems())
+        lines.push_back(p.line);
+    return lines;
 }
 
 TEST(ReplayFile, ARecordingKeepsItsMillisecondsAcrossMidnight)
 {
-    const Read read = ReadLines({
+    const ReplayReader read = ExpectChunks({
         "\xEF\xBB\xBF[ = 2026-12-07 ]",
         "[ ! 23:59:59.870 ] 开始记录 D:\\night.log",
         "[ R 23:59:59.912 ] ff ff ff ff 00 12 34 5e 21",
@@ -69,18 +63,17 @@ TEST(ReplayFile, ARecordingKeepsItsMillisecondsAcrossMidnight)
         "[ = 2026-12-10 ]",
         "[ R 00:00:00.000 ] 04",
         "[ ! 00:00:00.100 ] 停止记录",
-    });
-    ExpectChunks({{0, {0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x12, 0x34, 0x5E, 0x21}, 3},
-                  {2.001, {0x02, 0xAB}, 6},
-                  {2.001, {0x03}, 7},
-                  {2 * 86400 + 0.088, {0x04}, 9}},
-                 read);
-    EXPECT_TRUE(read.problem_lines.empty());
-    EXPECT_EQ(3u, read.counts.date_lines);
-    EXPECT_EQ(2u, read.counts.notes);
-    EXPECT_EQ(1u, read.counts.sent_lines);
-    EXPECT_EQ(4u, read.counts.chunks);
-    EXPECT_EQ(13u, read.counts.bytes);
+    },
+        {{0, {0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x12, 0x34, 0x5E, 0x21}, 3},
+         {2.001, {0x02, 0xAB}, 6},
+         {2.001, {0x03}, 7},
+         {2 * 86400 + 0.088, {0x04}, 9}});
+    EXPECT_TRUE(ProblemLines(read).empty());
+    EXPECT_EQ(3u, read.counts().date_lines);
+    EXPECT_EQ(2u, read.counts().notes);
+    EXPECT_EQ(1u, read.counts().sent_lines);
+    EXPECT_EQ(4u, read.counts().chunks);
+    EXPECT_EQ(13u, read.counts().bytes);
 }
 
 // A saved log in whole seconds: the lines of a second spread over it (to
@@ -88,7 +81,7 @@ TEST(ReplayFile, ARecordingKeepsItsMillisecondsAcrossMidnight)
 // more than half a day.
 TEST(ReplayFile, ASavedLogSpreadsEachSecondsLinesEvenly)
 {
-    const Read read = ReadLines({
+    const ReplayReader read = ExpectChunks({
         "\xEF\xBB\xBF[ - ] 较早的 5 行已移出列表（计数器仍计入）",
         "[ R 23:59:58 ] 01",
         "[ S 23:59:58 ] 0a",
@@ -100,26 +93,25 @@ TEST(ReplayFile, ASavedLogSpreadsEachSecondsLinesEvenly)
         "[ R 00:00:02 ] 07",
         "",
         "S : 1    R：7",
-    });
-    ExpectChunks({{0, {1}, 2},
-                  {0.333, {2}, 4},
-                  {0.666, {3}, 5},
-                  {1.5, {4}, 6},
-                  {2.0, {5}, 7},
-                  {2.5, {6}, 8},
-                  {4.0, {7}, 9}},
-                 read);
-    EXPECT_TRUE(read.problem_lines.empty());
-    EXPECT_EQ(1u, read.counts.let_go_lines);
-    EXPECT_EQ(1u, read.counts.counter_lines);
-    EXPECT_EQ(1u, read.counts.blank_lines);
+    },
+        {{0, {1}, 2},
+         {0.333, {2}, 4},
+         {0.666, {3}, 5},
+         {1.5, {4}, 6},
+         {2.0, {5}, 7},
+         {2.5, {6}, 8},
+         {4.0, {7}, 9}});
+    EXPECT_TRUE(ProblemLines(read).empty());
+    EXPECT_EQ(1u, read.counts().let_go_lines);
+    EXPECT_EQ(1u, read.counts().counter_lines);
+    EXPECT_EQ(1u, read.counts().blank_lines);
 }
 
 // A line that does not read is reported by number and skipped; the lines
 // around it are kept, and a time that steps back is no gap at all.
 TEST(ReplayFile, UnreadableLinesAreReportedAndSkipped)
 {
-    const Read read = ReadLines({
+    const ReplayReader read = ExpectChunks({
         "[ R 10:00:00.500 ] 01",
         "[ R 24:00:00.000 ] 02",
         "[ R 10:00:00.600 ] 1",
@@ -134,10 +126,10 @@ TEST(ReplayFile, UnreadableLinesAreReportedAndSkipped)
         "[ = 2026-13-01 ]",
         "[ R 10:00:00.400 ] 04",
         "[ R 10:00:01.000 ] 05 06",
-    });
-    ExpectChunks({{0, {1}, 1}, {0, {4}, 13}, {0.5, {5, 6}, 14}}, read);
-    EXPECT_EQ((std::vector<size_t>{2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}), read.problem_lines);
-    EXPECT_EQ(11u, read.counts.unreadable);
+    },
+        {{0, {1}, 1}, {0, {4}, 13}, {0.5, {5, 6}, 14}});
+    EXPECT_EQ((std::vector<size_t>{2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}), ProblemLines(read));
+    EXPECT_EQ(11u, read.counts().unreadable);
 }
 
 // Recorded times divided by the speed, each pass after the last chunk of

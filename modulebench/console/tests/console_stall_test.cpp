@@ -1,9 +1,8 @@
 // A terminal that stays connected but stops reading must not hold up the
 // threads that write diagnostics: their messages keep returning, the terminal
 // is dropped (by the send bound, its own half-close or its "bye"), and the
-// next terminal is served. A terminal that reads gets every message whole
-// and in order. Nothing here is timed: a writer that never returns, or a
-// next terminal that is never served, is the failure.
+// next terminal is served. Nothing here is timed: a writer that never
+// returns, or a next terminal that is never served, is the failure.
 #include "modulebench/console/console.h"
 #include "modulebench/console/tests/console_test_fixture.h"
 
@@ -92,28 +91,6 @@ TEST_F(ConsoleStall, AStuckTerminalIsDroppedAndTheNextOneServedWhileWritersGoOn)
         next.Close();
         close(stuck);
     }
-}
-
-TEST_F(ConsoleStall, AReadingTerminalGetsEveryMessageWholeAndInOrder)
-{
-    TestClient client;
-    ConnectServed(client);
-    // Within the socket buffers, so that even a reader held up by a busy
-    // machine never lets a send reach its bound.
-    constexpr int kMessages = 1500;
-    std::string expected;
-    for (int n = 0; n < kMessages; ++n) {
-        expected += Message(n);
-    }
-    std::thread writer([] {
-        for (int n = 0; n < kMessages; ++n) {
-            ConsolePrintf("%s", Message(n).c_str());
-        }
-    });
-    const std::string got = client.Read(expected.size(), 30000);
-    writer.join();
-    EXPECT_EQ(got.size(), expected.size());
-    EXPECT_TRUE(got == expected) << "messages lost, cut or reordered";
 }
 
 } // namespace

@@ -124,6 +124,16 @@ bool WaitDrawn(HWND window, gui::Capture *shot)
         kWaitMs);
 }
 
+// The table's rows over its two pages.
+std::vector<std::vector<std::string>> TableRows(tarnwick::Tarnwick &t)
+{
+    std::vector<std::vector<std::string>> rows;
+    for (int page = 0; page < 2; ++page, gui::Click(t.dialog, tarnwick::kNextPage))
+        for (int r = 0; r < tarnwick::kRows && !t.Cell(r, 0).empty(); ++r)
+            rows.push_back(t.Row(r));
+    return rows;
+}
+
 // Runs a simulator's --replay of path on COM port to its end; its output.
 std::string Replay(const char *simulator, uint32_t port, const std::string &path, const std::string &more)
 {
@@ -326,10 +336,7 @@ TEST_F(PellfrayLogTest, ARecordingSurvivesAKillAndReplaysIntoTarnwickTagByTag)
         }
     }
     ASSERT_TRUE(gui::WaitUntil([&] { return live.Labels()[1] == "14"; }, kWaitMs)) << live.Labels()[1];
-    std::vector<std::vector<std::string>> live_rows;
-    for (int page = 0; page < 2; ++page, gui::Click(live.dialog, tarnwick::kNextPage))
-        for (int r = 0; r < tarnwick::kRows && !live.Cell(r, 0).empty(); ++r)
-            live_rows.push_back(live.Row(r));
+    const std::vector<std::vector<std::string>> live_rows = TableRows(live);
     ASSERT_EQ(14u, live_rows.size());
     EXPECT_EQ("3", live_rows[0][5]) << "three reports of each tag";
     ASSERT_TRUE(live.Quit());
@@ -353,9 +360,9 @@ TEST_F(PellfrayLogTest, ARecordingSurvivesAKillAndReplaysIntoTarnwickTagByTag)
         EXPECT_EQ('.', lines[i].size() > 12 ? lines[i][12] : ' ') << lines[i];
         recorded.push_back(WithoutMilliseconds(lines[i]));
     }
-    ASSERT_EQ(shown.size(), recorded.size());
-    for (size_t i = 0; i < shown.size(); ++i)
-        EXPECT_EQ(save_as::AnsiToUtf8(shown[i]), recorded[i]) << i;
+    for (std::string &line : shown)
+        line = save_as::AnsiToUtf8(line);
+    EXPECT_EQ(shown, recorded);
 
     // The replay at four times the speed, into a Tarnwick that never saw
     // the live traffic.
@@ -369,13 +376,7 @@ TEST_F(PellfrayLogTest, ARecordingSurvivesAKillAndReplaysIntoTarnwickTagByTag)
     EXPECT_NE(std::string::npos, sim_output.find("skipped 1 sent lines, 1 notes, 1 date lines")) << sim_output;
     EXPECT_EQ(std::string::npos, sim_output.find("skipped:")) << sim_output;
     ASSERT_TRUE(gui::WaitUntil([&] { return desk.Labels()[1] == "14"; }, kWaitMs)) << desk.Labels()[1];
-    std::vector<std::vector<std::string>> desk_rows;
-    for (int page = 0; page < 2; ++page, gui::Click(desk.dialog, tarnwick::kNextPage))
-        for (int r = 0; r < tarnwick::kRows && !desk.Cell(r, 0).empty(); ++r)
-            desk_rows.push_back(desk.Row(r));
-    ASSERT_EQ(live_rows.size(), desk_rows.size());
-    for (size_t i = 0; i < live_rows.size(); ++i)
-        EXPECT_EQ(live_rows[i], desk_rows[i]) << "tag " << live_rows[i][1];
+    EXPECT_EQ(live_rows, TableRows(desk));
     EXPECT_TRUE(desk.Quit());
 }
 
