@@ -69,7 +69,7 @@ void AnswerWakeUp()
 
     // A frame that met no open port (a wake-up still queued when the port
     // closed) went nowhere: no S line, nothing to show.
-    if (!HookSerialWrite(answer, kTagConfigFrameLength))
+    if (HookSerialWrite(answer, kTagConfigFrameLength).status == WriteStatus::NoPort)
         return;
     HookLogSent(kTagConfigFrameLength, answer);
     // A write may take up to a second, and the user may have re-armed,

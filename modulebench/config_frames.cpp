@@ -91,6 +91,6 @@ void SendReaderFrame(int32_t id, int32_t channel)
 
     // The write's outcome on the line is not known; a frame that met no
     // open port at all did not go out and is not logged as sent.
-    if (HookSerialWrite(OutFrame, kReaderFrameLength))
+    if (HookSerialWrite(OutFrame, kReaderFrameLength).status != WriteStatus::NoPort)
         HookLogSent(kReaderFrameLength, OutFrame);
 }

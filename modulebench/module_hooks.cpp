@@ -16,9 +16,11 @@ const ModuleHooks &CurrentModuleHooks()
     return Hooks;
 }
 
-bool HookSerialWrite(const uint8_t *data, uint32_t length)
+SerialWriteOutcome HookSerialWrite(const uint8_t *data, uint32_t length)
 {
-    return Hooks.serial_write != nullptr && Hooks.serial_write(data, length);
+    if (Hooks.serial_write == nullptr)
+        return {WriteStatus::NoPort, 0, 0};
+    return Hooks.serial_write(data, length);
 }
 
 void HookLogReceived(uint32_t count, const uint8_t *bytes)

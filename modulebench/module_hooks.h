@@ -11,12 +11,14 @@
 // and is only read afterwards, by the GUI, receive and processor threads.
 #pragma once
 
+#include "serial/write_outcome.h"
+
 #include <cstdint>
 
 struct ModuleHooks {
-    // The port: one write of the whole buffer (SerialWriteChecked); false
-    // when no port was open, so nothing went out.
-    bool (*serial_write)(const uint8_t *data, uint32_t length);
+    // The port: one write of the whole buffer (SerialWriteReport), and what
+    // became of it: how many bytes went out, and why not all if not.
+    SerialWriteOutcome (*serial_write)(const uint8_t *data, uint32_t length);
     // One received / sent line in the log list plus the byte counter.
     void (*log_received)(uint32_t count, const uint8_t *bytes);
     void (*log_sent)(uint32_t count, const uint8_t *bytes);
@@ -39,8 +41,8 @@ void SetModuleHooks(const ModuleHooks &hooks);
 const ModuleHooks &CurrentModuleHooks();
 
 // Null-safe forwarders used by the core. Without a serial_write hook
-// nothing is written, and HookSerialWrite says so.
-bool HookSerialWrite(const uint8_t *data, uint32_t length);
+// nothing is written, and HookSerialWrite says NoPort.
+SerialWriteOutcome HookSerialWrite(const uint8_t *data, uint32_t length);
 void HookLogReceived(uint32_t count, const uint8_t *bytes);
 void HookLogSent(uint32_t count, const uint8_t *bytes);
 void HookConfigAnswered(uint32_t arm);

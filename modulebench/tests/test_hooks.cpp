@@ -6,17 +6,17 @@ HookRecorder Recorded;
 
 namespace {
 
-bool RecordWrite(const uint8_t *data, uint32_t length)
+SerialWriteOutcome RecordWrite(const uint8_t *data, uint32_t length)
 {
     if (!Recorded.port_open)
-        return false;
+        return {WriteStatus::NoPort, 0, 0};
     Recorded.events.push_back({HookEvent::Write, Bytes(data, data + length), {}});
     // Once only: the action may itself write.
     void (*action)() = Recorded.during_write;
     Recorded.during_write = nullptr;
     if (action != nullptr)
         action();
-    return true;
+    return {WriteStatus::Sent, length, 0};
 }
 
 template <HookEvent::Kind K> void RecordBytes(uint32_t count, const uint8_t *bytes)

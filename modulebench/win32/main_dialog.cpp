@@ -157,7 +157,7 @@ void InitDialog(HWND dialog)
     InitCommonControlsEx(&icc);
 
     ModuleHooks hooks = {};
-    hooks.serial_write = SerialWriteChecked;
+    hooks.serial_write = SerialWriteReport;
     hooks.log_received = LogReceived;
     hooks.log_sent = LogSent;
     hooks.config_answered = PostConfigAnswered;

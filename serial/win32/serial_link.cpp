@@ -234,6 +234,15 @@ void ReportLineErrors(void *, uint32_t flags)
         sink(flags);
 }
 
+// A write that ended: sent when the driver took it all, else cut short by
+// the driver's own write time-out.
+SerialWriteOutcome Outcome(uint32_t length, DWORD written, DWORD error)
+{
+    if (written >= length)
+        return {WriteStatus::Sent, length, error};
+    return {WriteStatus::TimedOut, written, error};
+}
+
 bool PortOpens(uint32_t n)
 {
     char name[12];
@@ -337,13 +346,11 @@ uint32_t SerialPortGeneration()
     return PortOpenGeneration.load(std::memory_order_acquire);
 }
 
-bool SerialWriteChecked(const uint8_t *data, uint32_t length)
+SerialWriteOutcome SerialWriteReport(const uint8_t *data, uint32_t length)
 {
     EventHandle event;
     OVERLAPPED overlapped{};
     overlapped.hEvent = event.handle;
-    if (!event.handle)
-        return PortHandle.load(std::memory_order_acquire) != INVALID_HANDLE_VALUE;
 
     HANDLE port;
     uint32_t generation;
@@ -354,7 +361,9 @@ bool SerialWriteChecked(const uint8_t *data, uint32_t length)
         std::lock_guard<std::mutex> lock(PortLock);
         port = PortHandle.load(std::memory_order_relaxed);
         if (port == INVALID_HANDLE_VALUE)
-            return false;
+            return {WriteStatus::NoPort, 0, 0};
+        if (!event.handle)
+            return {WriteStatus::Failed, 0, GetLastError()};
         generation = PortOpenGeneration.load(std::memory_order_relaxed);
         DWORD errors = 0;
         COMSTAT status{};
@@ -364,26 +373,42 @@ bool SerialWriteChecked(const uint8_t *data, uint32_t length)
         done = WriteFile(port, data, length, &written, &overlapped);
         error = GetLastError();
     }
-    if (done || error != ERROR_IO_PENDING)
-        return true; // a write that fails at once is not reported
-    if (WaitForSingleObject(event.handle, kWriteWaitMs) == WAIT_OBJECT_0)
-        return true;
+    // A write that ends at once may still have ended short: the driver's
+    // write time-out (100 ms a byte + 500 ms) ends it with fewer bytes taken.
+    if (done)
+        return Outcome(length, written, 0);
+    if (error != ERROR_IO_PENDING)
+        return {WriteStatus::Failed, 0, error};
+    if (WaitForSingleObject(event.handle, kWriteWaitMs) == WAIT_OBJECT_0) {
+        written = 0;
+        if (!GetOverlappedResult(port, &overlapped, &written, FALSE))
+            return {WriteStatus::Failed, written, GetLastError()};
+        return Outcome(length, written, 0);
+    }
     // Still pending: the driver may use the OVERLAPPED, the event and the
     // caller's buffer until the write has ended, so end it here. A port
     // closed meanwhile has ended it already, and its handle value may name
-    // another port by now.
+    // another port by now. What the driver took before the cancel is what
+    // went out.
     {
         std::lock_guard<std::mutex> lock(PortLock);
         if (PortOfGeneration(generation) == port)
             CancelIoEx(port, &overlapped);
     }
-    GetOverlappedResult(port, &overlapped, &written, TRUE);
-    return true;
+    written = 0;
+    if (GetOverlappedResult(port, &overlapped, &written, TRUE) && written == length)
+        return {WriteStatus::Sent, written, 0}; // it ended just as the wait ran out
+    return {WriteStatus::TimedOut, written > length ? length : written, 0};
+}
+
+bool SerialWriteChecked(const uint8_t *data, uint32_t length)
+{
+    return SerialWriteReport(data, length).status != WriteStatus::NoPort;
 }
 
 void SerialWrite(const uint8_t *data, uint32_t length)
 {
-    SerialWriteChecked(data, length);
+    SerialWriteReport(data, length);
 }
 
 void SerialClose()

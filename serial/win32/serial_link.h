@@ -19,11 +19,16 @@
 //    Refused: the driver rejected the line settings (SetCommState failed),
 //    and the port was closed again rather than run at a speed it does not
 //    run at.
-//  - SerialWrite(data, length): one overlapped WriteFile of the whole buffer.
-//    Returns within about 1000 ms and reports nothing. A write still pending
-//    after 1000 ms is cancelled and waited for before returning, so the
-//    caller's buffer is free when the call returns. Harmless with no port;
-//    SerialWriteChecked says whether a port was open to write to.
+//  - SerialWriteReport(data, length): one overlapped WriteFile of the whole
+//    buffer. Returns within about 1000 ms. A write still pending after
+//    1000 ms is cancelled and waited for before returning, so the caller's
+//    buffer is free when the call returns. The outcome (write_outcome.h)
+//    says whether every byte went out, and if not, why and how many did:
+//    NoPort (nothing written), Failed (WriteFile or its completion failed,
+//    with the error code), TimedOut (the driver's write time-out ended it
+//    short, or it was cancelled after the second). SerialWrite is the same
+//    without the outcome; SerialWriteChecked says only whether a port was
+//    open to write to.
 //  - SerialClose(): closes the port if one is open, else nothing. Ends a
 //    pending wait of the receive thread first.
 //  - Tarnwick's flavour purges TX/RX queues after configuring and hands every
@@ -38,6 +43,8 @@
 #pragma once
 
 #include <windows.h>
+
+#include "serial/write_outcome.h"
 
 #include <atomic>
 #include <cstdint>
@@ -90,8 +97,9 @@ bool SerialOpen(const char *device_path, uint32_t baud_index);
 // Generation of the port open now (every open counts one up); what
 // port_lost reports. GUI thread, after a successful open.
 uint32_t SerialPortGeneration();
+SerialWriteOutcome SerialWriteReport(const uint8_t *data, uint32_t length);
 void SerialWrite(const uint8_t *data, uint32_t length);
-// The same; false when no port was open, so nothing was written.
+// False when no port was open, so nothing was written (see above).
 bool SerialWriteChecked(const uint8_t *data, uint32_t length);
 void SerialClose();
 // GUI thread: whether the open port still answers (ClearCommError), for a
