@@ -46,11 +46,6 @@ bool PortKeeper::IsOpenPort(const std::string &name) const
     return state_ == State::Open && SamePortName(name_, name);
 }
 
-bool PortKeeper::IsRetriedPort(const std::string &name) const
-{
-    return state_ == State::Retrying && SamePortName(name_, name);
-}
-
 bool PortKeeper::TakeBox()
 {
     if (box_up_)

@@ -35,9 +35,8 @@ public:
     bool Chose(const char *name);
 
     // Whether a port named by a device change ("com5" is COM5) is the one
-    // open now, or the one being retried.
+    // open now.
     bool IsOpenPort(const std::string &name) const;
-    bool IsRetriedPort(const std::string &name) const;
 
     bool IsOpen() const { return state_ == State::Open; }
     bool IsRetrying() const { return state_ == State::Retrying; }

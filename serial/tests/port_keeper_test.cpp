@@ -78,7 +78,7 @@ TEST(PortKeeper, ThePortListKeepsTheProgramsOwnPort)
     EXPECT_EQ((Names{"COM3", "COM10", "COM7"}), PortListNames(found, 2, "com7"));
 }
 
-TEST(PortKeeper, ADeviceChangeNamesTheOpenPortOrTheRetriedOne)
+TEST(PortKeeper, ADeviceChangeNamesTheOpenPort)
 {
     PortKeeper keeper;
     EXPECT_FALSE(keeper.IsOpenPort("COM3")) << "nothing open";
@@ -86,13 +86,12 @@ TEST(PortKeeper, ADeviceChangeNamesTheOpenPortOrTheRetriedOne)
     EXPECT_TRUE(keeper.IsOpenPort("COM3"));
     EXPECT_TRUE(keeper.IsOpenPort("com3"));
     EXPECT_FALSE(keeper.IsOpenPort("COM30"));
-    EXPECT_FALSE(keeper.IsRetriedPort("COM3")) << "open, not retried";
     ASSERT_TRUE(keeper.Lost(1));
     EXPECT_FALSE(keeper.IsOpenPort("COM3")) << "lost already: a removal is no second loss";
-    EXPECT_TRUE(keeper.IsRetriedPort("com3"));
-    EXPECT_FALSE(keeper.IsRetriedPort("COM4"));
+    keeper.Resumed(2);
+    EXPECT_TRUE(keeper.IsOpenPort("COM3"));
     keeper.Forget();
-    EXPECT_FALSE(keeper.IsRetriedPort("COM3")) << "the user closed it";
+    EXPECT_FALSE(keeper.IsOpenPort("COM3")) << "the user closed it";
 }
 
 TEST(PortKeeper, MessagesNameThePortAndTheSpeed)

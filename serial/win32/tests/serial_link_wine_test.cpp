@@ -2,7 +2,10 @@
 // 3:301 10:302 200:303). The link drives COM3; the test plays the device on
 // COM301. The device ends lie beyond what either program lists, so a listing
 // finds exactly COM3, COM10 and COM200.
+#include "serial/line_state.h"
 #include "serial/receive_pass.h"
+#include "serial/win32/line_state_win32.h"
+#include "serial/win32/port_list_win32.h"
 #include "serial/win32/serial_link.h"
 #include "tools/driver/com_test_support.h"
 
@@ -405,6 +408,100 @@ TEST_F(SerialLink, AsksForItsReceiveQueueAndCallsThePortUnderItsLock)
     ReplaceImport("ClearCommError", reinterpret_cast<void *>(RealClearCommError));
     ReplaceImport("ReadFile", reinterpret_cast<void *>(RealReadFile));
     ReplaceImport("WaitCommEvent", reinterpret_cast<void *>(RealWaitCommEvent));
+}
+
+// What a terminal that used the port before may leave behind: software and
+// hardware handshaking, NUL stripping, parity checking and replacement,
+// abort on error, the control lines in handshake or off.
+void LeavePortInAnotherProgramsState(uint32_t n)
+{
+    const HANDLE h = CreateFileA(ComDevicePath(n).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    ASSERT_TRUE(GetCommState(h, &dcb));
+    dcb.BaudRate = 9600;
+    dcb.fOutX = TRUE;
+    dcb.fInX = TRUE;
+    dcb.fNull = TRUE;
+    dcb.fParity = TRUE;
+    dcb.fErrorChar = TRUE;
+    dcb.fAbortOnError = TRUE;
+    dcb.fOutxCtsFlow = TRUE;
+    dcb.fOutxDsrFlow = TRUE;
+    dcb.fDsrSensitivity = TRUE;
+    dcb.fTXContinueOnXoff = FALSE;
+    dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+    dcb.fDtrControl = DTR_CONTROL_DISABLE;
+    dcb.XonChar = 0x11;
+    dcb.XoffChar = 0x13;
+    ASSERT_TRUE(SetCommState(h, &dcb));
+    DCB kept{};
+    kept.DCBlength = sizeof kept;
+    ASSERT_TRUE(GetCommState(h, &kept));
+    CloseHandle(h);
+    ASSERT_TRUE(kept.fOutX && kept.fInX) << "XON/XOFF was not taken, the test proves nothing";
+}
+
+// Another program left the port with XON/XOFF and handshaking on. The open
+// sets every field of the line state (as far as the driver reads them back),
+// and bytes that XON/XOFF would swallow all arrive.
+TEST_F(SerialLink, EveryOpenSetsTheWholeLineStateWhateverThePortKept)
+{
+    LeavePortInAnotherProgramsState(kLinkPort);
+    ASSERT_TRUE(SerialOpen(link_path_.c_str(), 6));
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    ASSERT_TRUE(GetCommState(PortHandle.load(), &dcb));
+    const LineState got = LineStateOf(dcb);
+    const LineState want = BenchLineState(115200);
+    // The fields a termios-based driver (Wine's) keeps and reads back; it
+    // does not keep fNull, fErrorChar, fAbortOnError, fDsrSensitivity or
+    // fTXContinueOnXoff, which the open sets all the same.
+    EXPECT_EQ(want.baud_rate, got.baud_rate);
+    EXPECT_EQ(want.byte_size, got.byte_size);
+    EXPECT_EQ(want.parity, got.parity);
+    EXPECT_EQ(want.stop_bits, got.stop_bits);
+    EXPECT_EQ(want.binary, got.binary);
+    EXPECT_EQ(want.parity_check, got.parity_check) << "fParity";
+    EXPECT_EQ(want.out_x, got.out_x) << "fOutX";
+    EXPECT_EQ(want.in_x, got.in_x) << "fInX";
+    EXPECT_EQ(want.outx_cts_flow, got.outx_cts_flow) << "fOutxCtsFlow";
+    EXPECT_EQ(want.outx_dsr_flow, got.outx_dsr_flow) << "fOutxDsrFlow";
+    EXPECT_EQ(want.rts_control, got.rts_control) << "fRtsControl";
+    EXPECT_EQ(want.dtr_control, got.dtr_control) << "fDtrControl";
+
+    TestComPort device(kDevicePort);
+    ASSERT_TRUE(device.IsOpen());
+    std::vector<uint8_t> sent;
+    for (int i = 0; i < 64; ++i) {
+        sent.push_back(static_cast<uint8_t>(i % 2 == 0 ? 0x11 : 0x13));
+        sent.push_back(static_cast<uint8_t>(i));
+        sent.push_back(0x00);
+    }
+    ASSERT_TRUE(device.Write(sent));
+    EXPECT_EQ(sent, WaitForSinkBytes(sent.size(), 3000));
+    // And the other way: a write is not held by flow control.
+    const uint8_t out[] = {0x13, 0x11, 0x00, 0x55};
+    EXPECT_EQ(WriteStatus::Sent, SerialWriteReport(out, sizeof out).status);
+    EXPECT_EQ(std::vector<uint8_t>(out, out + sizeof out), device.Read(sizeof out, 2000));
+}
+
+// The refills' list: what the device map holds, read without opening, in
+// the programs' ranges, whatever else drivers wrote there.
+TEST_F(SerialLink, ListsTheRegisteredPortsWithoutOpeningThem)
+{
+    ASSERT_TRUE(RegisterComValue("\\Device\\Odd0", "com7")); // registered, never made: listed all the same
+    ASSERT_TRUE(RegisterComValue("\\Device\\Odd1", "COM7"));
+    ASSERT_TRUE(RegisterComValue("\\Device\\Odd2", "junk"));
+    ASSERT_TRUE(RegisterComValue("\\Device\\Odd3", "COM33"));
+    ListRegisteredComPorts(256);
+    EXPECT_EQ((std::vector<uint32_t>{3, 7, 10, 33, 200}), std::vector<uint32_t>(ComPortList, ComPortList + ComPortCount));
+    ListRegisteredComPorts(32);
+    EXPECT_EQ((std::vector<uint32_t>{3, 7, 10}), std::vector<uint32_t>(ComPortList, ComPortList + ComPortCount));
+    for (const char *value : {"\\Device\\Odd0", "\\Device\\Odd1", "\\Device\\Odd2", "\\Device\\Odd3"})
+        EXPECT_TRUE(UnregisterComValue(value));
 }
 
 TEST_F(SerialLink, ListsOnlyThePortsThatOpen)
