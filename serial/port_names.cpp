@@ -90,6 +90,8 @@ PortOpenFailure PortOpenFailureOf(uint32_t error)
 
 std::string PortOpenFailureText(const std::string &name, uint32_t error)
 {
+    if (name.empty())
+        return "未选择串口";
     switch (PortOpenFailureOf(error)) {
     case PortOpenFailure::Missing:
         return "串口 " + name + " 不存在";

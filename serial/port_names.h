@@ -47,5 +47,5 @@ std::string PortOfEntry(const std::string &entry);
 enum class PortOpenFailure : uint8_t { Missing, Busy, Other };
 PortOpenFailure PortOpenFailureOf(uint32_t error);
 // What the port button's box says: "串口 COM7 不存在", "串口 COM7 被其他程序占用",
-// "串口 COM7 无法打开（错误 n）".
+// "串口 COM7 无法打开（错误 n）"; with no name at all, "未选择串口".
 std::string PortOpenFailureText(const std::string &name, uint32_t error);

@@ -77,6 +77,7 @@ TEST(PortNames, APortThatDidNotOpenSaysWhy)
     };
     for (const auto &c : cases)
         EXPECT_EQ(c.text, PortOpenFailureText("COM7", c.error)) << c.error;
+    EXPECT_EQ("未选择串口", PortOpenFailureText("", 2)) << "nothing chosen, nothing typed";
 }
 
 } // namespace

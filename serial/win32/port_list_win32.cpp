@@ -43,6 +43,32 @@ std::vector<std::string> RegisteredPortNames()
     return names;
 }
 
+// The entry chosen after a refill; see the header.
+void SelectAfterRefill(HWND combo, const std::string &current, const std::string &port, bool editable)
+{
+    // CB_FINDSTRINGEXACT compares without regard to case, as Windows reads
+    // device names.
+    const LRESULT found = port.empty() ? CB_ERR
+                                       : SendMessageA(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                                      reinterpret_cast<LPARAM>(port.c_str()));
+    if (found != CB_ERR) {
+        SendMessageA(combo, CB_SETCURSEL, static_cast<WPARAM>(found), 0);
+        return;
+    }
+    if (editable) {
+        // A typed name (or an empty field) is the user's; it stays.
+        SetWindowTextA(combo, current.c_str());
+        return;
+    }
+    if (!port.empty()) {
+        const std::string absent = AbsentPortEntry(port);
+        const LRESULT added = SendMessageA(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(absent.c_str()));
+        SendMessageA(combo, CB_SETCURSEL, static_cast<WPARAM>(added), 0);
+        return;
+    }
+    SendMessageA(combo, CB_SETCURSEL, 0, 0);
+}
+
 } // namespace
 
 void ListRegisteredComPorts(uint32_t limit)
@@ -70,30 +96,15 @@ void RefillPortList(HWND combo, const std::vector<std::string> &names, bool edit
 {
     const std::string current = FieldText(combo);
     const std::string port = PortOfEntry(current);
+    // Drawn once when complete, not once per entry: with a few hundred
+    // ports that is most of a refill's time.
+    SendMessageA(combo, WM_SETREDRAW, FALSE, 0);
     SendMessageA(combo, CB_RESETCONTENT, 0, 0);
     for (const std::string &name : names)
         SendMessageA(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
-    // CB_FINDSTRINGEXACT compares without regard to case, as Windows reads
-    // device names.
-    const LRESULT found = port.empty() ? CB_ERR
-                                       : SendMessageA(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
-                                                      reinterpret_cast<LPARAM>(port.c_str()));
-    if (found != CB_ERR) {
-        SendMessageA(combo, CB_SETCURSEL, static_cast<WPARAM>(found), 0);
-        return;
-    }
-    if (editable) {
-        // A typed name (or an empty field) is the user's; it stays.
-        SetWindowTextA(combo, current.c_str());
-        return;
-    }
-    if (!port.empty()) {
-        const std::string absent = AbsentPortEntry(port);
-        const LRESULT added = SendMessageA(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(absent.c_str()));
-        SendMessageA(combo, CB_SETCURSEL, static_cast<WPARAM>(added), 0);
-        return;
-    }
-    SendMessageA(combo, CB_SETCURSEL, 0, 0);
+    SelectAfterRefill(combo, current, port, editable);
+    SendMessageA(combo, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(combo, nullptr, TRUE);
 }
 
 std::string PortListChoice(HWND combo)

@@ -1,5 +1,8 @@
 #include "tools/driver/com_test_support.h"
 
+#include <dbt.h>
+
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -395,4 +398,51 @@ bool RefuseComRate(uint32_t rate)
                     written == text.size();
     CloseHandle(file);
     return ok;
+}
+
+bool LeaveComPortInAnotherProgramsState(uint32_t n)
+{
+    const HANDLE h = CreateFileA(ComDevicePath(n).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    GetCommState(h, &dcb);
+    dcb.BaudRate = 9600;
+    dcb.fOutX = TRUE;
+    dcb.fInX = TRUE;
+    dcb.fNull = TRUE;
+    dcb.fParity = TRUE;
+    dcb.fErrorChar = TRUE;
+    dcb.fAbortOnError = TRUE;
+    dcb.fOutxCtsFlow = TRUE;
+    dcb.fOutxDsrFlow = TRUE;
+    dcb.fDsrSensitivity = TRUE;
+    dcb.fTXContinueOnXoff = FALSE;
+    dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+    dcb.fDtrControl = DTR_CONTROL_DISABLE;
+    dcb.XonChar = 0x11;
+    dcb.XoffChar = 0x13;
+    const bool set = SetCommState(h, &dcb) != FALSE;
+    DCB kept{};
+    kept.DCBlength = sizeof kept;
+    const bool read = GetCommState(h, &kept) != FALSE;
+    CloseHandle(h);
+    return set && read && kept.fOutX && kept.fInX;
+}
+
+bool SendPortDeviceChange(HWND window, WPARAM event, const char *name, DWORD timeout_ms)
+{
+    DEV_BROADCAST_PORT_A port{};
+    port.dbcp_size = sizeof port;
+    port.dbcp_devicetype = DBT_DEVTYP_PORT;
+    char record[sizeof port + 16] = {};
+    std::memcpy(record, &port, sizeof port);
+    std::snprintf(record + offsetof(DEV_BROADCAST_PORT_A, dbcp_name), sizeof record - sizeof port + 1, "%s", name);
+    reinterpret_cast<DEV_BROADCAST_HDR *>(record)->dbch_size =
+        static_cast<DWORD>(offsetof(DEV_BROADCAST_PORT_A, dbcp_name) + std::strlen(name) + 1);
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutA(window, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(record), SMTO_NORMAL,
+                               timeout_ms, &result) != 0;
 }

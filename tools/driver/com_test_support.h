@@ -61,6 +61,20 @@ bool ClearRegisteredComPorts();
 // Removes Wine's automatic COM1 only. Returns true when it was defined.
 bool RemoveWineCom1();
 
+// Leaves COMn as a terminal program that used it before might: XON/XOFF
+// both ways, RTS/CTS and DSR handshaking, NUL stripping, parity checking and
+// replacement, abort on error, DTR off, at 9600. A driver keeps such
+// settings for the next program that opens the port (a pty keeps its
+// termios while the cable lasts). False when the port did not take XON/XOFF.
+bool LeaveComPortInAnotherProgramsState(uint32_t n);
+
+// Sends WM_DEVICECHANGE to window as Windows does when the device of port
+// name ("COM5") arrived (DBT_DEVICEARRIVAL) or was removed
+// (DBT_DEVICEREMOVECOMPLETE), with its DEV_BROADCAST_PORT record; false
+// when the window did not return from it within timeout_ms (a window that
+// holds the broadcast, with a modal box say).
+bool SendPortDeviceChange(HWND window, WPARAM event, const char *name, DWORD timeout_ms);
+
 // The cables themselves, changed by with-com-pairs.sh on request while the
 // test runs (false when the harness did not do it within a few seconds):
 // COMn's link removed (still listed by a program that listed it, but it no

@@ -410,46 +410,12 @@ TEST_F(SerialLink, AsksForItsReceiveQueueAndCallsThePortUnderItsLock)
     ReplaceImport("WaitCommEvent", reinterpret_cast<void *>(RealWaitCommEvent));
 }
 
-// What a terminal that used the port before may leave behind: software and
-// hardware handshaking, NUL stripping, parity checking and replacement,
-// abort on error, the control lines in handshake or off.
-void LeavePortInAnotherProgramsState(uint32_t n)
-{
-    const HANDLE h = CreateFileA(ComDevicePath(n).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, h);
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    ASSERT_TRUE(GetCommState(h, &dcb));
-    dcb.BaudRate = 9600;
-    dcb.fOutX = TRUE;
-    dcb.fInX = TRUE;
-    dcb.fNull = TRUE;
-    dcb.fParity = TRUE;
-    dcb.fErrorChar = TRUE;
-    dcb.fAbortOnError = TRUE;
-    dcb.fOutxCtsFlow = TRUE;
-    dcb.fOutxDsrFlow = TRUE;
-    dcb.fDsrSensitivity = TRUE;
-    dcb.fTXContinueOnXoff = FALSE;
-    dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
-    dcb.fDtrControl = DTR_CONTROL_DISABLE;
-    dcb.XonChar = 0x11;
-    dcb.XoffChar = 0x13;
-    ASSERT_TRUE(SetCommState(h, &dcb));
-    DCB kept{};
-    kept.DCBlength = sizeof kept;
-    ASSERT_TRUE(GetCommState(h, &kept));
-    CloseHandle(h);
-    ASSERT_TRUE(kept.fOutX && kept.fInX) << "XON/XOFF was not taken, the test proves nothing";
-}
-
 // Another program left the port with XON/XOFF and handshaking on. The open
 // sets every field of the line state (as far as the driver reads them back),
 // and bytes that XON/XOFF would swallow all arrive.
 TEST_F(SerialLink, EveryOpenSetsTheWholeLineStateWhateverThePortKept)
 {
-    LeavePortInAnotherProgramsState(kLinkPort);
+    ASSERT_TRUE(LeaveComPortInAnotherProgramsState(kLinkPort)) << "XON/XOFF not taken: the test proves nothing";
     ASSERT_TRUE(SerialOpen(link_path_.c_str(), 6));
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
