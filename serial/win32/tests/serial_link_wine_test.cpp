@@ -5,16 +5,20 @@
 #include "serial/line_state.h"
 #include "serial/receive_pass.h"
 #include "serial/win32/line_state_win32.h"
+#include "serial/win32/port_change_win32.h"
 #include "serial/win32/port_list_win32.h"
 #include "serial/win32/serial_link.h"
 #include "tools/driver/com_test_support.h"
 
+#include <dbt.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstddef>
 #include <cstring>
+#include <cwchar>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -452,6 +456,90 @@ TEST_F(SerialLink, EveryOpenSetsTheWholeLineStateWhateverThePortKept)
     const uint8_t out[] = {0x13, 0x11, 0x00, 0x55};
     EXPECT_EQ(WriteStatus::Sent, SerialWriteReport(out, sizeof out).status);
     EXPECT_EQ(std::vector<uint8_t>(out, out + sizeof out), device.Read(sizeof out, 2000));
+}
+
+// Every field the line state names lands in its own DCB field, whatever
+// the DCB held before; what the driver keeps of them is the test above.
+TEST(LineStateDcb, EveryFieldLandsInItsDcbField)
+{
+    DCB dcb;
+    std::memset(&dcb, 0xFF, sizeof dcb);
+    ApplyLineState(BenchLineState(57600), &dcb);
+    const struct {
+        const char *field;
+        DWORD value;
+        DWORD want;
+    } fields[] = {
+        {"DCBlength", dcb.DCBlength, sizeof(DCB)},
+        {"BaudRate", dcb.BaudRate, 57600},
+        {"ByteSize", dcb.ByteSize, 8},
+        {"Parity", dcb.Parity, NOPARITY},
+        {"StopBits", dcb.StopBits, ONESTOPBIT},
+        {"fBinary", dcb.fBinary, 1},
+        {"fParity", dcb.fParity, 0},
+        {"fErrorChar", dcb.fErrorChar, 0},
+        {"fNull", dcb.fNull, 0},
+        {"fOutxCtsFlow", dcb.fOutxCtsFlow, 0},
+        {"fOutxDsrFlow", dcb.fOutxDsrFlow, 0},
+        {"fDsrSensitivity", dcb.fDsrSensitivity, 0},
+        {"fOutX", dcb.fOutX, 0},
+        {"fInX", dcb.fInX, 0},
+        {"fTXContinueOnXoff", dcb.fTXContinueOnXoff, 1},
+        {"fAbortOnError", dcb.fAbortOnError, 0},
+        {"fDtrControl", dcb.fDtrControl, DTR_CONTROL_ENABLE},
+        {"fRtsControl", dcb.fRtsControl, RTS_CONTROL_ENABLE},
+    };
+    for (const auto &f : fields)
+        EXPECT_EQ(f.want, f.value) << f.field;
+}
+
+// What a WM_DEVICECHANGE names: only a port's arrival or removal, by its
+// name as Windows gives it (narrow or wide), made canonical.
+TEST(PortChange, NamesAPortOnlyOnArrivalOrRemoval)
+{
+    auto narrow = [](DWORD type, const char *name) {
+        std::vector<char> record(sizeof(DEV_BROADCAST_PORT_A) + 16, 0);
+        auto *port = reinterpret_cast<DEV_BROADCAST_PORT_A *>(record.data());
+        port->dbcp_devicetype = type;
+        std::strcpy(port->dbcp_name, name);
+        port->dbcp_size = static_cast<DWORD>(offsetof(DEV_BROADCAST_PORT_A, dbcp_name) + std::strlen(name) + 1);
+        return record;
+    };
+    std::vector<char> wide(sizeof(DEV_BROADCAST_PORT_W) + 32, 0);
+    auto *w = reinterpret_cast<DEV_BROADCAST_PORT_W *>(wide.data());
+    w->dbcp_devicetype = DBT_DEVTYP_PORT;
+    std::wcscpy(w->dbcp_name, L"COM12");
+    w->dbcp_size = static_cast<DWORD>(offsetof(DEV_BROADCAST_PORT_W, dbcp_name) + 6 * sizeof(wchar_t));
+
+    const std::vector<char> com5 = narrow(DBT_DEVTYP_PORT, "COM5");
+    const std::vector<char> lower = narrow(DBT_DEVTYP_PORT, "com7");
+    const std::vector<char> lpt = narrow(DBT_DEVTYP_PORT, "LPT1");
+    const std::vector<char> volume = narrow(DBT_DEVTYP_VOLUME, "COM5");
+    std::vector<char> cut = narrow(DBT_DEVTYP_PORT, "COM5");
+    reinterpret_cast<DEV_BROADCAST_HDR *>(cut.data())->dbch_size = sizeof(DEV_BROADCAST_HDR);
+    const struct {
+        const char *what;
+        WPARAM event;
+        const char *record;
+        PortChange change;
+        const char *name;
+    } cases[] = {
+        {"removed, narrow", DBT_DEVICEREMOVECOMPLETE, com5.data(), PortChange::Removed, "COM5"},
+        {"arrived, narrow", DBT_DEVICEARRIVAL, com5.data(), PortChange::Arrived, "COM5"},
+        {"arrived, wide", DBT_DEVICEARRIVAL, wide.data(), PortChange::Arrived, "COM12"},
+        {"small letters", DBT_DEVICEREMOVECOMPLETE, lower.data(), PortChange::Removed, "COM7"},
+        {"a removal only asked for", DBT_DEVICEQUERYREMOVE, com5.data(), PortChange::None, ""},
+        {"nodes changed", DBT_DEVNODES_CHANGED, nullptr, PortChange::None, ""},
+        {"no record", DBT_DEVICEARRIVAL, nullptr, PortChange::None, ""},
+        {"a volume", DBT_DEVICEARRIVAL, volume.data(), PortChange::None, ""},
+        {"a printer port", DBT_DEVICEARRIVAL, lpt.data(), PortChange::None, ""},
+        {"no room for a name", DBT_DEVICEARRIVAL, cut.data(), PortChange::None, ""},
+    };
+    for (const auto &c : cases) {
+        std::string name;
+        EXPECT_EQ(c.change, PortChangeOf(c.event, reinterpret_cast<LPARAM>(c.record), &name)) << c.what;
+        EXPECT_EQ(c.name, name) << c.what;
+    }
 }
 
 // The refills' list: what the device map holds, read without opening, in

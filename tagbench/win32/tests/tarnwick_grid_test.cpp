@@ -32,6 +32,7 @@ constexpr uint32_t kVanishingPort = 5; // its link is removed in PortThatCannotO
 
 const std::vector<std::string> kExampleRow = {"1", "1000", "欠压", "12 34", "-50 / 208", "2"};
 constexpr uint32_t kHighId = 0x80000000u;
+const char kPhantomValue[] = "\\Device\\Phantom7";
 constexpr DWORD kSaveWaitMs = 20000; // Save As dialogs are slow to come and go under Wine
 
 // Picks 导出标签表… from the system menu and saves to path; returns the
@@ -69,6 +70,9 @@ protected:
     static void SetUpTestSuite()
     {
         RemoveForeignComPorts();
+        // Registered but not there: the start-up list, which tries every
+        // port, must not show it.
+        RegisterComValue(kPhantomValue, "COM7");
         reader_ = new TestComPort(kReaderPort);
         bench_ = new Tarnwick;
         started_ = bench_->Start();
@@ -121,6 +125,8 @@ TEST_F(TarnwickGrid, OpensAtTheChosenSpeed)
     EXPECT_FALSE(gui::Checked(d, kRedCheck));
     EXPECT_TRUE(gui::Checked(d, kBuzzerCheck));
     EXPECT_FALSE(gui::Enabled(d, kReminderButton));
+    EXPECT_EQ((std::vector<std::string>{"COM13", "COM3", "COM5"}), gui::ComboItems(d, kPortList));
+    ASSERT_TRUE(UnregisterComValue(kPhantomValue));
 
     ASSERT_TRUE(bench_->ChoosePort(kBenchPort));
     for (const char *speed : {"9600", "14400", "19200", "38400", "56000", "57600", "115200"}) {
