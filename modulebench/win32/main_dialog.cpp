@@ -11,7 +11,9 @@
 // close would close it, reported once in a box and in the log, and tried
 // again once a second (the retry timer); when it opens again the dialog
 // carries on at the same speed in the mode last chosen, through the same
-// steps as an open.
+// steps as an open. Windows's word that the open port was removed counts as
+// such a loss at once, and its word that the lost port arrived retries at
+// once.
 #include "modulebench/win32/main_dialog.h"
 
 #include <commctrl.h>

@@ -11,7 +11,9 @@
 // close would close it, reported once in a box and under the status labels,
 // and tried again once a second (timer 3): when it opens again capture and
 // the timers resume on the same table at the same speed, the reminder stays
-// stopped. Line errors the port reports are counted in a label of their own.
+// stopped. Windows's word that the open port was removed counts as such a
+// loss at once, and its word that the lost port arrived retries at once.
+// Line errors the port reports are counted in a label of their own.
 #include "tagbench/win32/tag_bench_dialog.h"
 
 #include <commctrl.h>
