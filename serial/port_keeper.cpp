@@ -1,11 +1,13 @@
 #include "serial/port_keeper.h"
 
+#include "serial/port_names.h"
+
 #include <algorithm>
 
 void PortKeeper::Opened(const char *name, uint32_t baud_index, uint32_t generation)
 {
     state_ = State::Open;
-    name_ = name != nullptr ? name : "";
+    name_ = CanonicalPortName(name != nullptr ? name : "");
     baud_index_ = baud_index;
     generation_ = generation;
 }
@@ -33,10 +35,15 @@ bool PortKeeper::Lost(uint32_t generation)
 
 bool PortKeeper::Chose(const char *name)
 {
-    if (state_ != State::Retrying || name == nullptr || name_ == name)
+    if (state_ != State::Retrying || name == nullptr || SamePortName(name_, PortOfEntry(name)))
         return false;
     state_ = State::Closed;
     return true;
+}
+
+bool PortKeeper::IsOpenPort(const std::string &name) const
+{
+    return state_ == State::Open && SamePortName(name_, name);
 }
 
 bool PortKeeper::TakeBox()
@@ -57,8 +64,12 @@ std::vector<std::string> PortListNames(const uint32_t *numbers, uint32_t count, 
     std::vector<std::string> names;
     for (uint32_t i = 0; i < count; ++i)
         names.push_back("COM" + std::to_string(numbers[i]));
-    if (!keep.empty() && std::find(names.begin(), names.end(), keep) == names.end())
-        names.push_back(keep);
+    if (keep.empty())
+        return names;
+    const bool listed =
+        std::any_of(names.begin(), names.end(), [&](const std::string &name) { return SamePortName(name, keep); });
+    if (!listed)
+        names.push_back(CanonicalPortName(keep));
     return names;
 }
 

@@ -34,6 +34,10 @@ public:
     // retries; true when it did.
     bool Chose(const char *name);
 
+    // Whether a port named by a device change ("com5" is COM5) is the one
+    // open now.
+    bool IsOpenPort(const std::string &name) const;
+
     bool IsOpen() const { return state_ == State::Open; }
     bool IsRetrying() const { return state_ == State::Retrying; }
     // The remembered port and speed (valid while open or retrying).

@@ -11,27 +11,34 @@ RxPassEnd RunReceivePass(const RxPortCalls &port)
     const bool waited = port.wait(port.context);
     bool read_failed = false;
     for (;;) {
-        const int32_t count = port.read(port.context);
-        if (count < 0) {
-            read_failed = true;
+        uint32_t got = 0;
+        for (;;) {
+            const int32_t count = port.read(port.context);
+            if (count < 0) {
+                read_failed = true;
+                break;
+            }
+            got += static_cast<uint32_t>(count);
+            if (static_cast<uint32_t>(count) < kRxReadMax)
+                break; // a short read: the queue may be empty, the count says
+        }
+
+        uint32_t flags = 0;
+        uint32_t queued = 0;
+        switch (port.line_errors(port.context, &flags, &queued)) {
+        case PortAnswer::NoAnswer:
+            return RxPassEnd::PortGone;
+        case PortAnswer::Withdrawn:
+            return RxPassEnd::Done;
+        case PortAnswer::Answered:
             break;
         }
-        if (static_cast<uint32_t>(count) < kRxReadMax)
-            break; // a short read: the driver's queue is empty
+        flags &= kLineErrorMask;
+        if (flags != 0)
+            port.report_errors(port.context, flags);
+        if (read_failed || queued == 0 || got == 0)
+            break;
     }
-
-    uint32_t flags = 0;
-    switch (port.line_errors(port.context, &flags)) {
-    case PortAnswer::NoAnswer:
-        return RxPassEnd::PortGone;
-    case PortAnswer::Withdrawn:
-        return RxPassEnd::Done;
-    case PortAnswer::Answered:
-        break;
-    }
-    flags &= kLineErrorMask;
-    if (flags != 0)
-        port.report_errors(port.context, flags);
     return waited && !read_failed ? RxPassEnd::Done : RxPassEnd::CallFailed;
 }
 

@@ -3,15 +3,19 @@
 //
 // A pass waits for the port's "character received" event, then reads what
 // the driver holds, one read of at most kRxReadMax bytes after another, until
-// a read comes back short: the driver's queue is then empty. A real port
+// a read comes back short, and then asks the port for its line errors
+// (overrun, receive queue overflow, framing, parity, break) and for the
+// bytes still in its queue. While the driver still counts bytes queued, it
+// reads again: a short read does not mean an empty queue on every driver
+// (USB adapters' drivers return one USB transfer per read). A real port
 // signals the event when a character arrives, not while characters wait, so
-// bytes left in the driver after one read would sit there until the next byte
-// came: a tag's wake-up frame would then be read glued to older bytes, and a
-// backlog left long enough overflows the driver's queue. After the reads the
-// pass asks the port for its line errors (overrun, receive queue overflow,
-// framing, parity, break) and hands any it reports on after the bytes read
-// before them, so that whoever assembles frames knows where the stream has a
-// hole.
+// bytes left in the driver would sit there until the next byte came: a
+// tag's wake-up frame would then be read glued to older bytes, and a
+// backlog left long enough overflows the driver's queue. Line errors are
+// handed on after the bytes read before them, so that whoever assembles
+// frames knows where the stream has a hole. A round of reads that got
+// nothing ends the pass even if the driver still counts bytes, rather than
+// spin on a driver whose count and reads disagree.
 //
 // A port that does not answer that question is gone, a pulled USB adapter
 // say: a healthy port answers it even when a wait or a read ended with an
@@ -49,7 +53,9 @@ struct RxPortCalls {
     // Reads up to kRxReadMax bytes without waiting and hands them on;
     // returns the count, or -1 when the read failed.
     int32_t (*read)(void *context);
-    PortAnswer (*line_errors)(void *context, uint32_t *flags);
+    // *flags: the line errors since the last question; *queued: the bytes
+    // the driver holds now (ClearCommError's cbInQue).
+    PortAnswer (*line_errors)(void *context, uint32_t *flags, uint32_t *queued);
     // Called with the line errors (masked, never 0) after the bytes read
     // before them were handed on.
     void (*report_errors)(void *context, uint32_t flags);

@@ -11,7 +11,9 @@
 // close would close it, reported once in a box and in the log, and tried
 // again once a second (the retry timer); when it opens again the dialog
 // carries on at the same speed in the mode last chosen, through the same
-// steps as an open.
+// steps as an open. Windows's word that the open port was removed counts as
+// such a loss at once, and its word that the lost port arrived retries at
+// once.
 #include "modulebench/win32/main_dialog.h"
 
 #include <commctrl.h>
@@ -31,6 +33,8 @@
 #include "modulebench/win32/pellfray_resources.h"
 #include "modulebench/win32/traffic_log_win32.h"
 #include "serial/port_keeper.h"
+#include "serial/port_names.h"
+#include "serial/win32/port_change_win32.h"
 #include "serial/win32/port_list_win32.h"
 #include "serial/win32/serial_link.h"
 
@@ -140,10 +144,14 @@ bool ReadField(int id, NumericField field, int32_t *value)
 // --- start-up --------------------------------------------------------------
 
 // The port list as the machine has it now; the port open or being retried
-// stays in it.
-void FillPortList()
+// stays in it. At start-up by opening every number; refills read the
+// registered ports and open none.
+void FillPortList(bool probe)
 {
-    ExpandComPortMask(EnumerateComPortMask());
+    if (probe)
+        ExpandComPortMask(EnumerateComPortMask());
+    else
+        ListRegisteredComPorts(32);
     const std::string keep = Keeper.IsOpen() || Keeper.IsRetrying() ? Keeper.Name() : std::string();
     RefillPortList(GetDlgItem(Dialog, IDC_PORT_LIST), PortListNames(ComPortList, ComPortCount, keep), true);
 }
@@ -173,7 +181,7 @@ void InitDialog(HWND dialog)
     ChunkQueueInit();
     ProcessorThread = StartThread(ChunkProcessorThread);
 
-    FillPortList();
+    FillPortList(true);
     // With no port found nothing is selected (CB_SETCURSEL 0 fails).
     SendDlgItemMessageA(dialog, IDC_PORT_LIST, CB_SETCURSEL, 0, 0);
 
@@ -282,7 +290,7 @@ void ShowPortOpen()
 void OpenPort()
 {
     // A name typed into the list's field is used like a listed one.
-    const std::string name = PortListText(GetDlgItem(Dialog, IDC_PORT_LIST));
+    const std::string name = PortListPort(GetDlgItem(Dialog, IDC_PORT_LIST));
     // The field's text, picked or typed, must be one of the list's speeds.
     uint32_t baud_index = 0;
     if (!BaudIndexForText(ControlText(IDC_BAUD_LIST).c_str(), &baud_index)) {
@@ -296,6 +304,8 @@ void OpenPort()
     const SerialOpenResult opened = OpenNamed(name, baud_index);
     if (opened == SerialOpenResult::Refused)
         ShowMessage(PortRefusedText(name, BaudRateForIndex(baud_index)).c_str());
+    if (opened == SerialOpenResult::Failed)
+        ShowMessage(PortOpenFailureText(name, SerialLastOpenError()).c_str());
     if (opened != SerialOpenResult::Opened)
         return;
     Keeper.Opened(name.c_str(), baud_index, SerialPortGeneration());
@@ -332,14 +342,20 @@ void TryResume()
     ShowPortOpen();
 }
 
-void OnDeviceChange()
+// Windows waits for this broadcast, so a loss found here is posted: its
+// box comes up after the broadcast has returned.
+void OnDeviceChange(WPARAM event, LPARAM record)
 {
     if (SendDlgItemMessageA(Dialog, IDC_PORT_LIST, CB_GETDROPPEDSTATE, 0, 0) == 0)
-        FillPortList();
-    // A driver that does not end a pending wait when its device goes is
-    // caught here, where Windows tells of the change.
-    if (Keeper.IsOpen() && !SerialPortAnswers())
-        PortLost(SerialPortGeneration());
+        FillPortList(false);
+    // The open port's removal is its loss, even while its driver still
+    // answers; a driver that does not end a pending wait when its device
+    // goes is caught by asking it.
+    std::string name;
+    const PortChange change = PortChangeOf(event, record, &name);
+    if (Keeper.IsOpen() && ((change == PortChange::Removed && Keeper.IsOpenPort(name)) || !SerialPortAnswers()))
+        PostPortLost(SerialPortGeneration());
+    // Any change may be the lost port's return, its arrival by name above all.
     if (Keeper.IsRetrying())
         TryResume();
 }
@@ -349,7 +365,7 @@ void OnPortListNotice(int code)
     HWND list = GetDlgItem(Dialog, IDC_PORT_LIST);
     bool ended = false;
     if (code == CBN_DROPDOWN)
-        FillPortList();
+        FillPortList(false);
     else if (code == CBN_SELCHANGE)
         ended = Keeper.Chose(PortListChoice(list).c_str());
     else if (code == CBN_EDITCHANGE)
@@ -492,7 +508,7 @@ void SendHexText(HWND edit)
         LogSent(parsed.count, bytes);
 }
 
-INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM)
+INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)
 {
     switch (message) {
     case WM_INITDIALOG:
@@ -515,7 +531,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM
         OnConfigAnswered(static_cast<uint32_t>(wparam));
         return TRUE;
     case WM_DEVICECHANGE:
-        OnDeviceChange();
+        OnDeviceChange(wparam, lparam);
         return TRUE;
     case WM_TIMER:
         if (wparam == kRetryTimer)

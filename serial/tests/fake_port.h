@@ -2,8 +2,10 @@
 // bytes wait in the driver's queue; the "character received" event is set
 // when bytes arrive and consumed by a wait, so bytes that are still queued
 // do not set it again; a read takes at most one read's worth without
-// waiting; the error query answers (and clears) the line errors, or fails
-// once the device is gone. Every read's bytes go to a sink, as the Win32
+// waiting (or, like a USB adapter's driver, one transfer of at most
+// `transfer` bytes while more wait); the error query answers (and clears)
+// the line errors and counts the bytes queued, or fails once the device is
+// gone. Every read's bytes go to a sink, as the Win32
 // edge hands them to the program's receive path.
 #pragma once
 
@@ -25,6 +27,8 @@ struct FakePort {
     bool gone = false;      // the error query fails: the device went
     bool withdrawn = false; // the program closed the port
     uint32_t line_errors = 0;
+    size_t transfer = 0;         // bytes a read returns at most; 0: a whole read's worth
+    uint32_t count_extra = 0;    // a driver whose queued count is off by this much
     // Read counts and error reports, in the order the pass made them.
     std::vector<std::string> calls;
     void (*sink)(const uint8_t *data, uint32_t length) = nullptr;
@@ -60,7 +64,7 @@ private:
         FakePort &p = Of(context);
         if (p.gone || p.withdrawn)
             return -1;
-        const size_t n = std::min<size_t>(p.queue.size(), kRxReadMax);
+        const size_t n = std::min<size_t>(p.queue.size(), p.transfer != 0 ? p.transfer : kRxReadMax);
         const std::vector<uint8_t> bytes(p.queue.begin(), p.queue.begin() + static_cast<long>(n));
         p.queue.erase(p.queue.begin(), p.queue.begin() + static_cast<long>(n));
         p.calls.push_back("read " + std::to_string(n));
@@ -69,7 +73,7 @@ private:
         return static_cast<int32_t>(n);
     }
 
-    static PortAnswer LineErrors(void *context, uint32_t *flags)
+    static PortAnswer LineErrors(void *context, uint32_t *flags, uint32_t *queued)
     {
         FakePort &p = Of(context);
         if (p.withdrawn)
@@ -78,6 +82,7 @@ private:
             return PortAnswer::NoAnswer;
         *flags = p.line_errors;
         p.line_errors = 0;
+        *queued = static_cast<uint32_t>(p.queue.size()) + p.count_extra;
         return PortAnswer::Answered;
     }
 

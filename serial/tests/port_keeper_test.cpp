@@ -43,10 +43,12 @@ TEST(PortKeeper, ADifferentPortChoiceEndsTheRetriesTheSameOneDoesNot)
         const char *chosen;
         bool ends;
     };
-    for (const Case &c : {Case{"COM3", false}, Case{"COM4", true}, Case{"", true}, Case{"COM30", true}}) {
+    for (const Case &c : {Case{"COM3", false}, Case{"com3", false}, Case{"COM3（不存在）", false},
+                          Case{"COM4", true}, Case{"", true}, Case{"COM30", true}}) {
         SCOPED_TRACE(c.chosen);
         PortKeeper keeper;
-        keeper.Opened("COM3", 2, 1);
+        keeper.Opened("Com3", 2, 1);
+        EXPECT_EQ("COM3", keeper.Name()) << "the name opened and kept is the canonical one";
         EXPECT_FALSE(keeper.Chose(c.chosen)) << "no retries while open";
         ASSERT_TRUE(keeper.Lost(1));
         EXPECT_EQ(c.ends, keeper.Chose(c.chosen));
@@ -72,6 +74,24 @@ TEST(PortKeeper, ThePortListKeepsTheProgramsOwnPort)
     EXPECT_EQ((Names{"COM3", "COM10"}), PortListNames(found, 2, "COM10"));
     EXPECT_EQ((Names{"COM3", "COM10", "COM7"}), PortListNames(found, 2, "COM7"));
     EXPECT_EQ((Names{"COM7"}), PortListNames(found, 0, "COM7"));
+    EXPECT_EQ((Names{"COM3", "COM10"}), PortListNames(found, 2, "com10")) << "another case is the same port";
+    EXPECT_EQ((Names{"COM3", "COM10", "COM7"}), PortListNames(found, 2, "com7"));
+}
+
+TEST(PortKeeper, ADeviceChangeNamesTheOpenPort)
+{
+    PortKeeper keeper;
+    EXPECT_FALSE(keeper.IsOpenPort("COM3")) << "nothing open";
+    keeper.Opened("COM3", 6, 1);
+    EXPECT_TRUE(keeper.IsOpenPort("COM3"));
+    EXPECT_TRUE(keeper.IsOpenPort("com3"));
+    EXPECT_FALSE(keeper.IsOpenPort("COM30"));
+    ASSERT_TRUE(keeper.Lost(1));
+    EXPECT_FALSE(keeper.IsOpenPort("COM3")) << "lost already: a removal is no second loss";
+    keeper.Resumed(2);
+    EXPECT_TRUE(keeper.IsOpenPort("COM3"));
+    keeper.Forget();
+    EXPECT_FALSE(keeper.IsOpenPort("COM3")) << "the user closed it";
 }
 
 TEST(PortKeeper, MessagesNameThePortAndTheSpeed)

@@ -41,6 +41,39 @@ TEST(ReceivePass, ReadsTheDriverEmptyAfterEachEventAndReportsErrorsAfterTheBytes
     }
 }
 
+TEST(ReceivePass, ReadsWhileTheDriverCountsBytesQueuedNotOnlyToAShortRead)
+{
+    struct Case {
+        const char *what;
+        size_t queued;
+        size_t transfer;
+        uint32_t count_extra;
+        uint32_t line_errors;
+        Calls calls;
+        size_t left;
+    };
+    const Case cases[] = {
+        {"one USB transfer per read: the rest in the same pass", 200, 64, 0, 0,
+         {"read 64", "read 64", "read 64", "read 8"}, 0},
+        {"a transfer of exactly what is queued", 64, 64, 0, 0, {"read 64"}, 0},
+        {"line errors after the bytes read before them", 100, 64, 0, kLineErrorOverrun,
+         {"read 64", "errors 2", "read 36"}, 0},
+        {"a count that reads never match ends the pass", 10, 64, 5, 0, {"read 10", "read 0"}, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        FakePort port;
+        port.transfer = c.transfer;
+        port.count_extra = c.count_extra;
+        port.Arrive(std::vector<uint8_t>(c.queued, 0x13));
+        port.line_errors = c.line_errors;
+        EXPECT_EQ(RxPassEnd::Done, port.Pass());
+        EXPECT_EQ(c.calls, port.calls);
+        EXPECT_EQ(c.left, port.queue.size());
+        EXPECT_FALSE(port.event) << "the next pass would wait for bytes already there";
+    }
+}
+
 TEST(ReceivePass, OnlyAPortThatStopsAnsweringIsGone)
 {
     struct Case {

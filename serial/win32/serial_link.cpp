@@ -33,9 +33,11 @@
 // land at an offset that another thread reset under it.
 #include "serial/win32/serial_link.h"
 
+#include "serial/line_state.h"
 #include "serial/receive_pass.h"
 #include "serial/rx_staging.h"
 #include "serial/wake_signal.h"
+#include "serial/win32/line_state_win32.h"
 
 #include <cstdio>
 #include <mutex>
@@ -72,6 +74,9 @@ std::atomic<uint32_t> PortOpenGeneration{0};
 // thread that writes); the receive thread reports them with its own, so
 // that a write clearing the port's error state does not swallow them.
 std::atomic<uint32_t> WriterSawLineErrors{0};
+
+// CreateFileA's error of the last open; GUI thread only.
+DWORD LastOpenError = 0;
 
 // Set by SerialStopReceiveThread (GUI thread, at exit); read by the
 // receive thread.
@@ -211,7 +216,7 @@ int32_t ReceiveRead(void *context)
     return static_cast<int32_t>(read > kRxReadMax ? kRxReadMax : read);
 }
 
-PortAnswer ReceiveLineErrors(void *context, uint32_t *flags)
+PortAnswer ReceiveLineErrors(void *context, uint32_t *flags, uint32_t *queued)
 {
     ReceiveContext &c = *static_cast<ReceiveContext *>(context);
     DWORD errors = 0;
@@ -225,6 +230,7 @@ PortAnswer ReceiveLineErrors(void *context, uint32_t *flags)
             return PortAnswer::NoAnswer;
     }
     *flags = errors | WriterSawLineErrors.exchange(0, std::memory_order_acq_rel);
+    *queued = status.cbInQue;
     return PortAnswer::Answered;
 }
 
@@ -281,6 +287,7 @@ SerialOpenResult SerialOpenChecked(const char *device_path, uint32_t baud_index)
 
     const HANDLE port = CreateFileA(device_path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
+    LastOpenError = port == INVALID_HANDLE_VALUE ? GetLastError() : 0;
     if (port == INVALID_HANDLE_VALUE)
         return SerialOpenResult::Failed; // PortHandle is already invalid: no port is open
     // The port is published only once it is configured: a wait that the
@@ -301,14 +308,14 @@ SerialOpenResult SerialOpenChecked(const char *device_path, uint32_t baud_index)
     timeouts.WriteTotalTimeoutConstant = 500;
     SetCommTimeouts(port, &timeouts);
 
-    // Flow control and every other field stay as the driver reports them.
+    // The whole line state, not just the speed: whatever the program that
+    // used the port before left (flow control, NUL stripping, parity
+    // checks) would otherwise swallow or hold bytes without a word. The
+    // characters and limits the DCB also holds come from the driver.
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     GetCommState(port, &dcb);
-    dcb.BaudRate = BaudRateForIndex(baud_index);
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
+    ApplyLineState(BenchLineState(BaudRateForIndex(baud_index)), &dcb);
     if (!SetCommState(port, &dcb)) {
         // Running on at whatever speed the port kept would garble every
         // byte while the dialog shows the speed chosen.
@@ -339,6 +346,11 @@ SerialOpenResult SerialOpenChecked(const char *device_path, uint32_t baud_index)
 bool SerialOpen(const char *device_path, uint32_t baud_index)
 {
     return SerialOpenChecked(device_path, baud_index) == SerialOpenResult::Opened;
+}
+
+DWORD SerialLastOpenError()
+{
+    return LastOpenError;
 }
 
 uint32_t SerialPortGeneration()

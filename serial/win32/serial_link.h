@@ -12,8 +12,10 @@
 //    new one is opened with FILE_FLAG_OVERLAPPED, EV_RXCHAR mask, a receive
 //    queue of kDriverReceiveQueue bytes and a 2048-byte send queue, read
 //    time-outs MAXDWORD/0/0 (a read returns at once with what the driver
-//    holds), write time-outs 100 ms per byte + 500 ms, and 8N1 at
-//    BaudRateTable[baud_index] (9600 for any index above 6). True when the
+//    holds), write time-outs 100 ms per byte + 500 ms, and the whole line
+//    state of line_state.h (8N1, no flow control, no NUL stripping, no
+//    parity check, DTR and RTS on) at BaudRateTable[baud_index] (9600 for
+//    any index above 6), whatever the port kept from before. True when the
 //    port is open and configured. False means no port is open: it is
 //    missing or busy (CreateFileA failed), or SerialOpenChecked says
 //    Refused: the driver rejected the line settings (SetCommState failed),
@@ -94,6 +96,10 @@ extern std::atomic<bool> PortReady;
 enum class SerialOpenResult : uint8_t { Opened, Failed, Refused };
 SerialOpenResult SerialOpenChecked(const char *device_path, uint32_t baud_index);
 bool SerialOpen(const char *device_path, uint32_t baud_index);
+// GUI thread: CreateFileA's error when the last SerialOpenChecked failed
+// (missing, held by another program), for telling the user why; 0 after an
+// open that got that far.
+DWORD SerialLastOpenError();
 // Generation of the port open now (every open counts one up); what
 // port_lost reports. GUI thread, after a successful open.
 uint32_t SerialPortGeneration();

@@ -11,7 +11,9 @@
 // close would close it, reported once in a box and under the status labels,
 // and tried again once a second (timer 3): when it opens again capture and
 // the timers resume on the same table at the same speed, the reminder stays
-// stopped. Line errors the port reports are counted in a label of their own.
+// stopped. Windows's word that the open port was removed counts as such a
+// loss at once, and its word that the lost port arrived retries at once.
+// Line errors the port reports are counted in a label of their own.
 #include "tagbench/win32/tag_bench_dialog.h"
 
 #include <commctrl.h>
@@ -20,6 +22,8 @@
 #include <mutex>
 
 #include "serial/port_keeper.h"
+#include "serial/port_names.h"
+#include "serial/win32/port_change_win32.h"
 #include "serial/win32/port_list_win32.h"
 #include "serial/win32/serial_link.h"
 #include "shell/win32/app_shell.h"
@@ -183,7 +187,7 @@ void SetReminderIdle()
 
 // --- start-up -------------------------------------------------------------
 
-void FillPortList();
+void FillPortList(bool probe);
 
 void LoadBackground(HWND dialog)
 {
@@ -217,7 +221,7 @@ void InitDialog(HWND dialog)
     StartThread(FrameAssemblerThread);
 
     PortList = GetDlgItem(dialog, IDC_PORT_LIST);
-    FillPortList();
+    FillPortList(true);
 
     SpeedList = GetDlgItem(dialog, IDC_SPEED_LIST);
     for (const char *speed : kSpeedTexts)
@@ -303,7 +307,7 @@ void StartTimers(HWND dialog)
 
 void OpenPort(HWND dialog)
 {
-    const std::string port = PortListText(PortList);
+    const std::string port = PortListPort(PortList);
     // CB_ERR (no selection) becomes an index above 6, which means 9600.
     const uint32_t baud_index = static_cast<uint32_t>(SendMessageA(SpeedList, CB_GETCURSEL, 0, 0));
     // The user's own open ends the retries of a lost port, whatever it opens.
@@ -312,8 +316,10 @@ void OpenPort(HWND dialog)
     const SerialOpenResult opened = OpenNamed(port, baud_index);
     if (opened == SerialOpenResult::Refused)
         ShowReminderMessage(PortRefusedText(port, BaudRateForIndex(baud_index)).c_str());
+    if (opened == SerialOpenResult::Failed)
+        ShowReminderMessage(PortOpenFailureText(port, SerialLastOpenError()).c_str());
     if (opened != SerialOpenResult::Opened)
-        return; // missing or busy port: nothing changes, nothing is shown
+        return;
 
     Keeper.Opened(port.c_str(), baud_index, SerialPortGeneration());
     SetWindowTextA(PortNoteLabel, "");
@@ -356,9 +362,14 @@ void ClosePort(HWND dialog)
 
 // --- a port that vanished ---------------------------------------------------
 
-void FillPortList()
+// At start-up by opening every number; refills read the registered ports
+// and open none.
+void FillPortList(bool probe)
 {
-    EnumerateComPorts();
+    if (probe)
+        EnumerateComPorts();
+    else
+        ListRegisteredComPorts(256);
     const std::string keep = Keeper.IsOpen() || Keeper.IsRetrying() ? Keeper.Name() : std::string();
     RefillPortList(PortList, PortListNames(ComPortList, ComPortCount, keep), false);
 }
@@ -402,16 +413,22 @@ void TryResume(HWND dialog)
     SetWindowTextA(PortNoteLabel, note);
 }
 
-void OnDeviceChange(HWND dialog)
+// Windows waits for this broadcast, so a loss found here is posted: its
+// box comes up after the broadcast has returned.
+void OnDeviceChange(HWND dialog, WPARAM event, LPARAM record)
 {
     if (SendMessageA(PortList, CB_GETDROPPEDSTATE, 0, 0) == 0)
-        FillPortList();
-    // A driver that does not end a pending wait when its device goes is
-    // caught here, where Windows tells of the change.
-    if (Keeper.IsOpen() && !SerialPortAnswers()) {
+        FillPortList(false);
+    // The open port's removal is its loss, even while its driver still
+    // answers; a driver that does not end a pending wait when its device
+    // goes is caught by asking it.
+    std::string name;
+    const PortChange change = PortChangeOf(event, record, &name);
+    if (Keeper.IsOpen() && ((change == PortChange::Removed && Keeper.IsOpenPort(name)) || !SerialPortAnswers())) {
         RxRingMarkBreak();
-        PortLost(dialog, SerialPortGeneration());
+        PostMessageA(dialog, kPortLostMessage, SerialPortGeneration(), 0);
     }
+    // Any change may be the lost port's return, its arrival by name above all.
     if (Keeper.IsRetrying())
         TryResume(dialog);
 }
@@ -419,7 +436,7 @@ void OnDeviceChange(HWND dialog)
 void OnPortListNotice(HWND dialog, int code)
 {
     if (code == CBN_DROPDOWN) {
-        FillPortList();
+        FillPortList(false);
     } else if (code == CBN_SELCHANGE && Keeper.Chose(PortListChoice(PortList).c_str())) {
         KillTimer(dialog, kRetryTimer);
         SetWindowTextA(PortNoteLabel, "");
@@ -596,7 +613,7 @@ INT_PTR CALLBACK TagBenchDialogProc(HWND dialog, UINT message, WPARAM wparam, LP
         PortLost(dialog, static_cast<uint32_t>(wparam));
         return TRUE;
     case WM_DEVICECHANGE:
-        OnDeviceChange(dialog);
+        OnDeviceChange(dialog, wparam, lparam);
         return TRUE;
     case WM_CTLCOLORDLG:
         PaintBackground(dialog, reinterpret_cast<HDC>(wparam));

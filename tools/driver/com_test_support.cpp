@@ -1,5 +1,8 @@
 #include "tools/driver/com_test_support.h"
 
+#include <dbt.h>
+
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -75,7 +78,75 @@ bool RemoveComDefinition(uint32_t n)
     return DefineDosDeviceA(DDD_REMOVE_DEFINITION, name, nullptr) != FALSE;
 }
 
+const char kSerialCommKey[] = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
+
+std::string SerialValueName(uint32_t n)
+{
+    return "\\Device\\BenchSerial" + std::to_string(n);
+}
+
+HKEY OpenSerialComm()
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSerialCommKey, 0, nullptr, REG_OPTION_VOLATILE,
+                        KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return nullptr;
+    return key;
+}
+
 } // namespace
+
+bool RegisterComValue(const std::string &value, const std::string &data)
+{
+    const HKEY key = OpenSerialComm();
+    if (!key)
+        return false;
+    const LONG result = RegSetValueExA(key, value.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE *>(data.c_str()),
+                                       static_cast<DWORD>(data.size() + 1));
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS;
+}
+
+bool UnregisterComValue(const std::string &value)
+{
+    const HKEY key = OpenSerialComm();
+    if (!key)
+        return false;
+    const LONG result = RegDeleteValueA(key, value.c_str());
+    RegCloseKey(key);
+    return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND;
+}
+
+bool RegisterComPort(uint32_t n)
+{
+    return RegisterComValue(SerialValueName(n), "COM" + std::to_string(n));
+}
+
+bool UnregisterComPort(uint32_t n)
+{
+    return UnregisterComValue(SerialValueName(n));
+}
+
+bool ClearRegisteredComPorts()
+{
+    const HKEY key = OpenSerialComm();
+    if (!key)
+        return false;
+    bool ok = true;
+    for (;;) {
+        char value[256];
+        DWORD size = sizeof value;
+        const LONG result = RegEnumValueA(key, 0, value, &size, nullptr, nullptr, nullptr, nullptr);
+        if (result == ERROR_NO_MORE_ITEMS)
+            break;
+        if (result != ERROR_SUCCESS || RegDeleteValueA(key, value) != ERROR_SUCCESS) {
+            ok = false;
+            break;
+        }
+    }
+    RegCloseKey(key);
+    return ok;
+}
 
 int RemoveForeignComPorts()
 {
@@ -87,6 +158,11 @@ int RemoveForeignComPorts()
             ours = ours || p.first == n || p.second == n;
         if (!ours && RemoveComDefinition(n))
             ++removed;
+    }
+    ClearRegisteredComPorts();
+    for (const auto &p : pairs) {
+        RegisterComPort(p.first);
+        RegisterComPort(p.second);
     }
     return removed;
 }
@@ -282,22 +358,30 @@ bool CableRequest(const std::string &name)
 
 bool UnlinkComPort(uint32_t n)
 {
-    return CableRequest("unlink-" + std::to_string(n));
+    return CableRequest("unlink-" + std::to_string(n)) && UnregisterComPort(n);
+}
+
+bool RelinkComPort(uint32_t n)
+{
+    return CableRequest("link-" + std::to_string(n)) && RegisterComPort(n);
 }
 
 bool PullComPair(uint32_t n)
 {
-    return CableRequest("pull-" + std::to_string(n));
+    const uint32_t peer = ComPeerOf(n);
+    return CableRequest("pull-" + std::to_string(n)) && UnregisterComPort(n) && (peer == 0 || UnregisterComPort(peer));
 }
 
 bool PlugComPair(uint32_t n)
 {
-    return CableRequest("plug-" + std::to_string(n));
+    const uint32_t peer = ComPeerOf(n);
+    return CableRequest("plug-" + std::to_string(n)) && RegisterComPort(n) && (peer == 0 || RegisterComPort(peer));
 }
 
 bool AddComPair(uint32_t a, uint32_t b)
 {
-    return CableRequest("add-" + std::to_string(a) + "-" + std::to_string(b));
+    return CableRequest("add-" + std::to_string(a) + "-" + std::to_string(b)) && RegisterComPort(a) &&
+           RegisterComPort(b);
 }
 
 bool RefuseComRate(uint32_t rate)
@@ -314,4 +398,51 @@ bool RefuseComRate(uint32_t rate)
                     written == text.size();
     CloseHandle(file);
     return ok;
+}
+
+bool LeaveComPortInAnotherProgramsState(uint32_t n)
+{
+    const HANDLE h = CreateFileA(ComDevicePath(n).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    GetCommState(h, &dcb);
+    dcb.BaudRate = 9600;
+    dcb.fOutX = TRUE;
+    dcb.fInX = TRUE;
+    dcb.fNull = TRUE;
+    dcb.fParity = TRUE;
+    dcb.fErrorChar = TRUE;
+    dcb.fAbortOnError = TRUE;
+    dcb.fOutxCtsFlow = TRUE;
+    dcb.fOutxDsrFlow = TRUE;
+    dcb.fDsrSensitivity = TRUE;
+    dcb.fTXContinueOnXoff = FALSE;
+    dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+    dcb.fDtrControl = DTR_CONTROL_DISABLE;
+    dcb.XonChar = 0x11;
+    dcb.XoffChar = 0x13;
+    const bool set = SetCommState(h, &dcb) != FALSE;
+    DCB kept{};
+    kept.DCBlength = sizeof kept;
+    const bool read = GetCommState(h, &kept) != FALSE;
+    CloseHandle(h);
+    return set && read && kept.fOutX && kept.fInX;
+}
+
+bool SendPortDeviceChange(HWND window, WPARAM event, const char *name, DWORD timeout_ms)
+{
+    DEV_BROADCAST_PORT_A port{};
+    port.dbcp_size = sizeof port;
+    port.dbcp_devicetype = DBT_DEVTYP_PORT;
+    char record[sizeof port + 16] = {};
+    std::memcpy(record, &port, sizeof port);
+    std::snprintf(record + offsetof(DEV_BROADCAST_PORT_A, dbcp_name), sizeof record - sizeof port + 1, "%s", name);
+    reinterpret_cast<DEV_BROADCAST_HDR *>(record)->dbch_size =
+        static_cast<DWORD>(offsetof(DEV_BROADCAST_PORT_A, dbcp_name) + std::strlen(name) + 1);
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutA(window, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(record), SMTO_NORMAL,
+                               timeout_ms, &result) != 0;
 }

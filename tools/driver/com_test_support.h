@@ -38,19 +38,51 @@ DWORD ReadBackBaudRate(DWORD rate);
 bool ComPortOpens(uint32_t n);
 
 // Removes the DOS device definition of every COMn (1..999) that is not an
-// end of one of this run's pairs, Wine's automatic COM1 included. Returns
+// end of one of this run's pairs, Wine's automatic COM1 included, and makes
+// the device map of serial ports hold exactly this run's pair ends. Returns
 // the number of definitions removed.
 int RemoveForeignComPorts();
+
+// The ports the programs' lists are refilled from: Windows's device map of
+// serial ports (HKLM\HARDWARE\DEVICEMAP\SERIALCOMM), where every serial
+// driver registers the ports it made. Wine registers only the host ports it
+// found when the prefix started, so the tests keep the map themselves:
+// RemoveForeignComPorts leaves in it exactly this run's pair ends, and the
+// cable requests below register and unregister the ports they make and
+// remove, as a driver would. Value names are "\Device\BenchSerialN".
+bool RegisterComPort(uint32_t n);
+bool UnregisterComPort(uint32_t n);
+// Any value, for registry contents a driver might leave (junk, other case).
+bool RegisterComValue(const std::string &value, const std::string &data);
+bool UnregisterComValue(const std::string &value);
+// Every value of the map removed.
+bool ClearRegisteredComPorts();
 
 // Removes Wine's automatic COM1 only. Returns true when it was defined.
 bool RemoveWineCom1();
 
+// Leaves COMn as a terminal program that used it before might: XON/XOFF
+// both ways, RTS/CTS and DSR handshaking, NUL stripping, parity checking and
+// replacement, abort on error, DTR off, at 9600. A driver keeps such
+// settings for the next program that opens the port (a pty keeps its
+// termios while the cable lasts). False when the port did not take XON/XOFF.
+bool LeaveComPortInAnotherProgramsState(uint32_t n);
+
+// Sends WM_DEVICECHANGE to window as Windows does when the device of port
+// name ("COM5") arrived (DBT_DEVICEARRIVAL) or was removed
+// (DBT_DEVICEREMOVECOMPLETE), with its DEV_BROADCAST_PORT record; false
+// when the window did not return from it within timeout_ms (a window that
+// holds the broadcast, with a modal box say).
+bool SendPortDeviceChange(HWND window, WPARAM event, const char *name, DWORD timeout_ms);
+
 // The cables themselves, changed by with-com-pairs.sh on request while the
 // test runs (false when the harness did not do it within a few seconds):
 // COMn's link removed (still listed by a program that listed it, but it no
-// longer opens); n's pair pulled out (both ends vanish, as a USB adapter
-// does) and plugged in again with the same names; a new pair a:b plugged in.
+// longer opens, and unregistered) and made again; n's pair pulled out (both
+// ends vanish and are unregistered, as a USB adapter's do) and plugged in
+// again with the same names; a new pair a:b plugged in (and registered).
 bool UnlinkComPort(uint32_t n);
+bool RelinkComPort(uint32_t n);
 bool PullComPair(uint32_t n);
 bool PlugComPair(uint32_t n);
 bool AddComPair(uint32_t a, uint32_t b);

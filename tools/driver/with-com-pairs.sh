@@ -31,6 +31,7 @@
 #     file in $BENCH_CABLE_DIR (<build>/wine-state/cables; the program
 #     writes it through Wine's Z: drive, then waits for NAME.done):
 #         unlink-N   remove the link of COMN (listed, but it no longer opens)
+#         link-N     make the link of COMN again (after unlink-N)
 #         pull-N     end the socat of N's pair: both ends vanish, as when a
 #                    USB adapter is pulled out
 #         plug-N     make N's pair again with the same links (it comes back)
@@ -216,6 +217,10 @@ serve() {
       n=${req#unlink-}
       [ -L "$PREFIX/dosdevices/com$n" ] || return 1
       case "$(readlink "$PREFIX/dosdevices/com$n")" in "$ROOT"/*) rm -f "$PREFIX/dosdevices/com$n" ;; *) return 1 ;; esac ;;
+    link-*)
+      n=${req#link-}
+      [ -e "$RUN/com$n" ] || return 1
+      link_port "$n" ;;
     pull-*)
       read -r a b < <(pair_of "${req#pull-}") || return 1
       pid=$(cat "$RUN/socat-$a-$b.pid")

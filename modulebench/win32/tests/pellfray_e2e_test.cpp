@@ -240,16 +240,22 @@ TEST_F(PellfrayTest, OpensAtTheChosenOrTypedSpeed)
 
 // (A typed name that names a port opens it as a listed one does: both are
 // the field's text, which every open here reads.)
-TEST_F(PellfrayTest, PortButtonFailsSilentlyForNamesThatOpenNothing)
+TEST_F(PellfrayTest, PortButtonSaysWhyANameOpensNothing)
 {
-    // Names that open nothing, however long or odd: no message, still
+    // Names that open nothing, however long or odd: a box says why, still
     // closed, still running. Only 9 characters of the field are read.
-    for (const std::string &name : {std::string("COM99"), std::string(), std::string("..\\..\\..\\"),
-                                    std::string("COM12zzzzzzzzzzzzzz"), std::string(400, 'Q')}) {
-        SCOPED_TRACE("'" + name.substr(0, 20) + "'");
-        SendMessageA(pellfray::PortField(d), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(name.c_str()));
-        gui::Click(d, IDC_PORT_BUTTON);
-        EXPECT_FALSE(pellfray::MessageBoxShown(pid));
+    const std::pair<std::string, std::string> cases[] = {
+        {"COM99", "串口 COM99 不存在"},
+        {"", "未选择串口"},
+        {"..\\..\\..\\", "串口 ..\\..\\..\\ "},
+        {"COM12zzzzzzzzzzzzzz", "串口 COM12zzzz "},
+        {std::string(400, 'Q'), "串口 QQQQQQQQQ "},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE("'" + c.first.substr(0, 20) + "'");
+        SendMessageA(pellfray::PortField(d), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(c.first.c_str()));
+        const std::string text = ClickExpectingBox(IDC_PORT_BUTTON);
+        EXPECT_EQ(0u, text.find(c.second)) << text;
         ExpectState(d, State::Closed);
     }
 }
@@ -401,11 +407,14 @@ TEST_F(PellfrayTest, ValuesOutsideTheirRangeAreRefusedWhenUsed)
 
 // --- hex send, log, save and clear ---------------------------------------------------
 
-// 保存日志… writes what the window shows.
+// 保存日志… writes what the window shows. The port was left with XON/XOFF
+// on by another program: Pellfray sets the whole line state, so 0x11 and
+// 0x13 arrive like any byte.
 TEST_F(PellfrayTest, HexSendLogsWhatItSendsSaveKeepsItAndClearZeroes)
 {
     const std::string folder = save_as::MakeEmptyFolder("pellfray-save");
     EXPECT_EQ(u8"\xEF\xBB\xBFS : 0    R：0\r\n", SaveLog(folder + "\\empty.log"));
+    ASSERT_TRUE(LeaveComPortInAnotherProgramsState(kProductPort)) << "XON/XOFF not taken: the test proves nothing";
     Open();
     gui::SetText(d, IDC_HEX_TEXT, "01 02 0A FF ");
     gui::Click(d, IDC_HEX_SEND);
@@ -426,12 +435,12 @@ TEST_F(PellfrayTest, HexSendLogsWhatItSendsSaveKeepsItAndClearZeroes)
 
     // Received chunks count too; 清空窗口 empties both, and counting starts
     // again from 0.
-    ASSERT_TRUE(device.Write(Bytes{1, 2, 3, 4, 5}));
+    ASSERT_TRUE(device.Write(Bytes{0x11, 2, 0x13, 4, 5}));
     ASSERT_TRUE(WaitLogCount(2));
     EXPECT_EQ("5", gui::Text(d, IDC_RX_COUNT));
     const std::string saved = SaveLog(folder + "\\traffic.log");
     EXPECT_EQ(ShownLog(), saved);
-    EXPECT_NE(std::string::npos, saved.find(" 01 02 03 04 05\r\n")) << saved;
+    EXPECT_NE(std::string::npos, saved.find(" 11 02 13 04 05\r\n")) << saved;
     gui::Click(d, IDC_CLEAR_LOG);
     EXPECT_EQ(0, gui::ListCount(d, IDC_LOG_LIST));
     EXPECT_EQ("0", gui::Text(d, IDC_TX_COUNT));
@@ -590,6 +599,30 @@ TEST_F(PellfrayTest, APulledAdapterIsReportedOnceAndResumedInItsMode)
     ASSERT_TRUE(PlugComPair(kProductPort));
     Sleep(1500); // more than a retry's period
     ExpectState(d, State::Closed);
+
+    // "com5" typed is COM5: listed once, and Windows's removal of COM5 is
+    // its loss, at once, though its driver still answers (its link is gone,
+    // the open handle works on), handled after the broadcast returned; its
+    // arrival by name reopens it within the broadcast.
+    pellfray::TypePortName(d, "com5");
+    gui::Click(d, IDC_PORT_BUTTON);
+    ASSERT_EQ("关闭串口", gui::Text(d, IDC_PORT_BUTTON));
+    SendMessageA(list, CB_SHOWDROPDOWN, TRUE, 0);
+    SendMessageA(list, CB_SHOWDROPDOWN, FALSE, 0);
+    EXPECT_EQ((std::vector<std::string>{"COM12", "COM5"}), gui::ComboItems(d, IDC_PORT_LIST));
+    ASSERT_TRUE(UnlinkComPort(kProductPort));
+    ASSERT_TRUE(SendPortDeviceChange(session.main, 0x8004 /* DBT_DEVICEREMOVECOMPLETE */, "COM5", kWaitMs))
+        << "the broadcast was held (a box inside WM_DEVICECHANGE?)";
+    box = pellfray::WaitMessageBox(pid, kWaitMs);
+    ASSERT_NE(nullptr, box) << "no message about the removed port";
+    EXPECT_NE(std::string::npos, pellfray::MessageBoxText(box).find("COM5"));
+    ExpectState(d, State::Closed);
+    pellfray::PressOk(box);
+    ASSERT_TRUE(gui::WaitUntil([&] { return gui::CountPopups(pid) == 0; }, kWaitMs));
+    ASSERT_TRUE(RelinkComPort(kProductPort));
+    ASSERT_TRUE(SendPortDeviceChange(session.main, 0x8000 /* DBT_DEVICEARRIVAL */, "COM5", kWaitMs));
+    EXPECT_EQ("关闭串口", gui::Text(d, IDC_PORT_BUTTON)) << "not reopened on its arrival";
+    EXPECT_TRUE(IsLogLine(last_line(), '!', ".*COM5.*")) << last_line();
 }
 
 } // namespace

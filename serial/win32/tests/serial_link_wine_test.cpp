@@ -2,16 +2,23 @@
 // 3:301 10:302 200:303). The link drives COM3; the test plays the device on
 // COM301. The device ends lie beyond what either program lists, so a listing
 // finds exactly COM3, COM10 and COM200.
+#include "serial/line_state.h"
 #include "serial/receive_pass.h"
+#include "serial/win32/line_state_win32.h"
+#include "serial/win32/port_change_win32.h"
+#include "serial/win32/port_list_win32.h"
 #include "serial/win32/serial_link.h"
 #include "tools/driver/com_test_support.h"
 
+#include <dbt.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstddef>
 #include <cstring>
+#include <cwchar>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -405,6 +412,150 @@ TEST_F(SerialLink, AsksForItsReceiveQueueAndCallsThePortUnderItsLock)
     ReplaceImport("ClearCommError", reinterpret_cast<void *>(RealClearCommError));
     ReplaceImport("ReadFile", reinterpret_cast<void *>(RealReadFile));
     ReplaceImport("WaitCommEvent", reinterpret_cast<void *>(RealWaitCommEvent));
+}
+
+// Another program left the port with XON/XOFF and handshaking on. The open
+// sets every field of the line state (as far as the driver reads them back),
+// and bytes that XON/XOFF would swallow all arrive.
+TEST_F(SerialLink, EveryOpenSetsTheWholeLineStateWhateverThePortKept)
+{
+    ASSERT_TRUE(LeaveComPortInAnotherProgramsState(kLinkPort)) << "XON/XOFF not taken: the test proves nothing";
+    ASSERT_TRUE(SerialOpen(link_path_.c_str(), 6));
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    ASSERT_TRUE(GetCommState(PortHandle.load(), &dcb));
+    const LineState got = LineStateOf(dcb);
+    const LineState want = BenchLineState(115200);
+    // The fields a termios-based driver (Wine's) keeps and reads back; it
+    // does not keep fNull, fErrorChar, fAbortOnError, fDsrSensitivity or
+    // fTXContinueOnXoff, which the open sets all the same.
+    EXPECT_EQ(want.baud_rate, got.baud_rate);
+    EXPECT_EQ(want.byte_size, got.byte_size);
+    EXPECT_EQ(want.parity, got.parity);
+    EXPECT_EQ(want.stop_bits, got.stop_bits);
+    EXPECT_EQ(want.binary, got.binary);
+    EXPECT_EQ(want.parity_check, got.parity_check) << "fParity";
+    EXPECT_EQ(want.out_x, got.out_x) << "fOutX";
+    EXPECT_EQ(want.in_x, got.in_x) << "fInX";
+    EXPECT_EQ(want.outx_cts_flow, got.outx_cts_flow) << "fOutxCtsFlow";
+    EXPECT_EQ(want.outx_dsr_flow, got.outx_dsr_flow) << "fOutxDsrFlow";
+    EXPECT_EQ(want.rts_control, got.rts_control) << "fRtsControl";
+    EXPECT_EQ(want.dtr_control, got.dtr_control) << "fDtrControl";
+
+    TestComPort device(kDevicePort);
+    ASSERT_TRUE(device.IsOpen());
+    std::vector<uint8_t> sent;
+    for (int i = 0; i < 64; ++i) {
+        sent.push_back(static_cast<uint8_t>(i % 2 == 0 ? 0x11 : 0x13));
+        sent.push_back(static_cast<uint8_t>(i));
+        sent.push_back(0x00);
+    }
+    ASSERT_TRUE(device.Write(sent));
+    EXPECT_EQ(sent, WaitForSinkBytes(sent.size(), 3000));
+    // And the other way: a write is not held by flow control.
+    const uint8_t out[] = {0x13, 0x11, 0x00, 0x55};
+    EXPECT_EQ(WriteStatus::Sent, SerialWriteReport(out, sizeof out).status);
+    EXPECT_EQ(std::vector<uint8_t>(out, out + sizeof out), device.Read(sizeof out, 2000));
+}
+
+// Every field the line state names lands in its own DCB field, whatever
+// the DCB held before; what the driver keeps of them is the test above.
+TEST(LineStateDcb, EveryFieldLandsInItsDcbField)
+{
+    DCB dcb;
+    std::memset(&dcb, 0xFF, sizeof dcb);
+    ApplyLineState(BenchLineState(57600), &dcb);
+    const struct {
+        const char *field;
+        DWORD value;
+        DWORD want;
+    } fields[] = {
+        {"DCBlength", dcb.DCBlength, sizeof(DCB)},
+        {"BaudRate", dcb.BaudRate, 57600},
+        {"ByteSize", dcb.ByteSize, 8},
+        {"Parity", dcb.Parity, NOPARITY},
+        {"StopBits", dcb.StopBits, ONESTOPBIT},
+        {"fBinary", dcb.fBinary, 1},
+        {"fParity", dcb.fParity, 0},
+        {"fErrorChar", dcb.fErrorChar, 0},
+        {"fNull", dcb.fNull, 0},
+        {"fOutxCtsFlow", dcb.fOutxCtsFlow, 0},
+        {"fOutxDsrFlow", dcb.fOutxDsrFlow, 0},
+        {"fDsrSensitivity", dcb.fDsrSensitivity, 0},
+        {"fOutX", dcb.fOutX, 0},
+        {"fInX", dcb.fInX, 0},
+        {"fTXContinueOnXoff", dcb.fTXContinueOnXoff, 1},
+        {"fAbortOnError", dcb.fAbortOnError, 0},
+        {"fDtrControl", dcb.fDtrControl, DTR_CONTROL_ENABLE},
+        {"fRtsControl", dcb.fRtsControl, RTS_CONTROL_ENABLE},
+    };
+    for (const auto &f : fields)
+        EXPECT_EQ(f.want, f.value) << f.field;
+}
+
+// What a WM_DEVICECHANGE names: only a port's arrival or removal, by its
+// name as Windows gives it (narrow or wide), made canonical.
+TEST(PortChange, NamesAPortOnlyOnArrivalOrRemoval)
+{
+    auto narrow = [](DWORD type, const char *name) {
+        std::vector<char> record(sizeof(DEV_BROADCAST_PORT_A) + 16, 0);
+        auto *port = reinterpret_cast<DEV_BROADCAST_PORT_A *>(record.data());
+        port->dbcp_devicetype = type;
+        std::strcpy(port->dbcp_name, name);
+        port->dbcp_size = static_cast<DWORD>(offsetof(DEV_BROADCAST_PORT_A, dbcp_name) + std::strlen(name) + 1);
+        return record;
+    };
+    std::vector<char> wide(sizeof(DEV_BROADCAST_PORT_W) + 32, 0);
+    auto *w = reinterpret_cast<DEV_BROADCAST_PORT_W *>(wide.data());
+    w->dbcp_devicetype = DBT_DEVTYP_PORT;
+    std::wcscpy(w->dbcp_name, L"COM12");
+    w->dbcp_size = static_cast<DWORD>(offsetof(DEV_BROADCAST_PORT_W, dbcp_name) + 6 * sizeof(wchar_t));
+
+    const std::vector<char> com5 = narrow(DBT_DEVTYP_PORT, "COM5");
+    const std::vector<char> lower = narrow(DBT_DEVTYP_PORT, "com7");
+    const std::vector<char> lpt = narrow(DBT_DEVTYP_PORT, "LPT1");
+    const std::vector<char> volume = narrow(DBT_DEVTYP_VOLUME, "COM5");
+    std::vector<char> cut = narrow(DBT_DEVTYP_PORT, "COM5");
+    reinterpret_cast<DEV_BROADCAST_HDR *>(cut.data())->dbch_size = sizeof(DEV_BROADCAST_HDR);
+    const struct {
+        const char *what;
+        WPARAM event;
+        const char *record;
+        PortChange change;
+        const char *name;
+    } cases[] = {
+        {"removed, narrow", DBT_DEVICEREMOVECOMPLETE, com5.data(), PortChange::Removed, "COM5"},
+        {"arrived, narrow", DBT_DEVICEARRIVAL, com5.data(), PortChange::Arrived, "COM5"},
+        {"arrived, wide", DBT_DEVICEARRIVAL, wide.data(), PortChange::Arrived, "COM12"},
+        {"small letters", DBT_DEVICEREMOVECOMPLETE, lower.data(), PortChange::Removed, "COM7"},
+        {"a removal only asked for", DBT_DEVICEQUERYREMOVE, com5.data(), PortChange::None, ""},
+        {"nodes changed", DBT_DEVNODES_CHANGED, nullptr, PortChange::None, ""},
+        {"no record", DBT_DEVICEARRIVAL, nullptr, PortChange::None, ""},
+        {"a volume", DBT_DEVICEARRIVAL, volume.data(), PortChange::None, ""},
+        {"a printer port", DBT_DEVICEARRIVAL, lpt.data(), PortChange::None, ""},
+        {"no room for a name", DBT_DEVICEARRIVAL, cut.data(), PortChange::None, ""},
+    };
+    for (const auto &c : cases) {
+        std::string name;
+        EXPECT_EQ(c.change, PortChangeOf(c.event, reinterpret_cast<LPARAM>(c.record), &name)) << c.what;
+        EXPECT_EQ(c.name, name) << c.what;
+    }
+}
+
+// The refills' list: what the device map holds, read without opening, in
+// the programs' ranges, whatever else drivers wrote there.
+TEST_F(SerialLink, ListsTheRegisteredPortsWithoutOpeningThem)
+{
+    ASSERT_TRUE(RegisterComValue("\\Device\\Odd0", "com7")); // registered, never made: listed all the same
+    ASSERT_TRUE(RegisterComValue("\\Device\\Odd1", "COM7"));
+    ASSERT_TRUE(RegisterComValue("\\Device\\Odd2", "junk"));
+    ASSERT_TRUE(RegisterComValue("\\Device\\Odd3", "COM33"));
+    ListRegisteredComPorts(256);
+    EXPECT_EQ((std::vector<uint32_t>{3, 7, 10, 33, 200}), std::vector<uint32_t>(ComPortList, ComPortList + ComPortCount));
+    ListRegisteredComPorts(32);
+    EXPECT_EQ((std::vector<uint32_t>{3, 7, 10}), std::vector<uint32_t>(ComPortList, ComPortList + ComPortCount));
+    for (const char *value : {"\\Device\\Odd0", "\\Device\\Odd1", "\\Device\\Odd2", "\\Device\\Odd3"})
+        EXPECT_TRUE(UnregisterComValue(value));
 }
 
 TEST_F(SerialLink, ListsOnlyThePortsThatOpen)

@@ -280,6 +280,41 @@ TEST_F(TarnwickReminder, APulledCableIsReportedOnceAndResumesOnTheSameTable)
     ASSERT_TRUE(reader_->Open(kReaderPort));
 }
 
+// Windows names the open port as removed while its driver still answers
+// (its link is gone, the open handle works on): a loss at once, handled
+// after the broadcast returned (no box inside it), one box. Its arrival by
+// name opens it again at once, within the broadcast. A removal naming
+// another port changes nothing.
+TEST_F(TarnwickReminder, RemovalByNameIsALossAndArrivalReopensAtOnce)
+{
+    const DWORD pid = bench_->program.pid();
+    ASSERT_EQ("关闭串口", gui::Text(d_, kPortButton));
+    const std::string total = gui::Text(d_, kTotalLabel);
+    ASSERT_TRUE(UnlinkComPort(kBenchPort));
+    ASSERT_TRUE(SendPortDeviceChange(bench_->main, 0x8004 /* DBT_DEVICEREMOVECOMPLETE */, "COM4", kTimeoutMs));
+    EXPECT_EQ(nullptr, gui::WaitForPopup(pid, nullptr, 300));
+    EXPECT_EQ("关闭串口", gui::Text(d_, kPortButton)) << "another port's removal";
+
+    ASSERT_TRUE(SendPortDeviceChange(bench_->main, 0x8004 /* DBT_DEVICEREMOVECOMPLETE */, "COM3", kTimeoutMs))
+        << "the broadcast was held (a box inside WM_DEVICECHANGE?)";
+    HWND box = gui::WaitForPopup(pid, nullptr, kTimeoutMs);
+    ASSERT_NE(nullptr, box) << "no message about the removed port";
+    EXPECT_EQ("打开串口", gui::Text(d_, kPortButton));
+    EXPECT_NE(std::string::npos, gui::Text(d_, IDC_PORT_NOTE).find("COM3"));
+    gui::ClickAsync(box, IDOK);
+    ASSERT_TRUE(gui::WaitUntil([&] { return gui::CountPopups(pid) == 0; }, kTimeoutMs));
+    EXPECT_EQ("打开串口", gui::Text(d_, kPortButton)) << "retried while the device is away";
+
+    ASSERT_TRUE(RelinkComPort(kBenchPort));
+    ASSERT_TRUE(SendPortDeviceChange(bench_->main, 0x8000 /* DBT_DEVICEARRIVAL */, "COM3", kTimeoutMs));
+    EXPECT_EQ("关闭串口", gui::Text(d_, kPortButton)) << "not reopened on its arrival";
+    EXPECT_EQ(0, gui::CountPopups(pid));
+    ReaderReports(TagReport(Header::kFF, 1002, false, -50));
+    EXPECT_TRUE(gui::WaitUntil([&] { return gui::Text(d_, kTotalLabel) == std::to_string(std::stoi(total) + 1); },
+                               kTimeoutMs))
+        << "the same table, capturing: " << total << " then " << gui::Text(d_, kTotalLabel);
+}
+
 // Closing the port while the reminder runs sends no off frames; the button
 // is idle and disabled until the port opens again.
 TEST_F(TarnwickReminder, ClosingWhileRunningSendsNoOffPass)

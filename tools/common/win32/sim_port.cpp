@@ -2,6 +2,8 @@
 
 #include <mmsystem.h>
 
+#include "serial/win32/line_state_win32.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -199,24 +201,12 @@ bool PortOpen(const char *name, uint32_t baud, std::string *error)
     COMMTIMEOUTS timeouts = {};
     timeouts.ReadIntervalTimeout = MAXDWORD;
     SetCommTimeouts(h, &timeouts);
+    // The same whole line state as the programs: a port left with flow
+    // control on by another program would swallow 0x11/0x13 or hold writes.
     DCB dcb = {};
     dcb.DCBlength = sizeof dcb;
     GetCommState(h, &dcb);
-    dcb.fBinary = TRUE;
-    dcb.fParity = FALSE;
-    dcb.fOutxCtsFlow = FALSE;
-    dcb.fOutxDsrFlow = FALSE;
-    dcb.fDtrControl = DTR_CONTROL_ENABLE;
-    dcb.fDsrSensitivity = FALSE;
-    dcb.fOutX = FALSE;
-    dcb.fInX = FALSE;
-    dcb.fNull = FALSE;
-    dcb.fRtsControl = RTS_CONTROL_ENABLE;
-    dcb.fAbortOnError = FALSE;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
-    dcb.BaudRate = baud;
+    ApplyLineState(BenchLineState(baud), &dcb);
     if (!SetCommState(h, &dcb))
         fprintf(stderr, "warning: %s refused %u bit/s (error %lu); the port keeps its previous rate\n", path.c_str(),
                 baud, GetLastError());

@@ -23,6 +23,8 @@
 
 #include <windows.h>
 
+#include "serial/win32/line_state_win32.h"
+
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -143,10 +145,7 @@ int main(int argc, char **argv)
     DCB dcb = {};
     dcb.DCBlength = sizeof dcb;
     GetCommState(port, &dcb);
-    dcb.BaudRate = baud;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
+    ApplyLineState(BenchLineState(baud), &dcb); // the programs' own line state
     SetCommState(port, &dcb);
     PurgeComm(port, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
 

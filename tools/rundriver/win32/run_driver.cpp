@@ -5,7 +5,8 @@
 //                 [--follow ID]
 //
 // Wine gives every session a COM1 for the host's first serial device; the
-// driver removes it first so the program lists only the simulated pair.
+// driver removes it first so the program lists only the simulated pair, and
+// registers the pair in the device map the programs' refills read.
 // With --open the driver picks --port in the program's port list and presses
 // the port button (for a virtual display nobody can click on); with
 // --pellfray-tag it also switches Pellfray to tag mode. With --screenshots it
@@ -112,6 +113,12 @@ int main(int argc, char **argv)
         o.interval = 1;
 
     gui::RemoveWineAutoCom1();
+    // The programs refill their port lists from the device map of serial
+    // ports, where Wine registers only the host's own: the pair scripts/run
+    // makes (COM3, COM4) goes in instead, as a driver would put it there.
+    ClearRegisteredComPorts();
+    RegisterComPort(3);
+    RegisterComPort(4);
     const bool pellfray = o.program.find("Pellfray") != std::string::npos;
     const char *cls = pellfray ? "VAREK_OLSA" : "QUORVEL";
     const int port_list = pellfray ? 1003 : 1002;
