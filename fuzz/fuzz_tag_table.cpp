@@ -8,7 +8,7 @@
 //
 // Speed is what finds faults here: this build's table holds 48 tags (see
 // CMakeLists.txt), so a full table and the shifts at its front are a few
-// hundred bytes of input away, a stream stops at 4 KiB, and an input starts
+// hundred bytes of input away, a stream stops at 2 KiB, and an input starts
 // from the bench's own reset with buffers kept from the input before, at
 // well over 1000 inputs a second.
 //
@@ -28,7 +28,7 @@ namespace {
 
 // Enough for a full table (kMaxTags is small in the fuzz build) several
 // times over; longer streams only slow the search down.
-constexpr size_t kMaxStream = 4096;
+constexpr size_t kMaxStream = 2048;
 // A full check costs every record: past this size it runs every 8th piece
 // (and at the end). A record that went wrong stays wrong until then.
 constexpr int32_t kSmallTable = 16;
