@@ -11,7 +11,8 @@
 // close would close it, reported once in a box and under the status labels,
 // and tried again once a second (timer 3): when it opens again capture and
 // the timers resume on the same table at the same speed, the reminder stays
-// stopped. Line errors the port reports are counted in a label of their own.
+// stopped. Line errors the port reports are counted in a label of their own,
+// and reminder frames that did not wholly go out in another beside it.
 #include "tagbench/win32/tag_bench_dialog.h"
 
 #include <commctrl.h>
@@ -80,6 +81,7 @@ HWND RedCheck;
 HWND BuzzerCheck;
 HWND PortErrorsLabel;
 HWND PortNoteLabel;
+HWND ReminderFailuresLabel;
 
 // The port the user opened, kept across a loss.
 PortKeeper Keeper;
@@ -175,6 +177,13 @@ void ShowReminderRunning(bool running)
     EnableWindow(StartIdEdit, running ? FALSE : TRUE);
 }
 
+void ShowReminderWriteFailures(uint32_t count)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(count));
+    SetWindowTextA(ReminderFailuresLabel, text);
+}
+
 void SetReminderIdle()
 {
     MarkReminderIdle();
@@ -244,6 +253,7 @@ void InitDialog(HWND dialog)
     OfflineLabel = GetDlgItem(dialog, IDC_OFFLINE_TOTAL);
     PortErrorsLabel = GetDlgItem(dialog, IDC_PORT_ERRORS);
     PortNoteLabel = GetDlgItem(dialog, IDC_PORT_NOTE);
+    ReminderFailuresLabel = GetDlgItem(dialog, IDC_REMINDER_FAILURES);
 
     GreenCheck = GetDlgItem(dialog, IDC_LAMP_GREEN);
     RedCheck = GetDlgItem(dialog, IDC_LAMP_RED);
@@ -258,11 +268,12 @@ void InitDialog(HWND dialog)
     ControlBrush = CreateSolidBrush(RGB(240, 240, 240));
 
     ReminderIo io = {};
-    io.write = SerialWrite;
+    io.write = SerialWriteReport;
     io.read_edit = ReadEditText;
     io.is_checked = IsBoxChecked;
     io.show_message = ShowReminderMessage;
     io.set_running_ui = ShowReminderRunning;
+    io.show_write_failures = ShowReminderWriteFailures;
     SetReminderIo(io);
     MarkReminderIdle();
     PrepareGridForFinding(dialog);
@@ -306,20 +317,25 @@ void OpenPort(HWND dialog)
     const std::string port = PortListText(PortList);
     // CB_ERR (no selection) becomes an index above 6, which means 9600.
     const uint32_t baud_index = static_cast<uint32_t>(SendMessageA(SpeedList, CB_GETCURSEL, 0, 0));
-    // The user's own open ends the retries of a lost port, whatever it opens.
+    // The user's own open ends the retries of a lost port, whatever it opens;
+    // the note must then stop saying that they go on.
+    const std::string lost = Keeper.IsRetrying() ? Keeper.Name() : std::string();
     Keeper.Forget();
     KillTimer(dialog, kRetryTimer);
+    if (!lost.empty())
+        SetWindowTextA(PortNoteLabel, (lost + " 已断开，已停止重试").c_str());
     const SerialOpenResult opened = OpenNamed(port, baud_index);
     if (opened == SerialOpenResult::Refused)
         ShowReminderMessage(PortRefusedText(port, BaudRateForIndex(baud_index)).c_str());
     if (opened != SerialOpenResult::Opened)
-        return; // missing or busy port: nothing changes, nothing is shown
+        return; // missing or busy port: nothing else changes, nothing is shown
 
     Keeper.Opened(port.c_str(), baud_index, SerialPortGeneration());
     SetWindowTextA(PortNoteLabel, "");
     ShowPortOpen();
     ResetTagBench(ClearDisplay); // empties rings and table, then captures
     ShowPortErrors();
+    ResetReminderWriteFailures();
     StartTimers(dialog);
 }
 
