@@ -6,9 +6,10 @@
 // sorted table of at most kMaxTags tags, signal window, ageing, reader
 // indicator); the table and every record must equal the model's.
 //
-// Speed is what finds faults here: this build's table holds 48 tags (see
-// CMakeLists.txt), so a full table and the shifts at its front are a few
-// hundred bytes of input away, a stream stops at 2 KiB, and an input starts
+// Speed is what finds faults here: this build's table holds 48 tags and its
+// frame queue 96 frames (see CMakeLists.txt), so a full table, the shifts at
+// its front and a full queue are a few hundred bytes of input away, a stream
+// stops at 2 KiB, and an input starts
 // from the bench's own reset with buffers kept from the input before, at
 // well over 1000 inputs a second.
 //
@@ -65,6 +66,12 @@ void BuildStructuredStream(FuzzInput &in, Bytes &stream)
         }
     }
 }
+
+// The histories' clock, driven by the input rather than the wall: every
+// piece moves it on a little, every ageing tick a second, and now and then a
+// silence longer than the ten minutes a history holds.
+int64_t FuzzNowMs = 0;
+int64_t FuzzClockMs() { return FuzzNowMs; }
 
 uint32_t NextRandom(uint32_t &state)
 {
@@ -244,6 +251,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     // A fresh bench for every input; a hole left pending by the input
     // before is taken by a probe byte.
+    SetHistoryClock(FuzzClockMs);
     InitTagBench();
     std::memset(&AssemblyBuffer, 0, sizeof AssemblyBuffer);
     static const uint8_t kProbe = 0x00;
@@ -296,7 +304,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         // unless drops are the point of the run.
         if (!lagging || NextRandom(rng) % 4 == 0 || (!drops && QueuedFrames() > kFrameQueueSlots - 64))
             process();
+        FuzzNowMs += NextRandom(rng) % 64 == 0 ? 700000 : NextRandom(rng) % 300;
         if (age_period != 0 && pieces % age_period == 0) {
+            FuzzNowMs += 1000;
             AgeTagTable();
             m.Age();
         }
