@@ -37,7 +37,13 @@
 #include <cstdint>
 
 constexpr uint32_t kRxRingSize = 500;
+// The fuzz build shrinks the queue (BENCH_FUZZ_FRAME_QUEUE_SLOTS), as it does
+// the tag table, so that a full queue is a short input away.
+#ifdef BENCH_FUZZ_FRAME_QUEUE_SLOTS
+constexpr uint32_t kFrameQueueSlots = BENCH_FUZZ_FRAME_QUEUE_SLOTS;
+#else
 constexpr uint32_t kFrameQueueSlots = 2048;
+#endif
 constexpr uint32_t kMaxFrameLength = 19;
 
 // How long a producer waits for its consumer to free room before it drops

@@ -15,6 +15,7 @@ uint32_t ReminderSentCount = 0;
 uint32_t ReminderStartId = 0;
 uint32_t ReminderQuantity = 0;
 int32_t ReminderMode = kReminderOffMode;
+uint32_t ReminderWriteFailures = 0;
 
 namespace {
 
@@ -40,11 +41,27 @@ uint32_t PutEntries(uint8_t *out, uint32_t n, uint32_t first_id, uint8_t mode)
     return 5 * n;
 }
 
+void ShowWriteFailures()
+{
+    if (Io.show_write_failures != nullptr) {
+        Io.show_write_failures(ReminderWriteFailures);
+    }
+}
+
+// A frame the builder refused (length 0) is no write at all; any other that
+// did not wholly go out is counted and shown.
 void Write(const uint8_t *data, uint32_t length)
 {
-    if (length != 0 && Io.write != nullptr) {
-        Io.write(data, length);
+    if (length == 0) {
+        return;
     }
+    const SerialWriteOutcome outcome =
+        Io.write != nullptr ? Io.write(data, length) : SerialWriteOutcome{WriteStatus::NoPort, 0, 0};
+    if (WriteWentOut(outcome)) {
+        return;
+    }
+    ++ReminderWriteFailures;
+    ShowWriteFailures();
 }
 
 void ReadEdit(int control_id, char *text)
@@ -267,4 +284,10 @@ void OnReminderBatchTick()
 void MarkReminderIdle()
 {
     ReminderRunning = false;
+}
+
+void ResetReminderWriteFailures()
+{
+    ReminderWriteFailures = 0;
+    ShowWriteFailures();
 }

@@ -12,9 +12,18 @@
 // A start is checked in full before anything is stored: a refused start must
 // not disturb an off pass still going out, which covers the range of the last
 // start that went through.
+//
+// Every frame's write says what became of it. A frame that did not wholly go
+// out (refused, still unwritten after its second, no port) is not sent again,
+// as before, but it is counted and the dialog shows the count beside the
+// port's line errors, so lamps that stay dark have a visible cause. The
+// count starts again when the user opens a port, as the line errors do, and
+// not when a lost port reopens by itself.
 #pragma once
 
 #include <cstdint>
+
+#include "serial/write_outcome.h"
 
 // Dialog controls this code reads through ReminderIo.
 constexpr int kReminderStartIdEdit = 1178;
@@ -38,11 +47,14 @@ extern uint32_t ReminderSentCount; // entries of the current pass already sent
 extern uint32_t ReminderStartId;   // first ID of the range of the last start
 extern uint32_t ReminderQuantity;  // tags in that range, 1 to 80 once started
 extern int32_t ReminderMode;       // low byte is the mode byte; 255 = off
+extern uint32_t ReminderWriteFailures; // frames not wholly sent since the user's open
 
 // What the reminder needs from the dialog. Any member may be null: a missing
-// write sends nothing, a missing reader reads "" or unchecked.
+// write sends nothing (and counts as a frame not sent), a missing reader
+// reads "" or unchecked.
 struct ReminderIo {
-    void (*write)(const uint8_t *data, uint32_t length);
+    // The port write; says how much of the frame went out.
+    SerialWriteOutcome (*write)(const uint8_t *data, uint32_t length);
     // Copies the text of an edit (at most size - 1 chars) NUL-terminated.
     void (*read_edit)(int control_id, char *text, int size);
     bool (*is_checked)(int control_id);
@@ -51,6 +63,8 @@ struct ReminderIo {
     // Button 1179 caption (ReminderButtonCaption) and 1178 disabled while
     // running, enabled otherwise.
     void (*set_running_ui)(bool running);
+    // ReminderWriteFailures changed to count: the dialog shows it.
+    void (*show_write_failures)(uint32_t count);
 };
 void SetReminderIo(const ReminderIo &io);
 
@@ -90,3 +104,6 @@ void OnReminderBatchTick();  // timer 2: at most one frame per tick
 // Dialog initialised, port opened or closed: the reminder is no longer on.
 // A pass that was armed stays armed and resumes when the timers run again.
 void MarkReminderIdle();
+// The user opened a port: the count of frames not sent starts from 0 (and
+// is shown). A port reopened by itself after a loss keeps the count.
+void ResetReminderWriteFailures();

@@ -14,7 +14,13 @@
 #include <mutex>
 #include <vector>
 
+// The fuzz build shrinks the table (BENCH_FUZZ_MAX_TAGS) so that a full
+// table, and every path near it, is a few dozen reports away for each input.
+#ifdef BENCH_FUZZ_MAX_TAGS
+constexpr int kMaxTags = BENCH_FUZZ_MAX_TAGS;
+#else
 constexpr int kMaxTags = 3000;
+#endif
 constexpr int kOfflineDistance = 65535;
 
 struct TagRecord {

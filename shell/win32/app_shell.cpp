@@ -1,11 +1,19 @@
 // Entry point, main window and About box of both programs (see app_shell.h).
 #include "shell/win32/app_shell.h"
 
+#include "shell/dpi_scale.h"
 #include "shell/win32/shell_resources.h"
 
 #include <string>
 
 HINSTANCE AppInstance = nullptr;
+int AppDpi = kBaseDpi;
+
+int AppPx(int pixels)
+{
+    return ScaleToDpi(pixels, AppDpi);
+}
+
 const ShellValues *AppShellValues = nullptr;
 HWND AppMainDialog = nullptr;
 
@@ -77,8 +85,12 @@ int ShellRun(HINSTANCE instance, int show_command, const ShellValues *values)
     // WM_CREATE, which runs inside CreateWindowExA, needs the instance.
     AppInstance = instance;
 
+    HDC screen = GetDC(nullptr);
+    AppDpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : kBaseDpi;
+    if (screen != nullptr)
+        ReleaseDC(nullptr, screen);
     HWND window = CreateWindowExA(0, ClassNameText, TitleText, kMainWindowStyle, CW_USEDEFAULT, 0,
-                                  values->width, values->height, nullptr, nullptr, instance, nullptr);
+                                  AppPx(values->width), AppPx(values->height), nullptr, nullptr, instance, nullptr);
     if (!window)
         return 0;
     ShowWindow(window, show_command);

@@ -32,7 +32,7 @@ struct SystemMenuItem {
 
 struct ShellValues {
     WORD icon_id;              // class icon, large and small
-    int width;                 // outer size of the main window, pixels
+    int width;                 // outer size of the main window, pixels at 96 DPI
     int height;
     WORD dialog_id;            // main dialog template
     DLGPROC dialog_proc;       // its procedure; the dialog is modeless
@@ -58,6 +58,11 @@ struct ShellValues {
 
 // Instance handle of the program; the main dialog loads its resources with it.
 extern HINSTANCE AppInstance;
+// The system's DPI (96 at 100 %), read once by ShellRun: the programs are
+// system DPI-aware, so every size they give in pixels goes through AppPx.
+extern int AppDpi;
+// pixels laid out at 96 DPI, at AppDpi (shell/dpi_scale.h).
+int AppPx(int pixels);
 // The values ShellRun was given; read by the main window procedure.
 extern const ShellValues *AppShellValues;
 // The main dialog, once the main window has created it. Windows announces

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <map>
 #include <string>
 #include <vector>
@@ -21,10 +22,22 @@ struct FakeDialog {
     std::vector<std::string> messages;
     bool running_ui = false;
     int ui_calls = 0;
+    // What the next writes report (each taken once); whole frames sent after.
+    std::deque<SerialWriteOutcome> outcomes;
+    std::vector<uint32_t> failures_shown;
 };
 FakeDialog Dialog;
 
-void FakeWrite(const uint8_t *data, uint32_t length) { Dialog.written.emplace_back(data, data + length); }
+SerialWriteOutcome FakeWrite(const uint8_t *data, uint32_t length)
+{
+    Dialog.written.emplace_back(data, data + length);
+    if (Dialog.outcomes.empty())
+        return SerialWriteOutcome{WriteStatus::Sent, length, 0};
+    const SerialWriteOutcome next = Dialog.outcomes.front();
+    Dialog.outcomes.pop_front();
+    return next;
+}
+void FakeShowWriteFailures(uint32_t count) { Dialog.failures_shown.push_back(count); }
 void FakeReadEdit(int id, char *text, int size)
 {
     std::snprintf(text, static_cast<size_t>(size), "%s", Dialog.edits[id].c_str());
@@ -92,7 +105,9 @@ protected:
     void SetUp() override
     {
         Dialog = FakeDialog{};
-        SetReminderIo(ReminderIo{FakeWrite, FakeReadEdit, FakeIsChecked, FakeShowMessage, FakeSetRunningUi});
+        SetReminderIo(ReminderIo{FakeWrite, FakeReadEdit, FakeIsChecked, FakeShowMessage, FakeSetRunningUi,
+                                 FakeShowWriteFailures});
+        ReminderWriteFailures = 0;
         ReminderRunning = false;
         ReminderPassArmed = false;
         ReminderSentCount = 0;
@@ -329,6 +344,74 @@ TEST_F(TagReminderTest, ClosingAndReopeningMidPassResumesWhereItStopped)
     MarkReminderIdle();
     MarkReminderIdle();
     EXPECT_EQ(RunPass().modes, std::vector<uint8_t>(45, 0xFF));
+}
+
+// Every write that did not wholly go out is counted and shown at once; a
+// whole frame is not. The pass goes on as if sent (the next pass repeats
+// the frame anyway), and a frame the builder refused is no write at all.
+TEST_F(TagReminderTest, FramesThatDidNotGoOutAreCountedAndShown)
+{
+    const struct {
+        const char *what;
+        SerialWriteOutcome outcome;
+        bool counted;
+    } cases[] = {
+        {"sent", {WriteStatus::Sent, 13, 0}, false},
+        {"no port", {WriteStatus::NoPort, 0, 0}, true},
+        {"refused at once", {WriteStatus::Failed, 0, 31}, true},
+        {"refused part way", {WriteStatus::Failed, 5, 31}, true},
+        {"second ran out, nothing out", {WriteStatus::TimedOut, 0, 0}, true},
+        {"second ran out, part out", {WriteStatus::TimedOut, 12, 0}, true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        ReminderWriteFailures = 7; // from earlier frames of the same open
+        Dialog.outcomes = {c.outcome};
+        Start("1000", "36");
+        ASSERT_EQ(Dialog.written.size(), 1u) << "the start frame";
+        const uint32_t expected = c.counted ? 8u : 7u;
+        EXPECT_EQ(ReminderWriteFailures, expected);
+        EXPECT_EQ(Dialog.failures_shown, c.counted ? std::vector<uint32_t>{8} : std::vector<uint32_t>{});
+
+        // The same outcome for a frame of a pass: counted, and the pass
+        // goes on with the next frame, not the same one again.
+        Dialog.outcomes = {c.outcome};
+        EXPECT_EQ(Decode(Batch()).ids.size(), 35u);
+        EXPECT_EQ(Decode(Batch()).ids, std::vector<uint32_t>{1035});
+        EXPECT_EQ(ReminderWriteFailures, c.counted ? 9u : 7u);
+        EXPECT_EQ(Dialog.failures_shown, c.counted ? (std::vector<uint32_t>{8, 9}) : std::vector<uint32_t>{});
+    }
+}
+
+TEST_F(TagReminderTest, TheFailureCountStartsAgainOnlyAtTheUsersOpen)
+{
+    Dialog.outcomes = {{WriteStatus::TimedOut, 0, 0}, {WriteStatus::Failed, 0, 995}};
+    Start("1000", "1");
+    Batch();
+    EXPECT_EQ(ReminderWriteFailures, 2u);
+
+    // Closed and reopened by itself after a loss: the count stays.
+    MarkReminderIdle();
+    MarkReminderIdle();
+    EXPECT_EQ(ReminderWriteFailures, 2u);
+    EXPECT_EQ(Dialog.failures_shown, (std::vector<uint32_t>{1, 2}));
+
+    // The user's open: 0, shown.
+    ResetReminderWriteFailures();
+    EXPECT_EQ(ReminderWriteFailures, 0u);
+    EXPECT_EQ(Dialog.failures_shown.back(), 0u);
+
+    // No write at all to call, and a frame the builder refuses.
+    ReminderIo io{nullptr, FakeReadEdit, FakeIsChecked, FakeShowMessage, FakeSetRunningUi, FakeShowWriteFailures};
+    SetReminderIo(io);
+    Start("1000", "1");
+    OnReminderBatchTick();
+    EXPECT_EQ(ReminderWriteFailures, 2u) << "frames with nowhere to go did not go out";
+    LastFrame55AA.store(1);
+    SendReminderFrame(52, 1);
+    SendLegacyReminderFrame(52, 1, 1);
+    EXPECT_EQ(ReminderWriteFailures, 2u) << "nothing was built, nothing was written";
 }
 
 } // namespace

@@ -13,7 +13,8 @@
 // the timers resume on the same table at the same speed, the reminder stays
 // stopped. Windows's word that the open port was removed counts as such a
 // loss at once, and its word that the lost port arrived retries at once.
-// Line errors the port reports are counted in a label of their own.
+// Line errors the port reports are counted in a label of their own, and
+// reminder frames that did not wholly go out in another beside it.
 #include "tagbench/win32/tag_bench_dialog.h"
 
 #include <commctrl.h>
@@ -84,6 +85,7 @@ HWND RedCheck;
 HWND BuzzerCheck;
 HWND PortErrorsLabel;
 HWND PortNoteLabel;
+HWND ReminderFailuresLabel;
 
 // The port the user opened, kept across a loss.
 PortKeeper Keeper;
@@ -179,6 +181,13 @@ void ShowReminderRunning(bool running)
     EnableWindow(StartIdEdit, running ? FALSE : TRUE);
 }
 
+void ShowReminderWriteFailures(uint32_t count)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(count));
+    SetWindowTextA(ReminderFailuresLabel, text);
+}
+
 void SetReminderIdle()
 {
     MarkReminderIdle();
@@ -248,6 +257,7 @@ void InitDialog(HWND dialog)
     OfflineLabel = GetDlgItem(dialog, IDC_OFFLINE_TOTAL);
     PortErrorsLabel = GetDlgItem(dialog, IDC_PORT_ERRORS);
     PortNoteLabel = GetDlgItem(dialog, IDC_PORT_NOTE);
+    ReminderFailuresLabel = GetDlgItem(dialog, IDC_REMINDER_FAILURES);
 
     GreenCheck = GetDlgItem(dialog, IDC_LAMP_GREEN);
     RedCheck = GetDlgItem(dialog, IDC_LAMP_RED);
@@ -262,11 +272,12 @@ void InitDialog(HWND dialog)
     ControlBrush = CreateSolidBrush(RGB(240, 240, 240));
 
     ReminderIo io = {};
-    io.write = SerialWrite;
+    io.write = SerialWriteReport;
     io.read_edit = ReadEditText;
     io.is_checked = IsBoxChecked;
     io.show_message = ShowReminderMessage;
     io.set_running_ui = ShowReminderRunning;
+    io.show_write_failures = ShowReminderWriteFailures;
     SetReminderIo(io);
     MarkReminderIdle();
     PrepareGridForFinding(dialog);
@@ -310,9 +321,13 @@ void OpenPort(HWND dialog)
     const std::string port = PortListPort(PortList);
     // CB_ERR (no selection) becomes an index above 6, which means 9600.
     const uint32_t baud_index = static_cast<uint32_t>(SendMessageA(SpeedList, CB_GETCURSEL, 0, 0));
-    // The user's own open ends the retries of a lost port, whatever it opens.
+    // The user's own open ends the retries of a lost port, whatever it opens;
+    // the note must then stop saying that they go on.
+    const std::string lost = Keeper.IsRetrying() ? Keeper.Name() : std::string();
     Keeper.Forget();
     KillTimer(dialog, kRetryTimer);
+    if (!lost.empty())
+        SetWindowTextA(PortNoteLabel, (lost + " 已断开，已停止重试").c_str());
     const SerialOpenResult opened = OpenNamed(port, baud_index);
     if (opened == SerialOpenResult::Refused)
         ShowReminderMessage(PortRefusedText(port, BaudRateForIndex(baud_index)).c_str());
@@ -326,6 +341,7 @@ void OpenPort(HWND dialog)
     ShowPortOpen();
     ResetTagBench(ClearDisplay); // empties rings and table, then captures
     ShowPortErrors();
+    ResetReminderWriteFailures();
     StartTimers(dialog);
 }
 

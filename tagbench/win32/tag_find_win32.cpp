@@ -21,7 +21,7 @@
 namespace {
 
 constexpr int kHeaderCells = kGridColumns;
-constexpr int kMarkWidth = 2;
+constexpr int kMarkWidth = 2; // pixels at 96 DPI (AppPx)
 constexpr COLORREF kMarkColour = RGB(0, 0, 255);
 constexpr int kIdColumn = 1;
 
@@ -228,11 +228,12 @@ void DrawGridMark(const DRAWITEMSTRUCT *item, int cell)
     // The row's frame, drawn inside its cells: top and bottom edge of every
     // cell, the left edge of the first and the right edge of the last.
     const RECT &r = item->rcItem;
+    const int width = AppPx(kMarkWidth);
     RECT edges[4] = {
-        {r.left, r.top, r.right, r.top + kMarkWidth},
-        {r.left, r.bottom - kMarkWidth, r.right, r.bottom},
-        {r.left, r.top, r.left + kMarkWidth, r.bottom},
-        {r.right - kMarkWidth, r.top, r.right, r.bottom},
+        {r.left, r.top, r.right, r.top + width},
+        {r.left, r.bottom - width, r.right, r.bottom},
+        {r.left, r.top, r.left + width, r.bottom},
+        {r.right - width, r.top, r.right, r.bottom},
     };
     FillRect(item->hDC, &edges[0], MarkBrush);
     FillRect(item->hDC, &edges[1], MarkBrush);

@@ -5,6 +5,11 @@
 // plot is drawn into a bitmap of the window's own, which WM_PAINT copies to
 // the screen, so a refresh never flickers and a repaint after an overlap
 // costs one BitBlt.
+//
+// The layout below is in pixels at 96 DPI; every size goes through AppPx
+// (the program is DPI-aware), so at 150 % the window, its texts' places, the
+// panels and the pens are half as large again and nothing overlaps. The
+// text itself is the main dialog's font, which already follows the DPI.
 #include "tagbench/win32/tag_follow_win32.h"
 
 #include <cstdio>
@@ -41,6 +46,9 @@ constexpr int kValueWidth = 270;
 constexpr int kPlotTop = 128;
 constexpr PlotArea kSignalPanel = {64, kPlotTop + 22, kClientWidth - 20, kPlotTop + 202};
 constexpr PlotArea kDistancePanel = {64, kPlotTop + 234, kClientWidth - 20, kPlotTop + 394};
+// Space a line of text takes above a panel, and half its height.
+constexpr int kTitleRise = 20;
+constexpr int kHalfText = 7;
 constexpr COLORREF kPanelColour = RGB(255, 255, 255);
 constexpr COLORREF kOfflineColour = RGB(255, 205, 205);
 constexpr COLORREF kGridColour = RGB(225, 225, 225);
@@ -117,19 +125,30 @@ HWND AddChild(HWND parent, const char *cls, const char *text, DWORD style, int x
     return child;
 }
 
+// Layout sizes at the display's DPI.
+int ClientWidth() { return AppPx(kClientWidth); }
+int ClientHeight() { return AppPx(kClientHeight); }
+int PlotTop() { return AppPx(kPlotTop); }
+PlotArea Scaled(const PlotArea &a)
+{
+    return PlotArea{AppPx(a.left), AppPx(a.top), AppPx(a.right), AppPx(a.bottom)};
+}
+
 void CreateControls(FollowWindow *w)
 {
     for (int i = 0; i < kFieldCount; ++i) {
         const ValueField &f = kFields[i];
         const int y = kTop + f.row * kRowHeight;
-        AddChild(w->window, "STATIC", f.label, SS_LEFT, f.x, y, kLabelWidth, kRowHeight - 4, -1);
-        w->values[i] = AddChild(w->window, "STATIC", "", SS_LEFT | SS_NOPREFIX, f.x + kLabelWidth, y, kValueWidth,
-                                kRowHeight - 4, f.id);
+        AddChild(w->window, "STATIC", f.label, SS_LEFT, AppPx(f.x), AppPx(y), AppPx(kLabelWidth),
+                 AppPx(kRowHeight - 4), -1);
+        w->values[i] = AddChild(w->window, "STATIC", "", SS_LEFT | SS_NOPREFIX, AppPx(f.x + kLabelWidth), AppPx(y),
+                                AppPx(kValueWidth), AppPx(kRowHeight - 4), f.id);
     }
     const int y = kTop + 4 * kRowHeight - 3;
-    AddChild(w->window, "BUTTON", "暂停", BS_PUSHBUTTON | WS_TABSTOP, kRightLabelX, y, 90, 24, IDC_FOLLOW_PAUSE);
-    AddChild(w->window, "BUTTON", "保存历史…", BS_PUSHBUTTON | WS_TABSTOP, kRightLabelX + 100, y, 110, 24,
-             IDC_FOLLOW_SAVE);
+    AddChild(w->window, "BUTTON", "暂停", BS_PUSHBUTTON | WS_TABSTOP, AppPx(kRightLabelX), AppPx(y), AppPx(90),
+             AppPx(24), IDC_FOLLOW_PAUSE);
+    AddChild(w->window, "BUTTON", "保存历史…", BS_PUSHBUTTON | WS_TABSTOP, AppPx(kRightLabelX + 100), AppPx(y),
+             AppPx(110), AppPx(24), IDC_FOLLOW_SAVE);
 }
 
 // --- drawing ------------------------------------------------------------------
@@ -164,17 +183,17 @@ void DrawPanel(HDC dc, const PlotSeries &s, const PlotArea &a, const Axis &axis,
     for (const IndexRun &run : OfflineRuns(s))
         FillArea(dc, PointX(run.first, a), a.top, PointX(run.last, a) + 1, a.bottom, kOfflineColour);
 
-    HPEN grid = CreatePen(PS_SOLID, 1, kGridColour);
+    HPEN grid = CreatePen(PS_SOLID, AppPx(1), kGridColour);
     HGDIOBJ old_pen = SelectObject(dc, grid);
     for (double v : AxisTicks(axis)) {
         const int y = ValueY(v, axis, a);
         DrawLine(dc, a.left, y, a.right, y);
-        PutText(dc, AxisLabel(v), a.left - 6, y - 7, TA_RIGHT | TA_TOP);
+        PutText(dc, AxisLabel(v), a.left - AppPx(6), y - AppPx(kHalfText), TA_RIGHT | TA_TOP);
     }
     for (const TimeTick &t : ticks)
         DrawLine(dc, PointX(t.index, a), a.top, PointX(t.index, a), a.bottom);
 
-    HPEN line = CreatePen(PS_SOLID, 2, colour);
+    HPEN line = CreatePen(PS_SOLID, AppPx(2), colour);
     SelectObject(dc, line);
     HBRUSH dot = CreateSolidBrush(colour);
     for (const std::vector<int> &points : SignalLines(s)) {
@@ -183,22 +202,25 @@ void DrawPanel(HDC dc, const PlotSeries &s, const PlotArea &a, const Axis &axis,
             xy.push_back(POINT{PointX(i, a), ValueY(value_of(s.points[i]), axis, a)});
         if (xy.size() > 1)
             Polyline(dc, xy.data(), static_cast<int>(xy.size()));
+        const int dot_half = AppPx(1);
         for (const POINT &p : xy) {
-            RECT r = {p.x - 1, p.y - 1, p.x + 2, p.y + 2};
+            RECT r = {p.x - dot_half, p.y - dot_half, p.x + dot_half + 1, p.y + dot_half + 1};
             FillRect(dc, &r, dot);
         }
     }
-    HPEN frame = CreatePen(PS_SOLID, 1, kFrameColour);
+    // The frame lies just outside the panel, however wide its pen.
+    const int frame_width = AppPx(1);
+    HPEN frame = CreatePen(PS_INSIDEFRAME, frame_width, kFrameColour);
     SelectObject(dc, frame);
     SelectObject(dc, GetStockObject(NULL_BRUSH));
-    Rectangle(dc, a.left - 1, a.top - 1, a.right + 1, a.bottom + 1);
+    Rectangle(dc, a.left - frame_width, a.top - frame_width, a.right + frame_width, a.bottom + frame_width);
     SelectObject(dc, old_pen);
     DeleteObject(grid);
     DeleteObject(line);
     DeleteObject(frame);
     DeleteObject(dot);
     SetTextColor(dc, colour);
-    PutText(dc, title, a.left, a.top - 20, TA_LEFT | TA_TOP);
+    PutText(dc, title, a.left, a.top - AppPx(kTitleRise), TA_LEFT | TA_TOP);
     SetTextColor(dc, RGB(0, 0, 0));
 }
 
@@ -206,13 +228,17 @@ void DrawPicture(FollowWindow *w)
 {
     HDC dc = w->buffer;
     const PlotSeries &s = w->series;
-    FillArea(dc, 0, 0, kClientWidth, kClientHeight - kPlotTop, kBackgroundColour);
+    const int width = ClientWidth();
+    FillArea(dc, 0, 0, width, ClientHeight() - PlotTop(), kBackgroundColour);
     HGDIOBJ old_font = TextFont != nullptr ? SelectObject(dc, TextFont) : nullptr;
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, RGB(0, 0, 0));
 
-    // Panels in bitmap coordinates: the bitmap starts at kPlotTop.
-    auto shifted = [](PlotArea a) { return PlotArea{a.left, a.top - kPlotTop, a.right, a.bottom - kPlotTop}; };
+    // Panels in bitmap coordinates: the bitmap starts at the plot's top.
+    auto shifted = [](PlotArea a) {
+        const PlotArea s = Scaled(a);
+        return PlotArea{s.left, s.top - PlotTop(), s.right, s.bottom - PlotTop()};
+    };
     const PlotArea signal_area = shifted(kSignalPanel);
     const PlotArea distance_area = shifted(kDistancePanel);
     const int64_t end_local = LocalSecondsAt(w->clock, s.end_second * 1000);
@@ -222,22 +248,22 @@ void DrawPicture(FollowWindow *w)
     DrawPanel(dc, s, distance_area, DistanceAxis(s), ticks, "距离 (cm)", kDistanceColour,
               [](const PlotPoint &p) { return static_cast<double>(p.distance); });
     for (const TimeTick &t : ticks)
-        PutText(dc, t.label, PointX(t.index, distance_area), distance_area.bottom + 4, TA_CENTER | TA_TOP);
+        PutText(dc, t.label, PointX(t.index, distance_area), distance_area.bottom + AppPx(4), TA_CENTER | TA_TOP);
 
     // Key and state, right of the panels' titles.
-    const int key_y = signal_area.top - 20;
-    FillArea(dc, kClientWidth - 170, key_y + 3, kClientWidth - 156, key_y + 15, kOfflineColour);
-    PutText(dc, "掉线", kClientWidth - 150, key_y, TA_LEFT | TA_TOP);
-    PutText(dc, "最近十分钟，每秒一点", kClientWidth - 330, key_y, TA_LEFT | TA_TOP);
+    const int key_y = signal_area.top - AppPx(kTitleRise);
+    FillArea(dc, width - AppPx(170), key_y + AppPx(3), width - AppPx(156), key_y + AppPx(15), kOfflineColour);
+    PutText(dc, "掉线", width - AppPx(150), key_y, TA_LEFT | TA_TOP);
+    PutText(dc, "最近十分钟，每秒一点", width - AppPx(330), key_y, TA_LEFT | TA_TOP);
     if (w->paused)
-        PutText(dc, "已暂停", kClientWidth - 20, distance_area.top - 20, TA_RIGHT | TA_TOP);
+        PutText(dc, "已暂停", width - AppPx(20), distance_area.top - AppPx(kTitleRise), TA_RIGHT | TA_TOP);
     if (old_font != nullptr)
         SelectObject(dc, old_font);
     w->drawn_end = s.end_second;
     w->drawn_newest = s.newest;
     w->drawn_count = s.newest >= 0 ? s.points[s.newest].count : 0;
     w->drawn_paused = w->paused;
-    RECT plot = {0, kPlotTop, kClientWidth, kClientHeight};
+    RECT plot = {0, PlotTop(), width, ClientHeight()};
     InvalidateRect(w->window, &plot, FALSE);
 }
 
@@ -305,7 +331,7 @@ bool CreateBuffer(FollowWindow *w)
 {
     HDC screen = GetDC(w->window);
     w->buffer = CreateCompatibleDC(screen);
-    w->bitmap = CreateCompatibleBitmap(screen, kClientWidth, kClientHeight - kPlotTop);
+    w->bitmap = CreateCompatibleBitmap(screen, ClientWidth(), ClientHeight() - PlotTop());
     ReleaseDC(w->window, screen);
     if (w->buffer == nullptr || w->bitmap == nullptr)
         return false;
@@ -381,7 +407,7 @@ LRESULT CALLBACK FollowWindowProc(HWND window, UINT message, WPARAM wparam, LPAR
         PAINTSTRUCT ps;
         HDC dc = BeginPaint(window, &ps);
         if (w != nullptr && w->buffer != nullptr)
-            BitBlt(dc, 0, kPlotTop, kClientWidth, kClientHeight - kPlotTop, w->buffer, 0, 0, SRCCOPY);
+            BitBlt(dc, 0, PlotTop(), ClientWidth(), ClientHeight() - PlotTop(), w->buffer, 0, 0, SRCCOPY);
         EndPaint(window, &ps);
         return 0;
     }
@@ -455,12 +481,12 @@ HWND OpenFollowWindow(HWND owner, uint32_t id)
     w->id = id;
     w->save_prefix = L"tarnwick-tag" + std::to_wstring(id);
     const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-    RECT frame = {0, 0, kClientWidth, kClientHeight};
+    RECT frame = {0, 0, ClientWidth(), ClientHeight()};
     AdjustWindowRectEx(&frame, style, FALSE, 0);
     RECT owner_rect = {};
     GetWindowRect(owner, &owner_rect);
-    const int x = owner_rect.left + 40 + kCascadeStep * open;
-    const int y = owner_rect.top + 40 + kCascadeStep * open;
+    const int x = owner_rect.left + AppPx(40 + kCascadeStep * open);
+    const int y = owner_rect.top + AppPx(40 + kCascadeStep * open);
     const std::string title = FollowTitle(id);
     FollowWindow *state = w.get();
     Adoption adoption = {state, false};

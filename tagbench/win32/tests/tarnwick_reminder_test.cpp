@@ -169,6 +169,7 @@ TEST_F(TarnwickReminder, StartFrameThenPassesThenOneOffPass)
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(Hex(pass), Hex(listener_->Next(kTimeoutMs).bytes)) << "pass " << i;
     StopAndExpectOneOffFrame(pass, kPairFFOff);
+    EXPECT_EQ("0", gui::Text(d_, IDC_REMINDER_FAILURES)) << "every frame went out";
 }
 
 // Quantity left empty: one tag. The red lamp with the buzzer (the other
@@ -191,7 +192,8 @@ TEST_F(TarnwickReminder, ModeFromTheCheckBoxes)
 // in again brings the same table back at the same speed with the reminder
 // stopped; a second loss while the box is up brings no second box; the port
 // being retried stays in the refilled list; picking another port ends the
-// retries.
+// retries, and so does pressing the port button while the port is gone,
+// which the note then says.
 TEST_F(TarnwickReminder, APulledCableIsReportedOnceAndResumesOnTheSameTable)
 {
     const DWORD pid = bench_->program.pid();
@@ -277,6 +279,23 @@ TEST_F(TarnwickReminder, APulledCableIsReportedOnceAndResumesOnTheSameTable)
     ASSERT_TRUE(bench_->ChoosePort(kBenchPort));
     bench_->PressPortButton();
     ASSERT_EQ("关闭串口", gui::Text(d_, kPortButton));
+    ASSERT_TRUE(reader_->Open(kReaderPort));
+
+    // Lost once more, and the user presses the port button while it is
+    // still gone: nothing opens, the retries end, and the note says so.
+    ASSERT_TRUE(PullComPair(kBenchPort));
+    box = gui::WaitForPopup(pid, nullptr, kTimeoutMs);
+    ASSERT_NE(nullptr, box);
+    gui::ClickAsync(box, IDOK);
+    ASSERT_TRUE(gui::WaitUntil([&] { return gui::CountPopups(pid) == 0; }, kTimeoutMs));
+    EXPECT_EQ("COM3 已断开，正在每秒重试", gui::Text(d_, IDC_PORT_NOTE));
+    bench_->PressPortButton();
+    EXPECT_EQ("打开串口", gui::Text(d_, kPortButton));
+    EXPECT_EQ("COM3 已断开，已停止重试", gui::Text(d_, IDC_PORT_NOTE));
+    ASSERT_TRUE(PlugComPair(kBenchPort));
+    bench_->PressPortButton();
+    ASSERT_EQ("关闭串口", gui::Text(d_, kPortButton));
+    EXPECT_EQ("", gui::Text(d_, IDC_PORT_NOTE));
     ASSERT_TRUE(reader_->Open(kReaderPort));
 }
 
