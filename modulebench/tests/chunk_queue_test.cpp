@@ -77,36 +77,6 @@ TEST_F(ProcessorTest, AnswerSendsTheFrameAsArmed)
     EXPECT_FALSE(ConfigPending.load());
 }
 
-// What the GUI thread does while the answer is being written decides
-// whether the answer may still show "完成配置": the processor names the
-// arming it sent, and only the current arming counts.
-TEST_F(ProcessorTest, AnAnswerNamesItsArmingAndOnlyTheCurrentOneCounts)
-{
-    struct Case {
-        const char *what;
-        void (*during_write)();
-        bool answer_current; // the answered arming is still the current one
-        bool armed_after;
-    };
-    const Case cases[] = {
-        {"nothing", nullptr, true, false},
-        {"re-armed", [] { BuildTagConfigFrame(2, 6, 11); ConfigPending.store(true); }, false, true},
-        {"unlocked, mode changed or closed", [] { ConfigPending.store(false); }, false, false},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        ChunkQueueInit();
-        InstallRecorder();
-        BuildTagConfigFrame(1, 5, 10);
-        const uint32_t armed = ConfigPending.Arm();
-        Recorded.during_write = c.during_write;
-        Feed(WakeUpFrame(0, 0));
-        EXPECT_EQ(Recorded.TextsOf(HookEvent::Answered), std::vector<std::string>{std::to_string(armed)});
-        EXPECT_EQ(ConfigPending.IsCurrent(armed), c.answer_current);
-        EXPECT_EQ(ConfigPending.load(), c.armed_after);
-    }
-}
-
 // A wake-up answer that did not fully go out: no 完成配置 (no Answered),
 // exactly the bytes that went out as an S line, a note of its own, the
 // hook for the batch window, and the arming still armed, so that the tag's
@@ -158,39 +128,56 @@ TEST_F(ProcessorTest, AnAnswerThatDidNotGoOutStaysArmedForTheNextWakeUp)
     }
 }
 
-// While an answer fails, the user replaces or withdraws the arming: the
-// failed frame does not come back; a new arming stays as armed.
-TEST_F(ProcessorTest, AFailedAnswerDoesNotResurrectAStaleArming)
+// What the GUI thread does while the answer is being written decides its
+// fate: only the current arming may still show "完成配置" (the processor
+// names the arming it sent), and a failed answer is armed again only while
+// its arming is current: a frame the user replaced or withdrew (unlocked,
+// changed mode, reopened) never comes back.
+TEST_F(ProcessorTest, WhatTheGuiDoesDuringAnAnswerDecidesItsFate)
 {
+    void (*const rearm)() = [] { BuildTagConfigFrame(2, 6, 11); ConfigPending.store(true); };
+    void (*const disarm)() = [] { ConfigPending.store(false); };
+    void (*const reopen)() = [] { ChunkQueuePortOpening(); };
+    constexpr WriteStatus sent = WriteStatus::Sent, timed_out = WriteStatus::TimedOut;
     struct Case {
         const char *what;
         void (*during_write)();
+        WriteStatus status;
+        bool answer_current; // the answered arming is still the current one
         bool armed_after;
+        uint8_t next_answer_id; // ID byte of the next wake-up's answer; 0: none
     };
     const Case cases[] = {
-        {"re-armed", [] { BuildTagConfigFrame(2, 6, 11); ConfigPending.store(true); }, true},
-        {"unlocked, mode changed", [] { ConfigPending.store(false); }, false},
-        {"reopened", [] { ChunkQueuePortOpening(); }, false},
+        {"sent", nullptr, sent, true, false, 0},
+        {"sent, re-armed", rearm, sent, false, true, 2},
+        {"sent, unlocked or mode changed", disarm, sent, false, false, 0},
+        {"timed out", nullptr, timed_out, true, true, 1},
+        {"timed out, re-armed", rearm, timed_out, false, true, 2},
+        {"timed out, unlocked or mode changed", disarm, timed_out, false, false, 0},
+        {"timed out, reopened", reopen, timed_out, false, false, 0},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         ChunkQueueInit();
         InstallRecorder();
         BuildTagConfigFrame(1, 5, 10);
-        ConfigPending.Arm();
-        Recorded.outcome = {WriteStatus::TimedOut, 0, 0};
+        const uint32_t armed = ConfigPending.Arm();
+        Recorded.outcome = {c.status, c.status == sent ? HookRecorder::kAllBytes : 0, 0};
         Recorded.during_write = c.during_write;
         Feed(WakeUpFrame(0, 0));
+        EXPECT_EQ(Recorded.TextsOf(HookEvent::Answered),
+                  c.status == sent ? std::vector<std::string>{std::to_string(armed)} : std::vector<std::string>{});
+        EXPECT_EQ(ConfigPending.IsCurrent(armed), c.answer_current);
         EXPECT_EQ(ConfigPending.load(), c.armed_after);
         Recorded.Clear();
         Feed(WakeUpFrame(0, 0));
-        const std::vector<Bytes> sent = Recorded.Of(HookEvent::Sent);
-        if (!c.armed_after) {
-            EXPECT_TRUE(sent.empty());
+        const std::vector<Bytes> next = Recorded.Of(HookEvent::Sent);
+        if (c.next_answer_id == 0) {
+            EXPECT_TRUE(next.empty());
             continue;
         }
-        ASSERT_EQ(sent.size(), 1u);
-        EXPECT_EQ(sent[0][7], 2) << "the new arming's frame goes out";
+        ASSERT_EQ(next.size(), 1u);
+        EXPECT_EQ(next[0][7], c.next_answer_id);
     }
 }
 
