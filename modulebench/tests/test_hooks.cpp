@@ -9,6 +9,8 @@ namespace {
 SerialWriteOutcome RecordWrite(const uint8_t *data, uint32_t length)
 {
     SerialWriteOutcome outcome = Recorded.outcome;
+    if (Recorded.time_out_every != 0 && ++Recorded.writes % Recorded.time_out_every == 0)
+        outcome = {WriteStatus::TimedOut, 0, 0};
     if (outcome.status == WriteStatus::NoPort)
         return {WriteStatus::NoPort, 0, 0};
     if (outcome.written > length)
@@ -58,6 +60,8 @@ void HookRecorder::Clear()
     events.clear();
     during_write = nullptr;
     outcome = {WriteStatus::Sent, kAllBytes, 0};
+    time_out_every = 0;
+    writes = 0;
 }
 
 void InstallRecorder()

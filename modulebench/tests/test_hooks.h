@@ -27,6 +27,10 @@ struct HookRecorder {
     // at the length) and the error. NoPort is not recorded as a write.
     SerialWriteOutcome outcome = {WriteStatus::Sent, kAllBytes, 0};
     static constexpr uint32_t kAllBytes = ~0u;
+    // When not 0, every n-th write (counting from the first) times out with
+    // nothing taken, whatever outcome says.
+    uint32_t time_out_every = 0;
+    uint32_t writes = 0;
 
     std::vector<Bytes> Of(HookEvent::Kind kind) const;
     std::vector<std::string> TextsOf(HookEvent::Kind kind) const;
