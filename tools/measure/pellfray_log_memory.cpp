@@ -9,8 +9,8 @@
 // takes them and logs each as a line, formatted with the local time and
 // handed to the GUI thread through the log's hand-off (LogHandOff, one
 // posted message per wake) as Pellfray's traffic log does; the GUI thread
-// adds the lines to a string list box with the log list's styles in batches
-// (LogListBatch: drawing off, the oldest lines past KEEP deleted, the head
+// adds the lines to a string list box with the log list's styles in slices
+// of at most 128 lines, as the program does (LogListBatch: drawing off, the oldest lines past KEEP deleted, the head
 // line re-inserted, the view put back, drawing on) and shows the received
 // byte count in a label. Every EVERY lines (default 10 000) it prints the
 // process's private and working-set memory; once the list holds KEEP lines
@@ -43,6 +43,9 @@ HWND List;
 HWND Label;
 LogHandOff Pending;
 std::vector<PendingLogEntry> Taken;
+size_t TakenNext;
+// Lines shown per batch, as the program's slices.
+constexpr size_t kLinesPerBatch = 128;
 std::atomic<unsigned long long> Logged{0};
 
 struct ListBox {
@@ -70,20 +73,26 @@ void Received(uint32_t count, const uint8_t *bytes)
         Pending.WakeFailed();
 }
 
-// GUI thread.
-void ShowPending(LogListBound &bound)
+// GUI thread: one slice of at most kLinesPerBatch lines; true when more
+// wait.
+bool ShowPending(LogListBound &bound)
 {
-    Pending.TakeAll(Taken);
+    if (TakenNext == Taken.size()) {
+        Pending.TakeAll(Taken);
+        TakenNext = 0;
+    }
     if (Taken.empty())
-        return;
+        return false;
     ListBox box;
     SendMessageA(List, WM_SETREDRAW, FALSE, 0);
     uint64_t total = 0;
     {
         LogListBatch<ListBox> batch(box, bound);
-        for (const PendingLogEntry &entry : Taken) {
+        for (size_t shown = 0; shown < kLinesPerBatch && TakenNext < Taken.size(); ++shown) {
+            const PendingLogEntry &entry = Taken[TakenNext++];
             total = AddRxBytes(entry.count);
             batch.Add(entry.text);
+            ++Logged;
         }
         batch.Finish();
     }
@@ -91,7 +100,7 @@ void ShowPending(LogListBound &bound)
     InvalidateRect(List, nullptr, TRUE);
     char text[24];
     SetWindowTextA(Label, FormatByteCount(total, text));
-    Logged += Taken.size();
+    return TakenNext < Taken.size();
 }
 
 double Mb(SIZE_T bytes)
@@ -165,9 +174,10 @@ int main(int argc, char **argv)
         MSG msg;
         if (!GetMessageA(&msg, nullptr, 0, 0))
             break;
-        if (msg.message == kLinesMessage)
-            ShowPending(bound);
-        else
+        if (msg.message == kLinesMessage) {
+            if (ShowPending(bound))
+                PostMessageA(Window, kLinesMessage, 0, 0);
+        } else
             DispatchMessageA(&msg);
         if (Logged.load() < next_report)
             continue;
