@@ -16,7 +16,7 @@
 
 const char kMsgBufferFull[] = "msg buffer full\r\n";
 const char kMsgCheckError[] = "check error\r\n";
-const char kReopenDisarmedNote[] = "串口重新打开：之前等待生效的配置已取消，未发出";
+const char kReopenDisarmedNote[] = "打开串口时取消了之前等待生效的配置（未发出）";
 
 ChunkQueueState ChunkQueue{};
 std::atomic<uint32_t> SkipRxLogRequests{0};
