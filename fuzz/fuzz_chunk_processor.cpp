@@ -13,23 +13,29 @@
 //              request; 4 a valid-CRC wake-up frame (byte 4 zero, or taken
 //              from the input when op & 8); 5 a valid-CRC FF FF FF FF chunk
 //              of a chosen length (6 to 1024); 6 line errors (the next
-//              byte's low five bits), or with op & 8 the port opens or
-//              closes; 7 move the empty queue's indices to a chosen slot, so
+//              byte's low five bits), or with op & 8 the outcome of the
+//              writes from now on (the next byte: status in its low two
+//              bits, bytes taken in the rest); 7 move the empty queue's indices to a chosen slot, so
 //              wrapping is reached.
 //
 // The harness keeps its own account of the queue and predicts every event
 // the hooks record: each queued byte logged once and in order unless a skip
-// request covered its drain; "msg buffer full" exactly for a slot that found
-// the queue full; "check error" exactly for an FF FF FF FF chunk whose last
-// two bytes are not its CRC; line errors on the console and as a note where
-// they were reported in the stream (or ahead of the next chunk once the
-// queue had room); and the armed frame written, logged and answered with
-// its arming's number at most once, only for a valid 9-byte wake-up frame
-// with byte 4 zero, and only while a port is open.
+// request covered its drain, and the chunks it covered counted in a note
+// when the request is served; "msg buffer full" exactly for a slot that
+// found the queue full, and the bytes dropped told in a note where they went
+// missing (with the next slot queued, or when the queue is found empty);
+// "check error" exactly for an FF FF FF FF chunk whose last two bytes are
+// not its CRC; line errors on the console and as a note where they were
+// reported in the stream (or ahead of the next chunk once the queue had
+// room); and the armed frame written and answered with its arming's number
+// at most once, only for a valid 9-byte wake-up frame with byte 4 zero; an
+// answer that did not fully go out logged as the bytes that did, a note and
+// the not-sent hook, and armed again for the next wake-up.
 #include "fuzz/fuzz_support.h"
 #include "modulebench/chunk_queue.h"
 #include "modulebench/config_frames.h"
 #include "modulebench/module_hooks.h"
+#include "modulebench/sent_frames.h"
 #include "modulebench/traffic_log.h"
 #include "serial/crc16.h"
 #include "serial/receive_pass.h"
@@ -41,10 +47,12 @@
 namespace {
 
 // W serial write, R received line, S sent line, A answered arming, C console
-// message, N note; with its bytes or text.
+// message, N note, X answer not sent (arming and bytes out); with its bytes
+// or text.
 using Event = std::pair<char, std::string>;
 std::vector<Event> Recorded;
-bool PortOpen = true;
+// What the writes answer: the status, and the bytes taken unless Sent.
+SerialWriteOutcome Outcome = {WriteStatus::Sent, 0, 0};
 
 std::string Str(const uint8_t *data, size_t length)
 {
@@ -55,6 +63,8 @@ std::string Str(const uint8_t *data, size_t length)
 // alone) and of the arming.
 struct Model {
     std::deque<std::pair<std::string, uint32_t>> queued;
+    std::deque<uint64_t> dropped_before; // per queued slot: bytes dropped just before it
+    uint64_t untold_dropped = 0;
     uint32_t pending_errors = 0;
     bool armed = false;
     uint32_t armed_number = 0;
@@ -66,8 +76,14 @@ struct Model {
     {
         if (pending_errors == 0 || Full())
             return;
-        queued.push_back({std::string(), pending_errors});
+        Queue(std::string(), pending_errors);
         pending_errors = 0;
+    }
+    void Queue(const std::string &bytes, uint32_t errors)
+    {
+        queued.push_back({bytes, errors});
+        dropped_before.push_back(untold_dropped);
+        untold_dropped = 0;
     }
 };
 
@@ -84,9 +100,10 @@ void Push(Model &m, const std::string &read)
             break;
         }
         const uint32_t piece = length - done < kChunkMaxLength ? length - done : kChunkMaxLength;
-        m.queued.push_back({Str(data + done, piece), 0});
+        m.Queue(Str(data + done, piece), 0);
         done += piece;
     }
+    m.untold_dropped += length - done;
     const uint32_t queued = ChunkQueuePushLong(data, length);
     FUZZ_CHECK(queued == done, "queued %u of %u bytes, expected %u", queued, length, done);
 }
@@ -95,30 +112,56 @@ void Drain(Model &m)
 {
     const uint32_t taken = ChunkProcessorDrain();
     FUZZ_CHECK(taken == m.queued.size(), "drain took %u chunks, %zu were queued", taken, m.queued.size());
-    for (const auto &slot : m.queued) {
+    uint32_t skipped = 0;
+    uint64_t skipped_bytes = 0;
+    char note[224];
+    for (size_t i = 0; i < m.queued.size(); ++i) {
+        const auto &slot = m.queued[i];
+        if (m.dropped_before[i] != 0)
+            m.expected.push_back({'N', DroppedBytesNote(m.dropped_before[i], note, sizeof note)});
         if (slot.second != 0) {
             char words[96];
-            char note[160];
             m.expected.push_back({'C', std::string("port error: ") + LineErrorWords(slot.second, words, 96) + "\r\n"});
             m.expected.push_back({'N', LineErrorNote(slot.second, note, sizeof note)});
         }
         const std::string &c = slot.first;
         if (!c.empty() && !m.skip_log)
             m.expected.push_back({'R', c});
+        if (!c.empty() && m.skip_log) {
+            ++skipped;
+            skipped_bytes += c.size();
+        }
         if (c.compare(0, 4, std::string(4, '\xFF')) != 0)
             continue;
         const auto *b = reinterpret_cast<const uint8_t *>(c.data());
         if (Crc16Modbus(b, c.size() - 2) != GetCrc16(b + c.size() - 2)) {
             m.expected.push_back({'C', kMsgCheckError});
         } else if (c.size() == 9 && b[4] == 0x00 && m.armed) {
-            m.armed = false;
-            if (!PortOpen)
-                continue; // the frame went nowhere: no line, no answer
             const std::string armed = Str(OutFrame, kTagConfigFrameLength);
-            m.expected.insert(m.expected.end(), {{'W', armed}, {'S', armed}, {'A', std::to_string(m.armed_number)}});
+            if (Outcome.status != WriteStatus::NoPort)
+                m.expected.push_back({'W', armed});
+            if (Outcome.status == WriteStatus::Sent) {
+                m.expected.insert(m.expected.end(), {{'S', armed}, {'A', std::to_string(m.armed_number)}});
+                m.armed = false;
+                continue;
+            }
+            // Not all went out: the bytes that did, the note, the hook; the
+            // arming stays.
+            const uint32_t out = Outcome.status == WriteStatus::NoPort ? 0 : Outcome.written;
+            if (out != 0)
+                m.expected.push_back({'S', armed.substr(0, out)});
+            const SerialWriteOutcome seen = {Outcome.status, out, Outcome.error};
+            m.expected.push_back({'N', FrameNotSentNote(SentFrame::ConfigAnswer, seen, 12, note, sizeof note)});
+            m.expected.push_back({'X', std::to_string(m.armed_number) + " " + std::to_string(out)});
         }
     }
+    if (m.untold_dropped != 0)
+        m.expected.push_back({'N', DroppedBytesNote(m.untold_dropped, note, sizeof note)});
+    m.untold_dropped = 0;
+    if (skipped != 0)
+        m.expected.push_back({'N', SkippedChunksNote(skipped, skipped_bytes, note, sizeof note)});
     m.queued.clear();
+    m.dropped_before.clear();
     m.skip_log = false;
 }
 
@@ -150,12 +193,22 @@ void CheckState(const Model &m)
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     SetModuleHooks(ModuleHooks{
-        [](const uint8_t *d, uint32_t n) { return PortOpen && (Recorded.push_back({'W', Str(d, n)}), true); },
+        [](const uint8_t *d, uint32_t n) {
+            if (Outcome.status == WriteStatus::NoPort)
+                return SerialWriteOutcome{WriteStatus::NoPort, 0, 0};
+            Recorded.push_back({'W', Str(d, n)});
+            if (Outcome.status == WriteStatus::Sent)
+                return SerialWriteOutcome{WriteStatus::Sent, n, 0};
+            return SerialWriteOutcome{Outcome.status, Outcome.written < n ? Outcome.written : n, Outcome.error};
+        },
         [](uint32_t n, const uint8_t *d) { Recorded.push_back({'R', Str(d, n)}); },
         [](uint32_t n, const uint8_t *d) { Recorded.push_back({'S', Str(d, n)}); },
         [](uint32_t arm) { Recorded.push_back({'A', std::to_string(arm)}); },
         [](const char *text) { Recorded.push_back({'C', text}); },
         [](const char *text) { Recorded.push_back({'N', text}); },
+        [](uint32_t arm, const SerialWriteOutcome &o, uint32_t) {
+            Recorded.push_back({'X', std::to_string(arm) + " " + std::to_string(o.written)});
+        },
     });
     return 0;
 }
@@ -165,7 +218,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FuzzInput in{data, size, 0};
     ChunkQueueInit();
     Recorded.clear();
-    PortOpen = true;
+    Outcome = {WriteStatus::Sent, 0, 0};
     Model m;
     while (!in.Empty()) {
         const uint8_t op = in.Byte();
@@ -195,7 +248,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         } else if ((op & 7) == 5) {
             Push(m, FFChunk(in, (static_cast<size_t>(in.Byte()) << 2 | (in.Byte() & 3)) % 1019, false));
         } else if ((op & 7) == 6 && (op & 8) != 0) {
-            PortOpen = !PortOpen;
+            const uint8_t b = in.Byte();
+            Outcome = {static_cast<WriteStatus>(b & 3), (b >> 2) % 12u, (b & 3) == 2 ? 31u : 0u};
         } else if ((op & 7) == 6) {
             const uint32_t flags = in.Byte() & 0x1F;
             m.pending_errors |= flags & kLineErrorMask;

@@ -2,6 +2,7 @@
 
 #include "modulebench/config_frames.h"
 #include "modulebench/module_hooks.h"
+#include "modulebench/sent_frames.h"
 #include "modulebench/traffic_log.h"
 #include "serial/crc16.h"
 #include "serial/receive_pass.h"
@@ -15,6 +16,7 @@
 
 const char kMsgBufferFull[] = "msg buffer full\r\n";
 const char kMsgCheckError[] = "check error\r\n";
+const char kReopenDisarmedNote[] = "打开串口时取消了之前等待生效的配置（未发出）";
 
 ChunkQueueState ChunkQueue{};
 std::atomic<uint32_t> SkipRxLogRequests{0};
@@ -44,6 +46,15 @@ std::atomic<bool> WaitingAllowed{true};
 std::atomic<uint32_t> RoomWaitMs{1000};
 // Receive thread only: line errors not yet queued (the queue was full).
 uint32_t PendingLineErrors = 0;
+// Bytes dropped for want of room and not yet told in the log. Added to by
+// the receive thread; taken whole (exchange) by the receive thread into the
+// next slot it queues, or by the processor when it finds the queue empty,
+// so each dropped byte is told once, at its place in the stream.
+std::atomic<uint64_t> UntoldDroppedBytes{0};
+// Processor thread only: chunks (and their bytes) taken unlogged under the
+// skip requests not yet served.
+uint32_t SkippedChunks = 0;
+uint64_t SkippedBytes = 0;
 // Written by tests only.
 std::atomic<void (*)()> IdleHook{nullptr};
 
@@ -67,14 +78,23 @@ void AnswerWakeUp()
     if (!ConfigPending.Claim(answer, &arm))
         return;
 
-    // A frame that met no open port (a wake-up still queued when the port
-    // closed) went nowhere: no S line, nothing to show.
-    if (HookSerialWrite(answer, kTagConfigFrameLength).status == WriteStatus::NoPort)
+    const SerialWriteOutcome outcome = HookSerialWrite(answer, kTagConfigFrameLength);
+    if (LogWriteOutcome(SentFrame::ConfigAnswer, answer, kTagConfigFrameLength, outcome)) {
+        // A write may take up to a second, and the user may have re-armed,
+        // unlocked, changed mode or closed meanwhile: the GUI thread decides.
+        HookConfigAnswered(arm);
         return;
-    HookLogSent(kTagConfigFrameLength, answer);
-    // A write may take up to a second, and the user may have re-armed,
-    // unlocked, changed mode or closed meanwhile: the GUI thread decides.
-    HookConfigAnswered(arm);
+    }
+    // The tag got nothing whole: the arming waits for its next wake-up,
+    // unless the user has replaced or withdrawn it meanwhile.
+    ConfigPending.Restore(answer, arm);
+    HookConfigNotSent(arm, outcome, kTagConfigFrameLength);
+}
+
+void ReportDropped(uint64_t bytes)
+{
+    char note[160];
+    HookLogNote(DroppedBytesNote(bytes, note, sizeof note));
 }
 
 void ReportLineErrors(uint32_t flags)
@@ -111,12 +131,17 @@ void ChunkQueueInit()
         std::free(slot.data);
         slot.data = nullptr;
         slot.length = 0;
+        slot.line_errors = 0;
+        slot.dropped = 0;
     }
     ChunkQueue.head.store(0);
     ChunkQueue.tail.store(0);
     ConfigPending.store(false);
     SkipRxLogServed.store(SkipRxLogRequests.load());
     PendingLineErrors = 0;
+    UntoldDroppedBytes.store(0);
+    SkippedChunks = 0;
+    SkippedBytes = 0;
     ProducerWaiting.store(false);
     WaitingAllowed.store(true);
     ChunkWorkSignal.Clear();
@@ -166,6 +191,7 @@ bool PushLineErrors(Clock::time_point deadline)
     slot.length = 0;
     slot.data = nullptr;
     slot.line_errors = static_cast<uint8_t>(PendingLineErrors & kLineErrorMask);
+    slot.dropped = UntoldDroppedBytes.exchange(0);
     PendingLineErrors = 0;
     ChunkQueue.head.store(NextIndex(head), std::memory_order_release);
     return true;
@@ -194,6 +220,7 @@ bool PushOne(const uint8_t *data, uint8_t length, Clock::time_point deadline)
     ChunkSlot &slot = ChunkQueue.slots[head];
     slot.length = length;
     slot.line_errors = 0;
+    slot.dropped = UntoldDroppedBytes.exchange(0);
     slot.data = copy;
     ChunkQueue.head.store(next, std::memory_order_release);
     return true;
@@ -211,8 +238,10 @@ bool ChunkQueuePush(const uint8_t *data, uint8_t length)
     if (length == 0)
         return false;
     const bool queued = PushOne(data, length, RoomDeadline());
-    if (queued)
-        ChunkWorkSignal.Notify();
+    if (!queued)
+        UntoldDroppedBytes.fetch_add(length);
+    // Also after a drop: the processor tells it once it finds room.
+    ChunkWorkSignal.Notify();
     return queued;
 }
 
@@ -228,7 +257,9 @@ uint32_t ChunkQueuePushLong(const uint8_t *data, uint32_t length)
             break;
         queued += piece;
     }
-    if (queued != 0)
+    if (queued != length)
+        UntoldDroppedBytes.fetch_add(length - queued);
+    if (length != 0)
         ChunkWorkSignal.Notify();
     return queued;
 }
@@ -268,6 +299,19 @@ const char *LineErrorNote(uint32_t flags, char *out, uint32_t size)
     return out;
 }
 
+const char *DroppedBytesNote(uint64_t bytes, char *out, uint32_t size)
+{
+    std::snprintf(out, size, "接收队列已满，等待后仍无空位：此处丢失 %llu 字节", static_cast<unsigned long long>(bytes));
+    return out;
+}
+
+const char *SkippedChunksNote(uint32_t chunks, uint64_t bytes, char *out, uint32_t size)
+{
+    std::snprintf(out, size, "关闭串口或切换透传时队列中还有 %u 块数据（%llu 字节），已处理，未记入日志", chunks,
+                  static_cast<unsigned long long>(bytes));
+    return out;
+}
+
 uint32_t ChunkQueueCount()
 {
     const uint32_t head = ChunkQueue.head.load(std::memory_order_acquire);
@@ -291,18 +335,36 @@ uint32_t ChunkProcessorDrain()
         if (tail == ChunkQueue.head.load(std::memory_order_acquire)) {
             if (void (*hook)() = IdleHook.load())
                 hook();
+            // Drops after the last chunk queued: told here, after it.
+            if (const uint64_t dropped = UntoldDroppedBytes.exchange(0))
+                ReportDropped(dropped);
+            if (requested == SkipRxLogRequests.load() && SkippedChunks != 0) {
+                char note[192];
+                HookLogNote(SkippedChunksNote(SkippedChunks, SkippedBytes, note, sizeof note));
+                SkippedChunks = 0;
+                SkippedBytes = 0;
+            }
             SkipRxLogServed.store(requested);
             return taken;
         }
         ChunkSlot &slot = ChunkQueue.slots[tail];
+        if (slot.dropped != 0)
+            ReportDropped(slot.dropped);
         if (slot.line_errors != 0)
             ReportLineErrors(slot.line_errors);
-        if (slot.length != 0)
-            ProcessChunk(slot.data, slot.length, SkipRxLogActive());
+        if (slot.length != 0) {
+            const bool skip = SkipRxLogActive();
+            if (skip) {
+                ++SkippedChunks;
+                SkippedBytes += slot.length;
+            }
+            ProcessChunk(slot.data, slot.length, skip);
+        }
         std::free(slot.data);
         slot.data = nullptr;
         slot.length = 0;
         slot.line_errors = 0;
+        slot.dropped = 0;
         tail = NextIndex(tail);
         ChunkQueue.tail.store(tail);
         if (ProducerWaiting.load())
@@ -358,10 +420,16 @@ void ChunkQueueStopWaiting()
     ChunkRoomSignal.Notify();
 }
 
-void ChunkQueuePortOpening()
+bool ChunkQueuePortOpening()
 {
     WaitingAllowed.store(true);
+    const bool armed = ConfigPending.load();
+    // Always: an arming whose answer is being written now must not be put
+    // back if that write fails.
     ConfigPending.store(false);
+    if (armed)
+        HookLogNote(kReopenDisarmedNote);
+    return armed;
 }
 
 void ChunkQueueSetRoomWaitMs(uint32_t milliseconds)

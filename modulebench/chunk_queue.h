@@ -21,7 +21,10 @@
 // fuzzer): with nobody to free a slot the wait could only end by its bound.
 //
 // One slot always stays free, so 999 chunks fit; a queue that stays full past
-// the bound drops the newest chunk and tells the debug console. A slot carries at most 255
+// the bound drops the newest chunk (the rest of its read with it) and tells
+// the debug console at once and the log at the place of the loss: the count
+// of bytes dropped rides on the next slot queued, or is told by the
+// processor when it finds the queue empty first. A slot carries at most 255
 // bytes: longer reads are split into consecutive slots in order, so each
 // byte is logged once and counted once, but a frame split this way (or by
 // the port itself) is never recognised as a wake-up frame.
@@ -36,6 +39,8 @@
 // queue is empty, how many requests there were, and serves exactly those
 // when it finds it empty. A request made while the processor finishes a
 // pass therefore stays standing for the next pass instead of being erased.
+// The chunks a skip kept out of the log are counted in a note when the
+// requests are served.
 #pragma once
 
 #include <atomic>
@@ -46,10 +51,13 @@ constexpr uint32_t kChunkMaxLength = 255;
 
 extern const char kMsgBufferFull[];   // "msg buffer full\r\n"
 extern const char kMsgCheckError[];   // "check error\r\n"
+// The log note of a port opening that withdrew an armed configuration.
+extern const char kReopenDisarmedNote[];
 
 struct ChunkSlot {
     uint8_t length;
     uint8_t line_errors; // receive_pass.h flags; a slot without bytes carries only these
+    uint64_t dropped;    // bytes dropped for want of room just before this slot
     uint8_t *data;       // owned heap copy of exactly length bytes, or null
 };
 
@@ -98,6 +106,11 @@ void ChunkQueueLineErrors(uint32_t flags);
 // at that point.
 const char *LineErrorNote(uint32_t flags, char *out, uint32_t size);
 
+// The log notes for bytes dropped on a full queue, and for chunks a skip
+// request kept out of the log.
+const char *DroppedBytesNote(uint64_t bytes, char *out, uint32_t size);
+const char *SkippedChunksNote(uint32_t chunks, uint64_t bytes, char *out, uint32_t size);
+
 // Any thread, a snapshot: the receive thread is waiting for room.
 bool ChunkQueueProducerWaiting();
 
@@ -142,8 +155,9 @@ void ChunkQueueStopWaiting();
 // GUI thread, before a port is published (an open, or a lost port's
 // resume): waiting for room is allowed again (as after ChunkQueueInit), and
 // the armed configuration is dropped, so that a wake-up frame read from the
-// new port is never answered with a frame armed before.
-void ChunkQueuePortOpening();
+// new port is never answered with a frame armed before. A frame dropped so
+// is said in the log (kReopenDisarmedNote); true then.
+bool ChunkQueuePortOpening();
 
 // Bound of the receive thread's wait for room, for one read in all. 1000 ms
 // unless a test shortens or lengthens it. Any thread.

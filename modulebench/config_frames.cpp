@@ -2,6 +2,7 @@
 
 #include "modulebench/chunk_queue.h"
 #include "modulebench/module_hooks.h"
+#include "modulebench/sent_frames.h"
 #include "serial/crc16.h"
 
 #include <cstring>
@@ -18,13 +19,20 @@ uint32_t ArmedConfig::Arm()
 {
     Frame *copy = new Frame;
     std::memcpy(copy->bytes, OutFrame, sizeof copy->bytes);
-    if (++armings_ == 0)
-        armings_ = 1;
-    copy->number = armings_;
-    current_ = armings_;
+    Frame *replaced;
+    uint32_t number;
+    {
+        std::lock_guard<std::mutex> lock(change_);
+        if (++armings_ == 0)
+            armings_ = 1;
+        number = armings_;
+        copy->number = number;
+        current_.store(number);
+        replaced = armed_.exchange(copy);
+    }
     // The frame replaced was never claimed: nobody else can hold it.
-    delete armed_.exchange(copy);
-    return current_;
+    delete replaced;
+    return number;
 }
 
 void ArmedConfig::store(bool armed, std::memory_order)
@@ -33,8 +41,28 @@ void ArmedConfig::store(bool armed, std::memory_order)
         Arm();
         return;
     }
-    current_ = 0;
-    delete armed_.exchange(nullptr);
+    Frame *withdrawn;
+    {
+        std::lock_guard<std::mutex> lock(change_);
+        current_.store(0);
+        withdrawn = armed_.exchange(nullptr);
+    }
+    delete withdrawn;
+}
+
+bool ArmedConfig::Restore(const uint8_t *frame, uint32_t arm)
+{
+    Frame *copy = new Frame;
+    std::memcpy(copy->bytes, frame, sizeof copy->bytes);
+    copy->number = arm;
+    {
+        std::lock_guard<std::mutex> lock(change_);
+        Frame *expected = nullptr;
+        if (IsCurrent(arm) && armed_.compare_exchange_strong(expected, copy))
+            return true;
+    }
+    delete copy;
+    return false;
 }
 
 bool ArmedConfig::load(std::memory_order) const
@@ -89,8 +117,7 @@ void SendReaderFrame(int32_t id, int32_t channel)
     OutFrame[10] = kReaderExitTimeout;
     PutCrc16(OutFrame + 11, Crc16Modbus(OutFrame + 2, 9));
 
-    // The write's outcome on the line is not known; a frame that met no
-    // open port at all did not go out and is not logged as sent.
-    if (HookSerialWrite(OutFrame, kReaderFrameLength).status != WriteStatus::NoPort)
-        HookLogSent(kReaderFrameLength, OutFrame);
+    // Logged as what became of the write: the bytes that went out, and a
+    // note when not all did.
+    SendAndLog(SentFrame::ReaderFrame, OutFrame, kReaderFrameLength);
 }

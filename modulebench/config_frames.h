@@ -25,10 +25,17 @@
 // before it shows "完成配置": an answer to an arming that the user has
 // since replaced, unlocked or disarmed (a mode change, a close) must not
 // overwrite the label that arming left.
+//
+// An answer that did not go out puts its frame back (Restore), so the tag's
+// next wake-up gets it; but only while its arming is still the current one
+// and nothing else is armed, decided under the same short lock the GUI
+// thread arms and disarms under, so a frame the user has since replaced or
+// withdrawn never comes back to life.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 
 constexpr uint32_t kOutFrameSize = 13;
 constexpr uint32_t kTagConfigFrameLength = 12;
@@ -63,8 +70,12 @@ public:
     // (when given), and disarms; the arming stays current. False, and out
     // untouched, when nothing was armed.
     bool Claim(uint8_t *out, uint32_t *arm = nullptr);
-    // GUI thread: arm is the latest arming and was not disarmed since.
-    bool IsCurrent(uint32_t arm) const { return arm != 0 && arm == current_; }
+    // Processor thread: puts a claimed frame (12 bytes) back as arming arm,
+    // if that arming is still the current one and nothing is armed. True
+    // when it is armed again.
+    bool Restore(const uint8_t *frame, uint32_t arm);
+    // Any thread: arm is the latest arming and was not disarmed since.
+    bool IsCurrent(uint32_t arm) const { return arm != 0 && arm == current_.load(); }
 
 private:
     struct Frame {
@@ -73,9 +84,13 @@ private:
     };
     // The published copy. Whoever exchanges a frame out of it owns it.
     std::atomic<Frame *> armed_{nullptr};
-    // Written and read by the GUI thread only (Arm, store, IsCurrent).
+    // Held by the GUI thread while it arms or disarms and by Restore, so
+    // that a restore sees the current arming and the published frame as
+    // one; Claim does not take it.
+    std::mutex change_;
+    // Written by the GUI thread only, under change_.
     uint32_t armings_ = 0;
-    uint32_t current_ = 0;
+    std::atomic<uint32_t> current_{0};
 };
 
 extern ArmedConfig ConfigPending;
@@ -87,7 +102,7 @@ void BuildTagConfigFrame(int32_t id, int32_t send_period, int32_t battery_period
 
 // GUI thread. Builds the 13-byte reader frame in OutFrame (all 32 ID bits;
 // channel's low 8 bits, so no selection, -1, gives 0xFF), writes it with one
-// serial write and then logs it as sent when a port was open to take it.
+// serial write and logs what went out of it (sent_frames.h).
 // Chunks still queued when it is asked for are processed unlogged
 // (RequestSkipRxLog), so that the log shows what answers the switch.
 void SendReaderFrame(int32_t id, int32_t channel);

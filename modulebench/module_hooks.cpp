@@ -41,6 +41,12 @@ void HookConfigAnswered(uint32_t arm)
         Hooks.config_answered(arm);
 }
 
+void HookConfigNotSent(uint32_t arm, const SerialWriteOutcome &outcome, uint32_t length)
+{
+    if (Hooks.config_not_sent != nullptr)
+        Hooks.config_not_sent(arm, outcome, length);
+}
+
 void HookLogNote(const char *text)
 {
     if (Hooks.log_note != nullptr)

@@ -33,6 +33,11 @@ struct ModuleHooks {
     // A line of the program's own in the log, in order with the traffic
     // lines (LogNote).
     void (*log_note)(const char *text);
+    // The answer carrying arming number arm did not fully go out (outcome
+    // says what became of it; length is the frame's). Called by the
+    // processor after the note is logged and after the frame was put back,
+    // if that arming was still current, for the tag's next wake-up.
+    void (*config_not_sent)(uint32_t arm, const SerialWriteOutcome &outcome, uint32_t length);
 };
 
 // Replaces the whole table. Not thread-safe by design: call it only while no
@@ -46,5 +51,6 @@ SerialWriteOutcome HookSerialWrite(const uint8_t *data, uint32_t length);
 void HookLogReceived(uint32_t count, const uint8_t *bytes);
 void HookLogSent(uint32_t count, const uint8_t *bytes);
 void HookConfigAnswered(uint32_t arm);
+void HookConfigNotSent(uint32_t arm, const SerialWriteOutcome &outcome, uint32_t length);
 void HookConsolePrint(const char *text);
 void HookLogNote(const char *text);

@@ -122,21 +122,53 @@ uint64_t TrafficRecorder::dropped() const
     return dropped_;
 }
 
-void TrafficRecorder::Shutdown(const RecordedLine *last_line)
+std::string TrafficRecorder::AbandonedNote(const LogStamp &time, uint64_t lines)
 {
+    char text[96];
+    std::snprintf(text, sizeof text, u8"停止记录：退出时 %llu 行未能写入记录", static_cast<unsigned long long>(lines));
+    std::string note;
+    FormatLogNote(time, text, note);
+    return note;
+}
+
+bool TrafficRecorder::Shutdown(const RecordedLine *last_line, std::chrono::milliseconds bound)
+{
+    std::function<void()> cancel;
+    bool ended = true;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
         if (current_) {
+            // Lines dropped since the last one taken are owned up to here too.
+            if (dropped_unreported_ != 0)
+                QueueDroppedNote(last_taken_.date, last_taken_.time);
             if (last_line != nullptr)
-                queue_.push_back(Item{Item::kLine, nullptr, *last_line});
+                queue_.push_back(Item{Item::kStop, nullptr, *last_line});
             queue_.push_back(Item{Item::kEnd, current_, RecordedLine{}});
             current_.reset();
         }
         shutdown_ = true;
+        wake_.notify_one();
+        if (!writer_.joinable())
+            return true;
+        if (bound == std::chrono::milliseconds::max())
+            ended_.wait(lock, [this] { return writer_ended_; });
+        else
+            ended = ended_.wait_for(lock, bound, [this] { return writer_ended_; });
+        if (!ended) {
+            abandoned_ = true;
+            if (writing_)
+                cancel = writing_->sink.cancel;
+        }
     }
-    wake_.notify_one();
-    if (writer_.joinable())
-        writer_.join();
+    if (!ended) {
+        // The writer may be inside the sink for good (a share that never
+        // answers): end its write if the sink can, and wait no longer.
+        if (cancel)
+            cancel();
+        return false;
+    }
+    writer_.join();
+    return true;
 }
 
 uint32_t TrafficRecorder::WriteOut(Session &session, std::string &buffer)
@@ -186,11 +218,19 @@ void TrafficRecorder::Finish(const std::shared_ptr<Session> &session, std::strin
         session->report(error);
 }
 
+void TrafficRecorder::SetWriting(std::shared_ptr<Session> session)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    writing_ = std::move(session);
+}
+
 void TrafficRecorder::WriterLoop()
 {
     std::vector<Item> batch;
     std::shared_ptr<Session> open; // the recording whose sink is open
     std::string buffer;
+    bool abandoned = false;
+    uint64_t abandoned_lines = 0; // lines left out since the exit abandoned them
     for (;;) {
         bool stopping = false;
         {
@@ -206,15 +246,26 @@ void TrafficRecorder::WriterLoop()
             batch.swap(queue_);
             pending_bytes_ = 0;
             stopping = shutdown_ && batch.empty();
+            abandoned = abandoned_;
         }
         for (Item &item : batch) {
+            // An exit that could not wait: only the stop note, owning up to
+            // the lines left out, and the close.
+            if (abandoned && item.kind == Item::kLine) {
+                ++abandoned_lines;
+                continue;
+            }
+            if (abandoned && item.kind == Item::kStop)
+                item.line.text = AbandonedNote(item.line.time, abandoned_lines);
             switch (item.kind) {
             case Item::kBegin:
                 open = item.session;
+                SetWriting(open);
                 buffer.append(kByteOrderMark);
                 buffer.append(FormatDateLine(open->last_date));
                 break;
             case Item::kLine:
+            case Item::kStop:
                 if (!open || open->failed)
                     break;
                 if (!(item.line.date == open->last_date)) {
@@ -227,6 +278,7 @@ void TrafficRecorder::WriterLoop()
                 if (open == item.session) {
                     Finish(open, buffer);
                     open.reset();
+                    SetWriting(nullptr);
                 }
                 break;
             }
@@ -245,6 +297,10 @@ void TrafficRecorder::WriterLoop()
         if (stopping) {
             if (open)
                 Finish(open, buffer);
+            std::lock_guard<std::mutex> lock(mutex_);
+            writing_.reset();
+            writer_ended_ = true;
+            ended_.notify_all();
             return;
         }
     }

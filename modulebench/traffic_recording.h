@@ -36,6 +36,14 @@
 // Successive recordings share the one writer thread, started by the first
 // Start and ended by Shutdown (or the destructor), which writes and closes
 // whatever is still queued first.
+//
+// Exit. The program's Shutdown waits for the writer at most a bound, as it
+// waits for its other threads: a file on a stalled network share must not
+// keep the process alive after its window has gone. Past the bound the sink
+// is asked to end the write in progress (cancel), and the writer, whenever
+// it gets back, writes none of the lines still waiting: in their place the
+// stop note says how many were not written, if the sink takes it, and the
+// file is closed as far as it got.
 #pragma once
 
 #include <chrono>
@@ -80,6 +88,9 @@ struct RecordingSink {
     std::function<uint32_t(const char *data, size_t length)> write; // into the OS's hands
     std::function<uint32_t()> flush;                                 // onto the disk itself
     std::function<uint32_t()> close;
+    // Any thread but the writer's: ends a write or flush in progress (it
+    // fails then); may be empty.
+    std::function<void()> cancel;
 };
 
 class TrafficRecorder {
@@ -107,9 +118,15 @@ public:
     void Stop();
     // A recording runs and takes lines (false after Stop or a failure).
     bool Recording() const;
-    // Writes out and closes what is queued, last_line last if a recording
-    // runs, then ends the writer thread and waits for it.
-    void Shutdown(const RecordedLine *last_line = nullptr);
+    // Writes out and closes what is queued, last_line (the stop note) last
+    // if a recording runs, then ends the writer thread and waits for it, at
+    // most bound. False when the writer had not ended by then: its sink was
+    // cancelled and the writer abandons what is still queued (see above);
+    // the thread is left to end by itself (the destructor joins it).
+    bool Shutdown(const RecordedLine *last_line = nullptr,
+                  std::chrono::milliseconds bound = std::chrono::milliseconds::max());
+    // The stop note of an exit that could not wait: "停止记录：退出时 N 行未能写入记录".
+    static std::string AbandonedNote(const LogStamp &time, uint64_t lines);
 
     // Lines dropped for want of room since the last Start (for the tests
     // and the measurements).
@@ -118,13 +135,17 @@ public:
 private:
     struct Session;
     struct Item {
-        enum Kind { kBegin, kLine, kEnd } kind;
+        // kStop: the stop note of Shutdown, a line the writer replaces when
+        // the exit abandons it.
+        enum Kind { kBegin, kLine, kStop, kEnd } kind;
         std::shared_ptr<Session> session;
         RecordedLine line;
     };
 
     // Writer thread only.
     void WriterLoop();
+    // Under mutex_: the session whose sink a cancel must reach.
+    void SetWriting(std::shared_ptr<Session> session);
     // Hands buffer to the sink and empties it; 0 or the error.
     uint32_t WriteOut(Session &session, std::string &buffer);
     // Ends a recording whose sink failed: closed, no more lines, reported.
@@ -147,5 +168,9 @@ private:
     uint64_t dropped_unreported_ = 0;   // not yet owned up to in the file
     RecordedLine last_taken_{};         // date and time of the last line taken
     bool shutdown_ = false;
+    bool writer_ended_ = false;       // set by the writer thread as it returns
+    std::condition_variable ended_;   // notified with writer_ended_
+    bool abandoned_ = false;          // set by a Shutdown whose bound passed
+    std::shared_ptr<Session> writing_; // the session whose sink is open (writer)
     std::thread writer_; // started by the first Start; joined by Shutdown
 };

@@ -31,6 +31,10 @@ TEST(NumericFilter, EachFieldsDigitsZeroRuleAndMaximum)
         // Pasted text is not filtered: the value is clamped, never overflowed.
         {F::TagId, "9999999999999999999", '1', false}, {F::SendPeriod, "-9999999999999999999", '9', true},
         {F::SendPeriod, " 2x5", '5', true},
+        // A pasted sign or spaces are read as atoi reads them.
+        {F::SendPeriod, "+25", '5', true},   {F::SendPeriod, "+26", '0', false}, {F::SendPeriod, "  26", '0', false},
+        {F::TagId, "\t100000", '1', false}, {F::SendPeriod, "-30", '9', true},  {F::BatteryPeriod, " 0", '5', true},
+        {F::ReaderId, " ", '0', true},       {F::BatteryPeriod, "+0", '5', true},
         // Only digits; backspace always.
         {F::ReaderId, "", 'a', false},       {F::TagId, "1", '-', false},       {F::SendPeriod, "1", 0x16, false},
         {F::BatteryPeriod, "", 0x1'0000'0030ull, false}, {F::TagId, "1000000", 0x08, true},

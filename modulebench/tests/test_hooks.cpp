@@ -8,15 +8,20 @@ namespace {
 
 SerialWriteOutcome RecordWrite(const uint8_t *data, uint32_t length)
 {
-    if (!Recorded.port_open)
+    SerialWriteOutcome outcome = Recorded.outcome;
+    if (Recorded.time_out_every != 0 && ++Recorded.writes % Recorded.time_out_every == 0)
+        outcome = {WriteStatus::TimedOut, 0, 0};
+    if (outcome.status == WriteStatus::NoPort)
         return {WriteStatus::NoPort, 0, 0};
+    if (outcome.written > length)
+        outcome.written = length;
     Recorded.events.push_back({HookEvent::Write, Bytes(data, data + length), {}});
     // Once only: the action may itself write.
     void (*action)() = Recorded.during_write;
     Recorded.during_write = nullptr;
     if (action != nullptr)
         action();
-    return {WriteStatus::Sent, length, 0};
+    return outcome;
 }
 
 template <HookEvent::Kind K> void RecordBytes(uint32_t count, const uint8_t *bytes)
@@ -54,7 +59,9 @@ void HookRecorder::Clear()
 {
     events.clear();
     during_write = nullptr;
-    port_open = true;
+    outcome = {WriteStatus::Sent, kAllBytes, 0};
+    time_out_every = 0;
+    writes = 0;
 }
 
 void InstallRecorder()
@@ -63,7 +70,12 @@ void InstallRecorder()
     SetModuleHooks(ModuleHooks{
         RecordWrite, RecordBytes<HookEvent::Received>, RecordBytes<HookEvent::Sent>,
         [](uint32_t arm) { Recorded.events.push_back({HookEvent::Answered, {}, std::to_string(arm)}); },
-        RecordText<HookEvent::Console>, RecordText<HookEvent::Note>});
+        RecordText<HookEvent::Console>, RecordText<HookEvent::Note>,
+        [](uint32_t arm, const SerialWriteOutcome &o, uint32_t length) {
+            Recorded.events.push_back({HookEvent::NotSent, {},
+                                       std::to_string(arm) + " " + std::to_string(static_cast<int>(o.status)) + " " +
+                                           std::to_string(o.written) + "/" + std::to_string(length)});
+        }});
 }
 
 Bytes WakeUpFrame(uint8_t x, uint8_t y)

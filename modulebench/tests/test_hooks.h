@@ -11,9 +11,10 @@
 using Bytes = std::vector<uint8_t>;
 
 struct HookEvent {
-    enum Kind { Write, Received, Sent, Answered, Console, Note } kind;
+    enum Kind { Write, Received, Sent, Answered, Console, Note, NotSent } kind;
     Bytes bytes;      // Write, Received, Sent
-    std::string text; // Console, Note; Answered: the arming's number
+    std::string text; // Console, Note; Answered: the arming's number;
+                      // NotSent: "arm status written/length"
 };
 
 struct HookRecorder {
@@ -21,9 +22,15 @@ struct HookRecorder {
     // Called once from inside the next serial_write, after recording; lets
     // a test act as the GUI thread while a write is in progress.
     void (*during_write)() = nullptr;
-    // What serial_write answers: false plays a write with no port open (it
-    // is not recorded as a write then).
-    bool port_open = true;
+    // What serial_write answers: by default every byte went out. A test
+    // plays any outcome: the status, how many bytes the driver took (capped
+    // at the length) and the error. NoPort is not recorded as a write.
+    SerialWriteOutcome outcome = {WriteStatus::Sent, kAllBytes, 0};
+    static constexpr uint32_t kAllBytes = ~0u;
+    // When not 0, every n-th write (counting from the first) times out with
+    // nothing taken, whatever outcome says.
+    uint32_t time_out_every = 0;
+    uint32_t writes = 0;
 
     std::vector<Bytes> Of(HookEvent::Kind kind) const;
     std::vector<std::string> TextsOf(HookEvent::Kind kind) const;

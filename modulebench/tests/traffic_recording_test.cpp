@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 namespace {
 
 constexpr uint32_t kDiskFull = 112;
+constexpr uint32_t kAborted = 995;
 
 // What the writer did to its sink; shared with the sink's functions.
 struct FakeDisk {
@@ -25,6 +27,8 @@ struct FakeDisk {
     size_t room = static_cast<size_t>(-1); // bytes before writes fail with kDiskFull
     bool held = false;                     // writes wait until released
     bool writer_waiting = false;           // a write waits for the release
+    bool cancel_ends_write = false;        // cancel fails the held write
+    int cancels = 0;
     std::vector<uint32_t> reports;
 
     RecordingSink Sink()
@@ -35,6 +39,8 @@ struct FakeDisk {
             writer_waiting = held;
             changed.notify_all();
             changed.wait(lock, [this] { return !held; });
+            if (cancels != 0 && cancel_ends_write)
+                return kAborted;
             if (length > room)
                 return kDiskFull;
             room -= length;
@@ -44,6 +50,12 @@ struct FakeDisk {
         };
         sink.flush = [this] { return Note([this] { ++flushes; }); };
         sink.close = [this] { return Note([this] { ++closes; }); };
+        sink.cancel = [this] {
+            Note([this] {
+                ++cancels;
+                held = held && !cancel_ends_write;
+            });
+        };
         return sink;
     }
 
@@ -181,6 +193,65 @@ TEST(TrafficRecorder, ASlowDiskDropsLinesAndTheFileOwnsUpToThem)
                      "[ ! 08:00:30.000 ] 记录跟不上：7 行未写入记录\r\n"
                      "[ R 08:00:30.000 ] 30\r\n",
               disk.bytes);
+}
+
+// The exit waits for a stalled disk only its bound: past it the write in
+// progress is cancelled; what the file got stays, and when the writer gets
+// back the stop note says how many lines it left out instead of them, if the
+// disk takes it.
+TEST(TrafficRecorder, AnExitWaitsForAStalledDiskOnlyItsBound)
+{
+    for (const bool cancel_ends_write : {true, false}) {
+        SCOPED_TRACE(cancel_ends_write ? "the cancel ends the write" : "the disk comes back later");
+        FakeDisk disk;
+        disk.held = true;
+        disk.cancel_ends_write = cancel_ends_write;
+        auto recorder = std::make_unique<TrafficRecorder>();
+        recorder->Start(disk.Sink(), kDay1, disk.Report());
+        disk.WaitFor([&] { return disk.writer_waiting; }); // the start line's write is held
+        for (int i = 0; i < 3; ++i)
+            recorder->Append(Line(kDay1, 9, 0, i, 0, static_cast<uint8_t>(i)));
+        RecordedLine stop{kDay1, LogStamp{9, 0, 5, 250}, std::string()};
+        FormatLogNote(stop.time, "停止记录", stop.text);
+        EXPECT_FALSE(recorder->Shutdown(&stop, std::chrono::milliseconds(30)));
+        EXPECT_EQ(disk.cancels, 1);
+        disk.Release();
+        disk.WaitFor([&] { return !disk.reports.empty(); });
+        recorder.reset(); // joins the writer
+        EXPECT_EQ(1, disk.closes);
+        if (cancel_ends_write) {
+            EXPECT_EQ(std::vector<uint32_t>{kAborted}, disk.reports);
+            EXPECT_EQ("", disk.bytes);
+        } else {
+            EXPECT_EQ(std::vector<uint32_t>{0}, disk.reports);
+            EXPECT_EQ(kBom + "[ = 2026-12-07 ]\r\n[ ! 09:00:05.250 ] 停止记录：退出时 3 行未能写入记录\r\n", disk.bytes);
+        }
+    }
+}
+
+// An exit that can wait writes everything, lines dropped for want of room
+// owned up to before the stop note.
+TEST(TrafficRecorder, AnExitWithinItsBoundWritesEverythingAndTheStopNoteLast)
+{
+    FakeDisk disk;
+    disk.held = true;
+    const size_t line_size = Line(kDay1, 0, 0, 0, 0, 0).text.size();
+    TrafficRecorder recorder(2 * line_size);
+    recorder.Start(disk.Sink(), kDay1, disk.Report());
+    disk.WaitFor([&] { return disk.writer_waiting; });
+    for (int i = 0; i < 4; ++i)
+        recorder.Append(Line(kDay1, 9, 0, i, 0, static_cast<uint8_t>(i)));
+    disk.Release();
+    RecordedLine stop{kDay1, LogStamp{9, 0, 5, 250}, std::string()};
+    FormatLogNote(stop.time, "停止记录", stop.text);
+    EXPECT_TRUE(recorder.Shutdown(&stop, std::chrono::seconds(60)));
+    EXPECT_EQ(kBom + "[ = 2026-12-07 ]\r\n"
+                     "[ R 09:00:00.000 ] 00\r\n"
+                     "[ R 09:00:01.000 ] 01\r\n"
+                     "[ ! 09:00:01.000 ] 记录跟不上：2 行未写入记录\r\n"
+                     "[ ! 09:00:05.250 ] 停止记录\r\n",
+              disk.bytes);
+    EXPECT_EQ(std::vector<uint32_t>{0}, disk.reports);
 }
 
 } // namespace

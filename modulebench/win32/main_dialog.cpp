@@ -28,6 +28,7 @@
 #include "modulebench/hex_text.h"
 #include "modulebench/input_filters.h"
 #include "modulebench/module_hooks.h"
+#include "modulebench/sent_frames.h"
 #include "modulebench/traffic_log.h"
 #include "modulebench/win32/edit_filters_win32.h"
 #include "modulebench/win32/pellfray_resources.h"
@@ -281,9 +282,13 @@ void ShowPortOpen()
     PortOpen = true;
     SetDlgItemTextA(Dialog, IDC_PORT_BUTTON, "关闭串口");
     EnableAll({IDC_READER_MODE, IDC_TAG_MODE}, true);
-    // Back into the mode that was last chosen, through its own handler.
-    const bool reader = SendDlgItemMessageA(Dialog, IDC_READER_MODE, BM_GETCHECK, 0, 0) == 1;
-    SendDlgItemMessageA(Dialog, reader ? IDC_READER_MODE : IDC_TAG_MODE, BM_CLICK, 0, 0);
+    // Back into the mode that was last chosen, through its own handler
+    // called here: a synthesised click is not delivered reliably to an
+    // inactive window and would move the focus.
+    if (SendDlgItemMessageA(Dialog, IDC_READER_MODE, BM_GETCHECK, 0, 0) == BST_CHECKED)
+        OnReaderMode();
+    else
+        OnTagMode();
     Enable(IDC_HEX_SEND, true);
 }
 
@@ -503,9 +508,9 @@ void SendHexText(HWND edit)
     }
     if (parsed.count == 0)
         return;
-    // Bytes that met no open port did not go out and are not logged.
-    if (SerialWriteChecked(bytes, parsed.count))
-        LogSent(parsed.count, bytes);
+    // Logged as what became of the write: the bytes that went out, and a
+    // note when not all did.
+    SendAndLog(SentFrame::HexText, bytes, parsed.count);
 }
 
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)

@@ -1,5 +1,7 @@
 #include "modulebench/win32/recording_win32.h"
 
+#include <atomic>
+#include <chrono>
 #include <map>
 #include <memory>
 #include <utility>
@@ -99,12 +101,18 @@ bool MakeEventWindow()
     return EventWindow != nullptr;
 }
 
+// How long the exit waits for the writer, as for the program's other threads.
+constexpr std::chrono::milliseconds kWriterStopWait{2000};
+
 // The sink: one open file, written and flushed by the writer thread.
 RecordingSink FileSink(HANDLE file)
 {
     auto handle = std::make_shared<HANDLE>(file);
+    // The writer thread, for a cancel from the exit; set by each write.
+    auto writer = std::make_shared<std::atomic<DWORD>>(0);
     RecordingSink sink;
-    sink.write = [handle](const char *data, size_t length) -> uint32_t {
+    sink.write = [handle, writer](const char *data, size_t length) -> uint32_t {
+        writer->store(GetCurrentThreadId());
         while (length > 0) {
             const DWORD chunk = length > (1u << 30) ? (1u << 30) : static_cast<DWORD>(length);
             DWORD written = 0;
@@ -116,6 +124,16 @@ RecordingSink FileSink(HANDLE file)
             length -= written;
         }
         return 0;
+    };
+    sink.cancel = [writer] {
+        const DWORD id = writer->load();
+        if (id == 0)
+            return;
+        HANDLE thread = OpenThread(THREAD_TERMINATE, FALSE, id);
+        if (thread == nullptr)
+            return;
+        CancelSynchronousIo(thread);
+        CloseHandle(thread);
     };
     sink.flush = [handle]() -> uint32_t {
         return FlushFileBuffers(*handle) ? 0 : (GetLastError() != 0 ? GetLastError() : ERROR_WRITE_FAULT);
@@ -203,5 +221,7 @@ void StopRecordingAtExit()
     RecordedLine note{DateOf(now), LogStamp{now.wHour, now.wMinute, now.wSecond, now.wMilliseconds}, std::string()};
     FormatLogNote(note.time, kStopNote, note.text);
     note.text = CodePageToUtf8(CP_ACP, note.text.c_str());
-    Recorder().Shutdown(&note);
+    // A file on a share that stopped answering holds the exit no longer
+    // than the other threads do: the file keeps what it got.
+    Recorder().Shutdown(&note, kWriterStopWait);
 }

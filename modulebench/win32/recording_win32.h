@@ -27,5 +27,6 @@ void RecordLine(const SYSTEMTIME &now, const LogStamp &time, std::string text);
 
 // GUI thread: 开始记录… / 停止记录 from the system menu.
 void ToggleRecordingCommand(HWND main_window);
-// GUI thread, when the program ends: the recording is closed cleanly.
+// GUI thread, when the program ends: the recording is closed cleanly, or,
+// when its disk has stalled, as far as it got after at most 2 s.
 void StopRecordingAtExit();

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 #include <string>
 #include <vector>
@@ -357,6 +358,47 @@ TEST_F(PellfrayTest, TagConfigurationArmAnswerUnlockAndDisarm)
     ExpectState(d, State::TagEditing);
     ExpectWakeOnlyLogged(wake);
     EXPECT_EQ("未配置", gui::Text(d, IDC_CONFIG_STATUS));
+
+    // A cable that takes nothing more from the program: the device stopped
+    // reading and every buffer on the way is full (filled through a second
+    // handle on the program's end, which Wine allows). Under Wine such a
+    // write stays pending until the program's second runs out, and the
+    // cancel leaves 0 bytes taken: no 完成配置, no S line, a note, and the
+    // configuration still waits for the tag.
+    gui::Click(d, IDC_MODIFY);
+    ASSERT_EQ("等待生效", gui::Text(d, IDC_CONFIG_STATUS));
+    {
+        TestComPort filler;
+        ASSERT_TRUE(filler.Open(kProductPort, false));
+        // Large blocks, then single bytes until not even one is taken: a
+        // block left pending may leave room for a few bytes behind it.
+        for (const size_t size : {4096, 256, 16, 1}) {
+            const Bytes block(size, 0x5A);
+            int blocks = 0;
+            while (filler.Write(block, 200) && ++blocks < 1000) {
+            }
+            ASSERT_LT(blocks, 1000) << "the cable never filled";
+        }
+    }
+    const std::string tx_before = gui::Text(d, IDC_TX_COUNT);
+    const int before = gui::ListCount(d, IDC_LOG_LIST);
+    ASSERT_TRUE(device.Write(wake));
+    ASSERT_TRUE(WaitLogCount(before + 2));
+    EXPECT_TRUE(IsLogLine(gui::ListItem(d, IDC_LOG_LIST, before), 'R', " ff ff ff ff 00 12 34 [0-9a-f]{2} [0-9a-f]{2}"));
+    EXPECT_TRUE(IsLogLine(gui::ListItem(d, IDC_LOG_LIST, before + 1), '!',
+                          " 配置帧未能发出：1 秒内未能写完（已发出 0 / 12 字节）"));
+    EXPECT_EQ("等待生效", gui::Text(d, IDC_CONFIG_STATUS));
+    EXPECT_EQ(tx_before, gui::Text(d, IDC_TX_COUNT));
+
+    // The device reads again (the filler only, nothing of the answer); the
+    // tag's next wake-up is answered with the frame still armed.
+    const Bytes drained = device.ReadUntilQuiet(kQuietMs, 20000);
+    EXPECT_TRUE(std::all_of(drained.begin(), drained.end(), [](uint8_t b) { return b == 0x5A; }));
+    ASSERT_TRUE(device.Write(wake));
+    EXPECT_EQ(kTagConfigId1, device.Read(12, kWaitMs));
+    EXPECT_TRUE(WaitStatus("完成配置"));
+    ASSERT_TRUE(WaitLogCount(before + 4));
+    EXPECT_TRUE(IsLogLine(gui::ListItem(d, IDC_LOG_LIST, before + 3), 'S', " ff ff ff ff 00 00 00 01 05 0a 9c 92"));
 }
 
 // The keystroke filters judge each key as if appended at the end, and Paste
