@@ -65,6 +65,8 @@ public:
     bool Claim(uint8_t *out, uint32_t *arm = nullptr);
     // GUI thread: arm is the latest arming and was not disarmed since.
     bool IsCurrent(uint32_t arm) const { return arm != 0 && arm == current_; }
+    // GUI thread: the latest arming's number, 0 once disarmed.
+    uint32_t Current() const { return current_; }
 
 private:
     struct Frame {

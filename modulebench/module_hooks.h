@@ -27,6 +27,10 @@ struct ModuleHooks {
     // the status label says: "完成配置" only if that arming is still the
     // current one and the port is open.
     void (*config_answered)(uint32_t arm);
+    // The processor's answer to a wake-up, the configuration armed as number
+    // arm, did not go out whole (outcome of the write of length bytes); the
+    // configuration stays armed for the tag's next wake-up.
+    void (*config_not_sent)(uint32_t arm, const SerialWriteOutcome &outcome, uint32_t length);
     // A finished message for the remote console, "\r\n" included; the
     // program forwards it as ConsolePrintf("%s", text).
     void (*console_print)(const char *text);
