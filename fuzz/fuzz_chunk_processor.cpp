@@ -154,6 +154,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
         [](uint32_t n, const uint8_t *d) { Recorded.push_back({'R', Str(d, n)}); },
         [](uint32_t n, const uint8_t *d) { Recorded.push_back({'S', Str(d, n)}); },
         [](uint32_t arm) { Recorded.push_back({'A', std::to_string(arm)}); },
+        nullptr,
         [](const char *text) { Recorded.push_back({'C', text}); },
         [](const char *text) { Recorded.push_back({'N', text}); },
     });

@@ -126,11 +126,8 @@ bool BatchRun::InRange(uint32_t id) const
 
 uint32_t BatchRun::NextFree(uint32_t from) const
 {
-    // Forward from the ID given last, then the gaps left behind.
+    // IDs are given in order, so every ID before from is given already.
     for (uint32_t id = from; id >= settings_.first && id <= settings_.last; id += settings_.step)
-        if (given_.count(id) == 0)
-            return id;
-    for (uint32_t id = settings_.first; id <= settings_.last && id < from; id += settings_.step)
         if (given_.count(id) == 0)
             return id;
     return 0;

@@ -79,7 +79,7 @@ protected:
             Logged.console.clear();
         }
         Logged.SetDoor(true);
-        SetModuleHooks(ModuleHooks{nullptr, GatedReceived, nullptr, nullptr, RecordMessage, nullptr});
+        SetModuleHooks(ModuleHooks{nullptr, GatedReceived, nullptr, nullptr, nullptr, RecordMessage, nullptr});
         processor_ = std::thread(ChunkProcessorLoop, &stop_);
     }
 

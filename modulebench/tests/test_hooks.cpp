@@ -62,7 +62,7 @@ void InstallRecorder()
     Recorded.Clear();
     SetModuleHooks(ModuleHooks{
         RecordWrite, RecordBytes<HookEvent::Received>, RecordBytes<HookEvent::Sent>,
-        [](uint32_t arm) { Recorded.events.push_back({HookEvent::Answered, {}, std::to_string(arm)}); },
+        [](uint32_t arm) { Recorded.events.push_back({HookEvent::Answered, {}, std::to_string(arm)}); }, nullptr,
         RecordText<HookEvent::Console>, RecordText<HookEvent::Note>});
 }
 

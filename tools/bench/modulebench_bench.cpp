@@ -37,7 +37,7 @@ BENCHMARK(BM_FormatLogLine)->Arg(9)->Arg(255);
 void BM_ReadToLogLines(benchmark::State &state)
 {
     ChunkQueueInit();
-    SetModuleHooks(ModuleHooks{nullptr, FormatReceived, nullptr, nullptr, nullptr});
+    SetModuleHooks(ModuleHooks{nullptr, FormatReceived, nullptr, nullptr, nullptr, nullptr});
     std::vector<uint8_t> read(static_cast<size_t>(state.range(0)), 0x3C);
     for (auto _ : state) {
         ChunkReceiveSink(read.data(), static_cast<uint32_t>(read.size()));
