@@ -25,9 +25,10 @@
 #define IDC_BATCH_ROWS 1119
 
 // The system menu item (below 0xF000, low four bits clear), its text, the
-// journal's Save As filter and the heading of a journal that cannot be
-// written.
+// journal's Save As filter and the headings of a journal that cannot be
+// written or opened.
 #define IDM_BATCH 0x0170
 #define IDS_BATCH_COMMAND 160
 #define IDS_BATCH_FILTER 161
 #define IDS_BATCH_JOURNAL_FAILED 162
+#define IDS_BATCH_JOURNAL_CANNOT_OPEN 163

@@ -16,6 +16,7 @@
 #include "modulebench/batch_journal.h"
 #include "modulebench/batch_run.h"
 #include "modulebench/module_hooks.h"
+#include "modulebench/win32/batch_journal_win32.h"
 #include "modulebench/win32/batch_window_resources.h"
 #include "modulebench/win32/main_dialog.h"
 #include "modulebench/win32/pellfray_resources.h"
@@ -35,6 +36,8 @@ constexpr UINT_PTR kPauseTimer = 2;
 constexpr UINT kRefreshMs = 250;
 constexpr int kFieldTextMax = 32;
 constexpr UINT kGbk = 936;
+// How long the exit waits for the journal's last rows to reach the disk.
+constexpr DWORD kExitDrainMs = 2000;
 
 struct NotSentReport {
     uint32_t arm;
@@ -47,7 +50,8 @@ HWND MainWindow;
 HWND Window;
 HWND Relay;
 void (*PreviousNotSent)(uint32_t, const SerialWriteOutcome &, uint32_t);
-HANDLE Journal = INVALID_HANDLE_VALUE;
+// The journal's file is open for the run (batch_journal_win32.h writes it).
+bool JournalActive;
 std::wstring JournalPath;
 
 uint64_t Now()
@@ -97,44 +101,10 @@ void ShowRow(const std::string &display)
 
 // --- the journal's file ------------------------------------------------------
 
-void CloseJournal()
-{
-    if (Journal != INVALID_HANDLE_VALUE)
-        CloseHandle(Journal);
-    Journal = INVALID_HANDLE_VALUE;
-}
-
 DWORD LastError()
 {
     const DWORD error = GetLastError();
     return error != 0 ? error : ERROR_WRITE_FAULT;
-}
-
-// Appends bytes in one write and flushes them to the disk; 0 or the error.
-// A row that comes after 停止 (an answer already on its way) opens the file
-// again for itself.
-DWORD AppendJournal(const std::string &bytes)
-{
-    const bool reopened = Journal == INVALID_HANDLE_VALUE;
-    if (reopened) {
-        if (JournalPath.empty())
-            return ERROR_INVALID_HANDLE;
-        Journal = CreateFileW(JournalPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (Journal == INVALID_HANDLE_VALUE)
-            return LastError();
-    }
-    DWORD error = 0;
-    DWORD written = 0;
-    if (!WriteFile(Journal, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr))
-        error = LastError();
-    else if (written != bytes.size())
-        error = ERROR_WRITE_FAULT;
-    else if (!FlushFileBuffers(Journal))
-        error = LastError();
-    if (reopened)
-        CloseJournal();
-    return error;
 }
 
 bool ReadWholeFile(const std::wstring &path, std::string *bytes, DWORD *error)
@@ -191,14 +161,14 @@ uint32_t ArmForRun(uint32_t id, int32_t send_period, int32_t battery_period)
     return ArmTagConfigForBatch(id, send_period, battery_period);
 }
 
+// Queued for the journal's writer, which flushes it at once; a failure
+// comes back as kJournalFailedMessage and pauses the run.
 bool WriteRow(const JournalRow &row)
 {
     const JournalStamp stamp = LocalStamp();
-    const DWORD error = AppendJournal(FormatJournalRow(stamp, row));
+    JournalFileAppend(FormatJournalRow(stamp, row), Window, kJournalFailedMessage);
     ShowRow(JournalDisplayText(FormatJournalStamp(stamp), std::to_string(row.id), row.result));
-    if (error != 0 && Window != nullptr)
-        PostMessageA(Window, kJournalFailedMessage, error, 0);
-    return error == 0;
+    return true;
 }
 
 void Sound(BatchSound sound)
@@ -277,12 +247,10 @@ void Render()
 void WriteStopLine(const std::string &summary)
 {
     const JournalStamp stamp = LocalStamp();
-    const std::string line = FormatJournalStop(stamp, summary);
-    const DWORD error = AppendJournal(line);
+    JournalFileAppend(FormatJournalStop(stamp, summary), Window, kJournalFailedMessage);
+    JournalFileClose();
+    JournalActive = false;
     ShowRow(JournalDisplayText(FormatJournalStamp(stamp), "", summary));
-    CloseJournal();
-    if (error != 0 && Window != nullptr)
-        ShowFileFailure(Window, IDS_BATCH_JOURNAL_FAILED, JournalPath, error);
 }
 
 // After every event: 自动's timer, a finished range's stop line, the view.
@@ -296,7 +264,7 @@ void AfterEvent()
             SetTimer(Window, kPauseTimer, due > now ? static_cast<UINT>(due - now) : 1, nullptr);
         }
     }
-    if (Run.state() == BatchState::Done && Journal != INVALID_HANDLE_VALUE)
+    if (Run.state() == BatchState::Done && JournalActive)
         WriteStopLine(std::string(u8"已完成；") + Run.Summary());
     Render();
 }
@@ -334,7 +302,7 @@ void OnStart()
     std::string bytes;
     DWORD error = 0;
     if (!ReadWholeFile(path, &bytes, &error)) {
-        ShowFileFailure(Window, IDS_BATCH_JOURNAL_FAILED, path, error);
+        ShowFileFailure(Window, IDS_BATCH_JOURNAL_CANNOT_OPEN, path, error);
         return;
     }
     JournalContents contents;
@@ -344,21 +312,19 @@ void OnStart()
         MessageBoxW(Window, text.c_str(), nullptr, MB_OK);
         return;
     }
-    CloseJournal();
-    JournalPath = path;
-    Journal = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (Journal == INVALID_HANDLE_VALUE || (!prefix.empty() && (error = AppendJournal(prefix)) != 0)) {
-        ShowFileFailure(Window, IDS_BATCH_JOURNAL_FAILED, path, Journal == INVALID_HANDLE_VALUE ? LastError() : error);
-        CloseJournal();
+    if ((error = JournalFileOpen(path, prefix)) != 0) {
+        ShowFileFailure(Window, IDS_BATCH_JOURNAL_CANNOT_OPEN, path, error);
         return;
     }
+    JournalPath = path;
+    JournalActive = true;
     SetDlgItemTextW(Window, IDC_BATCH_JOURNAL, path.c_str());
     SendDlgItemMessageW(Window, IDC_BATCH_ROWS, LB_RESETCONTENT, 0, 0);
     for (const std::string &row : contents.recent)
         ShowRow(row);
     if (const char *why = Run.Start(settings, contents.configured, Now())) {
-        CloseJournal();
+        JournalFileClose();
+        JournalActive = false;
         Tell(why);
         return;
     }
@@ -456,6 +422,9 @@ INT_PTR CALLBACK BatchWindowProc(HWND window, UINT message, WPARAM wparam, LPARA
         OnTimer(wparam);
         return TRUE;
     case kJournalFailedMessage:
+        // Nothing more is given out until the operator has seen why.
+        Run.Pause();
+        AfterEvent();
         ShowFileFailure(window, IDS_BATCH_JOURNAL_FAILED, JournalPath, static_cast<DWORD>(wparam));
         return TRUE;
     case WM_DESTROY:
@@ -552,4 +521,11 @@ void BatchPortResumed()
 {
     Run.PortResumed(Now());
     AfterEvent();
+}
+
+void BatchStopAtExit()
+{
+    if (Run.running())
+        WriteStopLine(Run.Stop());
+    JournalFileDrain(kExitDrainMs);
 }

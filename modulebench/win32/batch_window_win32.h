@@ -10,13 +10,16 @@
 // reads the fields, keeps the journal's file, sounds, and wires the run to
 // the main dialog, whose 修改 path arms every ID.
 //
-// Rows go to the file one write each and are flushed to the disk at once,
-// so the journal survives the program being killed. A row that cannot be
-// written pauses the run with a message naming the file and the reason.
-// Closing the window stops a run as 停止 does.
+// Rows go to the file one write each and are flushed to the disk at once
+// by the journal's writer thread (batch_journal_win32.h), so the journal
+// survives the program being killed and a slow disk never holds up the
+// window. A row that cannot be written pauses the run with a message naming
+// the file and the reason. Closing the window stops a run as 停止 does;
+// closing Pellfray does too (BatchStopAtExit).
 //
 // Everything runs on the GUI thread, except the processor's report of a
-// frame that did not go out, which is handed over by a posted message.
+// frame that did not go out, which is handed over by a posted message, and
+// the journal's writer.
 #pragma once
 
 #include <windows.h>
@@ -41,3 +44,7 @@ void BatchConfigAnswered(uint32_t arm);
 // after a loss, in the mode last chosen.
 void BatchPortClosed();
 void BatchPortResumed();
+
+// At exit (the shell's on_exit): a run still going is stopped with its stop
+// line, and the journal's writer is given a bounded time to finish.
+void BatchStopAtExit();

@@ -23,10 +23,11 @@ const SystemMenuItem kMenuItems[] = {
     {IDM_BATCH, IDS_BATCH_COMMAND, OpenBatchWindow},                        // 批量配置…
 };
 
-// The port path's threads first, then the recording of what they logged,
-// then the console they print to.
+// A batch's stop line first, then the port path's threads, then the
+// recording of what they logged, then the console they print to.
 void StopPellfray()
 {
+    BatchStopAtExit();
     StopModuleBench();
     StopRecordingAtExit();
     ConsoleStop();

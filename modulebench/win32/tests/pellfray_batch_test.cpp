@@ -115,6 +115,12 @@ protected:
         return bytes;
     }
 
+    // The journal's writer flushes each row as soon as it gets it.
+    bool JournalMatches(const std::string &path, const std::regex &pattern)
+    {
+        return gui::WaitUntil([&] { return std::regex_match(Journal(path), pattern); }, kWaitMs);
+    }
+
     TestComPort device;
     pellfray::Session session;
     HWND d = nullptr;
@@ -134,7 +140,7 @@ TEST_F(PellfrayBatchTest, ManualGivesEachIdOnceAndJournalsIt)
     WakeAndExpect(7);
     EXPECT_EQ("完成配置", gui::Text(d, IDC_CONFIG_STATUS));
     EXPECT_EQ("已配置 1 / 3", batch::Text(w, IDC_BATCH_PROGRESS));
-    EXPECT_TRUE(std::regex_match(Journal(path), Lines(kBom + kHeader + "<t>,7,5,10," + u8"已配置\r\n")))
+    EXPECT_TRUE(JournalMatches(path, Lines(kBom + kHeader + "<t>,7,5,10," + u8"已配置\r\n")))
         << Journal(path);
     WakeAndExpectNothing();
 
@@ -150,7 +156,7 @@ TEST_F(PellfrayBatchTest, ManualGivesEachIdOnceAndJournalsIt)
     EXPECT_EQ("未配置", gui::Text(d, IDC_CONFIG_STATUS));
     EXPECT_TRUE(gui::Enabled(d, IDC_TAG_ID));
     WakeAndExpectNothing();
-    EXPECT_TRUE(std::regex_match(Journal(path), Lines(kBom + kHeader + "<t>,7,5,10," + u8"已配置\r\n<t>,8,5,10," +
+    EXPECT_TRUE(JournalMatches(path, Lines(kBom + kHeader + "<t>,7,5,10," + u8"已配置\r\n<t>,8,5,10," +
                                                       u8"已配置\r\n停止 <t>,,,,本次已配置 2 个；范围 7 - 9（步长 1）已配置 2 / 3\r\n")))
         << Journal(path);
     EXPECT_EQ(3, gui::ListCount(w, IDC_BATCH_ROWS));
@@ -183,7 +189,7 @@ TEST_F(PellfrayBatchTest, AutomaticContinuesFromItsJournal)
     EXPECT_EQ(ConfigFrame(4), device.Read(12, kWaitMs));
     EXPECT_TRUE(batch::WaitState(w, "已完成", kWaitMs)) << batch::State(w);
     EXPECT_EQ("已配置 4 / 4", batch::Text(w, IDC_BATCH_PROGRESS));
-    EXPECT_TRUE(std::regex_match(Journal(path), Lines(before + "<t>,2,5,10," + u8"已配置\r\n<t>,4,5,10," +
+    EXPECT_TRUE(JournalMatches(path, Lines(before + "<t>,2,5,10," + u8"已配置\r\n<t>,4,5,10," +
                                                       u8"已配置\r\n停止 <t>,,,,已完成；本次已配置 2 个；范围 1 - 4（步长 1）已配置 4 / 4\r\n")))
         << Journal(path);
 }
