@@ -9,6 +9,7 @@
 
 #include <commdlg.h>
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -171,11 +172,33 @@ bool WriteRow(const JournalRow &row)
     return true;
 }
 
+// The sounds play on a thread of their own: the first MessageBeep of a
+// process loads the sound system, which takes a second under Wine and may
+// take long on Windows too, and the window must not wait for it. A sound
+// asked for while another plays replaces any still waiting.
+std::atomic<UINT> SoundWaiting{0};
+HANDLE SoundEvent;
+
+DWORD WINAPI SoundThread(LPVOID)
+{
+    for (;;) {
+        WaitForSingleObject(SoundEvent, INFINITE);
+        const UINT type = SoundWaiting.exchange(0);
+        if (type != 0)
+            MessageBeep(type);
+    }
+}
+
 void Sound(BatchSound sound)
 {
-    MessageBeep(sound == BatchSound::Configured ? MB_OK
-                : sound == BatchSound::NotSent  ? MB_ICONHAND
-                                                : MB_ICONASTERISK);
+    if (SoundEvent == nullptr) {
+        SoundEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        CloseHandle(CreateThread(nullptr, 0, SoundThread, nullptr, 0, nullptr));
+    }
+    SoundWaiting.store(sound == BatchSound::Configured ? MB_OK
+                       : sound == BatchSound::NotSent  ? MB_ICONHAND
+                                                       : MB_ICONASTERISK);
+    SetEvent(SoundEvent);
 }
 
 BatchRun Run(BatchOutside{ArmForRun, DisarmTagConfigForBatch, WriteRow, Sound, LogNote});
