@@ -242,7 +242,7 @@ TEST(BatchRunScript, EachEventInEachState)
         {"manual: nothing armed until 下一个, a late tick changes nothing", Fields("1", "3", ""), {},
          {{Ev::Answer, 1}, {Ev::Tick, 100000}, {Ev::Answer, 1}},
          "arm 1 #1; row 1 ok; ok", S::Configured, 2, 1},
-        {"step and a journal's IDs skipped, gaps taken", Fields("10", "30", "", "5"), {10, 20, 99},
+        {"step and a journal's IDs skipped (off-step and outside IDs not counted)", Fields("10", "30", "", "5"), {10, 12, 20, 99},
          {{Ev::Answer, 1}, {Ev::Next}, {Ev::Answer, 2}, {Ev::Next}},
          "arm 15 #1; row 15 ok; ok; arm 25 #2; row 25 ok; ok; arm 30 #3", S::Waiting, 30, 4},
         {"the last ID ends the run", Fields("7", "", "2"), {7},

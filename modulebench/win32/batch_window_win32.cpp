@@ -210,6 +210,16 @@ void Enable(int id, bool on)
     EnableWindow(GetDlgItem(Window, id), on ? TRUE : FALSE);
 }
 
+// Set only when it changes: a static repaints on every new text, and the
+// view is refreshed four times a second.
+void SetText(int id, const std::string &text)
+{
+    char now[128] = {};
+    GetDlgItemTextA(Window, id, now, sizeof now);
+    if (text != now)
+        SetDlgItemTextA(Window, id, text.c_str());
+}
+
 std::string StateText()
 {
     char text[96];
@@ -245,18 +255,18 @@ void Render()
 {
     if (Window == nullptr)
         return;
-    SetDlgItemTextA(Window, IDC_BATCH_STATE, StateText().c_str());
-    SetDlgItemTextA(Window, IDC_BATCH_CURRENT, CurrentText().c_str());
+    SetText(IDC_BATCH_STATE, StateText());
+    SetText(IDC_BATCH_CURRENT, CurrentText());
     char text[64] = {};
     if (Run.state() != BatchState::Idle)
         std::snprintf(text, sizeof text, "已配置 %u / %u", static_cast<unsigned>(Run.configured_in_range()),
                       static_cast<unsigned>(Run.range_size()));
-    SetDlgItemTextA(Window, IDC_BATCH_PROGRESS, text);
+    SetText(IDC_BATCH_PROGRESS, text);
     text[0] = '\0';
     if (Run.state() != BatchState::Idle)
         std::snprintf(text, sizeof text, "每分钟 %.1f 个", Run.per_minute());
-    SetDlgItemTextA(Window, IDC_BATCH_RATE, text);
-    SetDlgItemTextA(Window, IDC_BATCH_HOLD, Run.state() == BatchState::Paused ? "继续" : "暂停");
+    SetText(IDC_BATCH_RATE, text);
+    SetText(IDC_BATCH_HOLD, Run.state() == BatchState::Paused ? "继续" : "暂停");
     const bool running = Run.running();
     for (int id : {IDC_BATCH_FIRST, IDC_BATCH_LAST, IDC_BATCH_COUNT, IDC_BATCH_STEP, IDC_BATCH_SEND,
                    IDC_BATCH_BATTERY, IDC_BATCH_MANUAL, IDC_BATCH_AUTO, IDC_BATCH_START})
@@ -388,6 +398,8 @@ void OnTimer(UINT_PTR timer)
 {
     if (timer == kPauseTimer)
         KillTimer(Window, kPauseTimer);
+    if (!Run.running())
+        KillTimer(Window, kRefreshTimer);
     Run.Tick(Now(), TagConfigArmCurrent(Run.arm()));
     if (timer == kPauseTimer || Run.state() != BatchState::Configured)
         AfterEvent();
@@ -505,10 +517,15 @@ bool BatchPreTranslate(MSG *message)
     if (Window == nullptr || message->hwnd == nullptr ||
         (message->hwnd != Window && !IsChild(Window, message->hwnd)))
         return false;
-    if (message->message == WM_KEYDOWN && (message->wParam == VK_RETURN || message->wParam == VK_SPACE) &&
-        Run.running()) {
-        OnNext();
-        return true;
+    if (message->message == WM_KEYDOWN && Run.running()) {
+        if (message->wParam == VK_RETURN || message->wParam == VK_SPACE) {
+            OnNext();
+            return true;
+        }
+        // Esc would close the window and so stop the run: only the close
+        // box or 停止 does that.
+        if (message->wParam == VK_ESCAPE)
+            return true;
     }
     return IsDialogMessageA(Window, message) != FALSE;
 }
