@@ -178,7 +178,7 @@ TEST_F(PellfrayBatchTest, AutomaticContinuesFromItsJournal)
         WriteFile(f, before.data(), static_cast<DWORD>(before.size()), &written, nullptr);
         CloseHandle(f);
     }
-    StartBatch({"1", "", "4", "1", "5", "10", true, "1.5"}, path);
+    StartBatch({"1", "", "4", "1", "5", "10", true, "2"}, path);
     EXPECT_EQ(3, gui::ListCount(w, IDC_BATCH_ROWS));
     ExpectArmed(2);
     WakeAndExpect(2);
