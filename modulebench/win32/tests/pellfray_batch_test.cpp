@@ -129,11 +129,22 @@ protected:
     std::string folder;
 };
 
-// 手动: each ID armed through the main dialog, given to one tag, journalled
+// 手动: a range without its end refused with a message; each ID armed
+// through the main dialog, given to one tag, journalled
 // and flushed at once; the configured tag waking again gets nothing; Enter
 // arms the next; 停止 disarms and ends the journal with its stop line.
 TEST_F(PellfrayBatchTest, ManualGivesEachIdOnceAndJournalsIt)
 {
+    // A range without its end is refused before any file is asked for.
+    batch::Fill(w, {"7", "", "", "1"});
+    gui::ClickAsync(w, IDC_BATCH_START);
+    HWND box = save_as::WaitBox(pid, w, kWaitMs);
+    ASSERT_NE(nullptr, box);
+    EXPECT_EQ("结束ID号或数量不能为空", pellfray::MessageBoxText(box));
+    pellfray::PressOk(box);
+    ASSERT_TRUE(gui::WaitUntil([&] { return !IsWindow(box); }, kWaitMs));
+    EXPECT_EQ("未开始", batch::State(w));
+
     const std::string path = folder + "\\run.csv";
     StartBatch({"7", "9", "", "1"}, path);
     ExpectArmed(7);
