@@ -76,6 +76,8 @@ public:
     bool Restore(const uint8_t *frame, uint32_t arm);
     // Any thread: arm is the latest arming and was not disarmed since.
     bool IsCurrent(uint32_t arm) const { return arm != 0 && arm == current_.load(); }
+    // GUI thread: the latest arming's number, 0 once disarmed.
+    uint32_t Current() const { return current_.load(); }
 
 private:
     struct Frame {

@@ -30,6 +30,7 @@
 #include "modulebench/module_hooks.h"
 #include "modulebench/sent_frames.h"
 #include "modulebench/traffic_log.h"
+#include "modulebench/win32/batch_window_win32.h"
 #include "modulebench/win32/edit_filters_win32.h"
 #include "modulebench/win32/pellfray_resources.h"
 #include "modulebench/win32/traffic_log_win32.h"
@@ -173,6 +174,7 @@ void InitDialog(HWND dialog)
     hooks.console_print = ConsolePrintText;
     hooks.log_note = LogNote;
     SetModuleHooks(hooks);
+    BatchAttachHooks();
 
     // The receive thread idles until a port opens, so the queue may be
     // emptied after it started and before its consumer exists.
@@ -259,6 +261,7 @@ void StopUsingPort()
     ShowConfigStatus(kStatusNotConfigured);
     ConfigLocked = false;
     Enable(IDC_HEX_SEND, false);
+    BatchPortClosed();
 }
 
 void ClosePort()
@@ -345,6 +348,7 @@ void TryResume()
     Keeper.Resumed(SerialPortGeneration());
     LogNote(PortResumedNote(Keeper.Name(), BaudRateForIndex(Keeper.BaudIndex())).c_str());
     ShowPortOpen();
+    BatchPortResumed();
 }
 
 // Windows waits for this broadcast, so a loss found here is posted: its
@@ -381,6 +385,9 @@ void OnPortListNotice(int code)
 
 void OnConfigAnswered(uint32_t arm)
 {
+    // The frame went out: a batch counts its ID as given whatever happened
+    // to the arming since.
+    BatchConfigAnswered(arm);
     // The arming the answer carried must still be the one the label
     // stands for, on a port that is still open.
     if (PortOpen && ConfigPending.IsCurrent(arm))
@@ -426,6 +433,42 @@ void OnModify()
     ShowConfigStatus(kStatusWaiting);
     EnableAll({IDC_TAG_ID, IDC_SEND_PERIOD, IDC_BATTERY_PERIOD}, false);
 }
+
+} // namespace
+
+// --- the batch configuration arms through 修改 ------------------------------
+
+uint32_t ArmTagConfigForBatch(uint32_t id, int32_t send_period, int32_t battery_period)
+{
+    const bool tag = SendDlgItemMessageA(Dialog, IDC_TAG_MODE, BM_GETCHECK, 0, 0) == 1;
+    if (!PortOpen || !tag)
+        return 0;
+    if (ConfigLocked)
+        OnModify(); // unlocks, as a first press would
+    SetDlgItemInt(Dialog, IDC_TAG_ID, id, FALSE);
+    SetDlgItemInt(Dialog, IDC_SEND_PERIOD, static_cast<UINT>(send_period), FALSE);
+    SetDlgItemInt(Dialog, IDC_BATTERY_PERIOD, static_cast<UINT>(battery_period), FALSE);
+    OnModify();
+    return ConfigLocked ? ConfigPending.Current() : 0;
+}
+
+void DisarmTagConfigForBatch(uint32_t arm)
+{
+    if (ConfigLocked && ConfigPending.IsCurrent(arm))
+        OnModify();
+}
+
+bool TagConfigArmCurrent(uint32_t arm)
+{
+    return ConfigLocked && ConfigPending.IsCurrent(arm);
+}
+
+bool ReadyForBatch()
+{
+    return PortOpen && SendDlgItemMessageA(Dialog, IDC_TAG_MODE, BM_GETCHECK, 0, 0) == 1;
+}
+
+namespace {
 
 void OnCommand(int id)
 {

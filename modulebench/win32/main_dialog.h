@@ -9,6 +9,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 
 // Reads, parses and sends the hex text of the send field (edit 1016).
@@ -21,3 +23,17 @@ DWORD WINAPI ChunkProcessorThread(LPVOID unused);
 // and stops the receive thread and the chunk processor, in order, waiting a
 // bounded time for each.
 void StopModuleBench();
+
+// The batch configuration (batch_window_win32.h) arms through 修改's own
+// path, so that the dialog shows the values armed, locked, with 等待生效.
+// GUI thread.
+// The ID and periods as if typed and 修改 pressed (unlocking first what is
+// locked): the arming's number, 0 when the dialog cannot arm (no port open,
+// not in tag mode).
+uint32_t ArmTagConfigForBatch(uint32_t id, int32_t send_period, int32_t battery_period);
+// As a second 修改 would, if arm is still the dialog's current arming.
+void DisarmTagConfigForBatch(uint32_t arm);
+// arm is armed or answered, and the fields are still locked on it.
+bool TagConfigArmCurrent(uint32_t arm);
+// A port is open in tag mode.
+bool ReadyForBatch();

@@ -4,6 +4,8 @@
 #include <windows.h>
 
 #include "modulebench/console/console.h"
+#include "modulebench/win32/batch_window_resources.h"
+#include "modulebench/win32/batch_window_win32.h"
 #include "modulebench/win32/log_options_win32.h"
 #include "modulebench/win32/main_dialog.h"
 #include "modulebench/win32/pellfray_resources.h"
@@ -18,12 +20,14 @@ const SystemMenuItem kMenuItems[] = {
     {IDM_SYSTEM_SAVE, IDS_SAVE_COMMAND, SaveTrafficLogCommand},             // 保存日志…
     {IDM_LOG_MILLISECONDS, IDS_LOG_MILLISECONDS, ToggleMillisecondsCommand}, // 毫秒时间
     {IDM_LOG_RECORD, IDS_RECORD_START, ToggleRecordingCommand},            // 开始记录… / 停止记录
+    {IDM_BATCH, IDS_BATCH_COMMAND, OpenBatchWindow},                        // 批量配置…
 };
 
-// The port path's threads first, then the recording of what they logged,
-// then the console they print to.
+// A batch's stop line first, then the port path's threads, then the
+// recording of what they logged, then the console they print to.
 void StopPellfray()
 {
+    BatchStopAtExit();
     StopModuleBench();
     StopRecordingAtExit();
     ConsoleStop();
@@ -45,7 +49,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command)
         kMenuItems,              // system menu items
         sizeof kMenuItems / sizeof kMenuItems[0],
         UpdateLogMenu,           // check mark and recording item before the menu opens
-        nullptr,                 // no keys of its own
+        BatchPreTranslate,       // the batch window's keys
         StopPellfray,            // the port, the worker threads, the recording, the console
     };
     return ShellRun(instance, show_command, &values);

@@ -2,7 +2,7 @@
 //
 //   RunDriver.exe --program Tarnwick.exe [--port COM3] [--open]
 //                 [--screenshots DIR] [--interval SECONDS] [--pellfray-tag]
-//                 [--follow ID]
+//                 [--follow ID] [--pellfray-batch TAGS]
 //
 // Wine gives every session a COM1 for the host's first serial device; the
 // driver removes it first so the program lists only the simulated pair, and
@@ -16,7 +16,13 @@
 // writes DIR/find.bmp of the main window with the find box and the framed
 // row, opens the tag's follow window with 跟踪, moves it to the screen's
 // bottom right corner and writes DIR/follow-NNN.bmp of it beside each shot.
+// With --pellfray-batch (Pellfray, after --open --pellfray-tag) it opens
+// 批量配置…, starts IDs 1..TAGS in 自动 with a 1 s pause, the journal in a new
+// temporary folder, moves the window to the screen's bottom right corner and
+// writes DIR/batch-NNN.bmp of it beside each shot.
 #include "tools/driver/gui_driver.h"
+#include "tools/driver/pellfray_batch_driver.h"
+#include "tools/driver/save_as_driver.h"
 #include "tools/driver/tarnwick_e2e.h"
 #include "tools/driver/tarnwick_follow_driver.h"
 
@@ -35,12 +41,14 @@ struct Options {
     std::string shots;
     int interval = 5;
     std::string follow; // tag ID
+    std::string batch;  // tags in the batch
 };
 
 int Usage()
 {
     std::fprintf(stderr, "usage: RunDriver --program EXE [--port COMn] [--open] [--pellfray-tag]\n"
-                         "                 [--screenshots DIR] [--interval SECONDS] [--follow ID]\n");
+                         "                 [--screenshots DIR] [--interval SECONDS] [--follow ID]\n"
+                         "                 [--pellfray-batch TAGS]\n");
     return 2;
 }
 
@@ -82,6 +90,30 @@ HWND FollowTag(const gui::Program &prog, HWND main, const std::string &id, const
     return window;
 }
 
+// 批量配置…, IDs 1..tags in 自动, started with a journal of its own; the
+// window moved to the screen's bottom right corner.
+HWND StartBatch(const gui::Program &prog, HWND main, const std::string &tags)
+{
+    HWND window = batch::Open(main, prog.pid(), 10000);
+    if (window == nullptr)
+        return nullptr;
+    batch::Fields fields;
+    fields.first = "1";
+    fields.count = tags;
+    fields.automatic = true;
+    fields.pause = "1";
+    batch::Fill(window, fields);
+    const std::string journal = save_as::MakeEmptyFolder("pellfray-run-batch") + "\\journal.csv";
+    if (!batch::Start(window, prog.pid(), journal, 30000))
+        return nullptr;
+    std::printf("RunDriver: batch journal %s\n", journal.c_str());
+    RECT r;
+    GetWindowRect(window, &r);
+    SetWindowPos(window, HWND_TOP, GetSystemMetrics(SM_CXSCREEN) - (r.right - r.left),
+                 GetSystemMetrics(SM_CYSCREEN) - (r.bottom - r.top), 0, 0, SWP_NOSIZE);
+    return window;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -104,6 +136,8 @@ int main(int argc, char **argv)
             o.interval = std::atoi(value().c_str());
         else if (a == "--follow")
             o.follow = value();
+        else if (a == "--pellfray-batch")
+            o.batch = value();
         else
             return Usage();
     }
@@ -156,6 +190,11 @@ int main(int argc, char **argv)
         follow = FollowTag(prog, main, o.follow, o.shots);
         std::printf("RunDriver: %s tag %s\n", follow ? "following" : "could not follow", o.follow.c_str());
     }
+    HWND batch_window = nullptr;
+    if (o.open && pellfray && !o.batch.empty()) {
+        batch_window = StartBatch(prog, main, o.batch);
+        std::printf("RunDriver: %s\n", batch_window ? "batch started" : "could not start the batch");
+    }
     std::fflush(stdout);
 
     for (int n = 0;; ++n) {
@@ -166,6 +205,9 @@ int main(int argc, char **argv)
             std::snprintf(name, sizeof name, "\\follow-%03d.bmp", n % 1000);
             if (follow != nullptr && IsWindow(follow))
                 Shoot(follow, o.shots + name);
+            std::snprintf(name, sizeof name, "\\batch-%03d.bmp", n % 1000);
+            if (batch_window != nullptr && IsWindow(batch_window))
+                Shoot(batch_window, o.shots + name);
         }
         if (prog.WaitExit(static_cast<DWORD>(o.interval) * 1000))
             break;

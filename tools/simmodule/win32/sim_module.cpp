@@ -13,6 +13,16 @@
 //   --wake-data HHHH    the two bytes x y (default: low 16 bits of the ID)
 //   --wakeups N         stop sending wake-ups after N of them
 //   --fixed-period      keep --period when a configuration sets a new one
+//   --tags K            play K tags one after another, as a batch on the
+//                       bench sees them: each wakes every --period ms until
+//                       it gets a configuration, wakes once more (as a real
+//                       tag may before it is taken away), and is replaced
+//                       --swap ms later by the next, unconfigured tag (ID
+//                       --id), which wakes at once. Prints the ID each got;
+//                       the summary lists the IDs in order, IDs given to more
+//                       than one tag, tags configured more than once, and
+//                       the seconds per tag. --period is kept throughout.
+//   --swap MS           time to take a tag away and put the next (default 1000)
 //   A configuration frame received is checked and printed (ID, send period,
 //   battery period, CRC OK/BAD); with a good CRC the tag takes the new ID,
 //   battery period and (unless --fixed-period) send period as its wake-up
@@ -77,6 +87,9 @@ const char kUsage[] =
     "  --wake-data HHHH    the two free bytes of the wake-up (default: ID low 16 bits)\n"
     "  --wakeups N         stop sending wake-ups after N of them\n"
     "  --fixed-period      keep --period when a configuration sets a new one\n"
+    "  --tags K            K tags one after another: each wakes until configured,\n"
+    "                      once more, then is replaced --swap ms later (a batch)\n"
+    "  --swap MS           time to replace a configured tag (default 1000)\n"
     "  (a configuration frame received is checked, printed and, with a good CRC, taken)\n"
     " reader role: transparent-mode frames received are printed\n"
     " both roles:\n"
@@ -119,6 +132,8 @@ struct Options {
     double answer_timeout_ms = 1000;
     double duration = 0;
     bool quiet = false;
+    uint32_t tags = 0; // 0: one tag, as ever
+    double swap_ms = 1000;
 };
 
 // Tag identity: the main thread starts it, the reader thread changes it when
@@ -128,6 +143,14 @@ std::atomic<uint32_t> WakePeriodMs{1000};
 std::atomic<uint32_t> BatteryPeriodMin{0};
 std::atomic<int> WakeData{-1};
 bool FixedPeriod = false; // set before the reader starts, then only read
+
+// --tags: the configurations the tag on the bench took. The reader thread
+// stores the first one's ID and time and then counts it up; the main thread
+// reads the ID and time only after it saw the count move, and zeroes the
+// count when it puts the next tag down.
+std::atomic<uint32_t> TagConfigs{0};
+std::atomic<uint32_t> TagFirstConfigId{0};
+std::atomic<double> TagFirstConfigAt{0};
 
 // Latency probe. The main thread arms it with the number of the wake-up
 // just before that frame goes out; the reader thread takes the number (so
@@ -165,6 +188,11 @@ void TakeConfig(const DecodedFrame &frame)
     bool crc_ok = false;
     if (!ParseTagConfigFrame(frame.bytes.data(), frame.bytes.size(), &c, &crc_ok) || !crc_ok)
         return;
+    if (TagConfigs.load() == 0) {
+        TagFirstConfigId = c.id;
+        TagFirstConfigAt = Now();
+    }
+    TagConfigs.fetch_add(1);
     TagId = c.id;
     BatteryPeriodMin = c.battery_period_min;
     if (!FixedPeriod && c.send_period_s > 0)
@@ -311,6 +339,13 @@ bool ParseOptions(int argc, char **argv, Options *o)
             } else if (arg == "--answer-timeout") {
                 if (!ParseNumber(value, &o->answer_timeout_ms) || o->answer_timeout_ms < 1)
                     return Fail("answer time-out", value);
+            } else if (arg == "--tags") {
+                if (!ParseUnsigned(value, 1000000, &u) || u == 0)
+                    return Fail("tag count", value);
+                o->tags = static_cast<uint32_t>(u);
+            } else if (arg == "--swap") {
+                if (!ParseNumber(value, &o->swap_ms) || o->swap_ms < 0)
+                    return Fail("swap time", value);
             } else if (arg == "--duration") {
                 if (!ParseNumber(value, &o->duration))
                     return Fail("duration", value);
@@ -449,6 +484,72 @@ void RunLoop(const Options &o, Totals *t)
     }
 }
 
+
+// --tags: one tag after another (see the usage above).
+void RunTags(const Options &o, Totals *t)
+{
+    const double period = o.period_ms / 1000.0;
+    const double started = Now();
+    std::vector<uint32_t> ids;       // the ID each tag got, in order
+    uint32_t reconfigured = 0;       // tags that took more than one configuration
+    double last_configured_at = started;
+    for (uint32_t k = 1; k <= o.tags && !StopRequested; ++k) {
+        // A fresh tag: its own ID, nothing taken yet.
+        TagId = o.id;
+        TagConfigs = 0;
+        const double placed = Now();
+        double next_wakeup = placed;
+        bool extra_sent = false;
+        double leave_at = 0;
+        for (;;) {
+            if (StopRequested || (o.duration > 0 && Now() - started >= o.duration))
+                break;
+            const double now = Now();
+            const bool configured = TagConfigs.load() > 0;
+            if (configured && next_wakeup > TagFirstConfigAt.load() + period)
+                next_wakeup = TagFirstConfigAt.load() + period;
+            if (!extra_sent && now >= next_wakeup) {
+                SendWakeup(o, ++t->wakeups);
+                t->bytes_written += kWakeupLength;
+                next_wakeup += period;
+                if (configured) {
+                    extra_sent = true;
+                    leave_at = now + o.swap_ms / 1000.0;
+                }
+            }
+            if (extra_sent && now >= leave_at)
+                break;
+            Sleep(1);
+        }
+        const uint32_t configs = TagConfigs.load();
+        if (configs == 0) {
+            Out("tag %u of %u: no configuration (stopped)\n", k, o.tags);
+            break;
+        }
+        reconfigured += configs > 1 ? 1 : 0;
+        ids.push_back(TagFirstConfigId.load());
+        last_configured_at = TagFirstConfigAt.load();
+        Out("tag %u of %u: ID %u after %.3f s%s\n", k, o.tags, ids.back(), last_configured_at - placed,
+            configs > 1 ? " (configured again while still on the bench)" : "");
+        OutFlush();
+    }
+    std::string order;
+    for (uint32_t id : ids)
+        order += (order.empty() ? "" : " ") + std::to_string(id);
+    std::vector<uint32_t> sorted = ids;
+    std::sort(sorted.begin(), sorted.end());
+    std::string twice;
+    for (size_t i = 1; i < sorted.size(); ++i)
+        if (sorted[i] == sorted[i - 1] && (i < 2 || sorted[i - 2] != sorted[i]))
+            twice += (twice.empty() ? "" : " ") + std::to_string(sorted[i]);
+    Out("tags: %zu of %u configured; IDs in order: %s\n", ids.size(), o.tags, order.empty() ? "(none)" : order.c_str());
+    Out("tags: IDs given to more than one tag: %s; tags configured more than once: %u\n",
+        twice.empty() ? "none" : twice.c_str(), reconfigured);
+    if (!ids.empty())
+        Out("tags: %.3f s per tag (first tag put down to the last configuration, %.3f s)\n",
+            (last_configured_at - started) / static_cast<double>(ids.size()), last_configured_at - started);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -459,7 +560,7 @@ int main(int argc, char **argv)
     TagId = o.id;
     WakePeriodMs = static_cast<uint32_t>(o.period_ms);
     WakeData = o.wake_data;
-    FixedPeriod = o.fixed_period;
+    FixedPeriod = o.fixed_period || o.tags > 0;
     AnswerEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     InstallStopHandler();
     std::string error;
@@ -487,6 +588,8 @@ int main(int argc, char **argv)
             return 1;
     } else if (o.latency) {
         MeasureLatency(o, &totals);
+    } else if (o.tags > 0 && o.role == Role::kTag) {
+        RunTags(o, &totals);
     } else {
         RunLoop(o, &totals);
     }
