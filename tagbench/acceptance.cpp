@@ -295,6 +295,31 @@ std::string AcceptanceCsv(const AcceptanceJudgement &j, const AcceptanceCriteria
     return out;
 }
 
+bool ParseCriterion(const std::string &text, int64_t min, int64_t max, int64_t *value)
+{
+    size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+        ++i;
+    const bool negative = i < text.size() && text[i] == '-';
+    i += negative ? 1 : 0;
+    int64_t n = 0;
+    size_t digits = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, ++digits) {
+        n = n * 10 + (text[i] - '0');
+        if (n > 10000000000LL)
+            return false;
+    }
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+        ++i;
+    if (digits == 0 || i != text.size())
+        return false;
+    n = negative ? -n : n;
+    if (n < min || n > max)
+        return false;
+    *value = n;
+    return true;
+}
+
 AcceptanceCriteria CriteriaFromStored(const StoredSetting &min_signal, const StoredSetting &min_reports,
                                       const StoredSetting &under_voltage_fails, const StoredSetting &offline_fails)
 {

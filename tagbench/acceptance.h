@@ -120,6 +120,10 @@ std::string AcceptanceCriteriaText(const AcceptanceCriteria &criteria);
 std::string AcceptanceCsv(const AcceptanceJudgement &judgement, const AcceptanceCriteria &criteria,
                           const WallClock &clock);
 
+// A criterion typed into the window: a whole decimal number, optionally
+// negative, spaces around allowed, within [min, max].
+bool ParseCriterion(const std::string &text, int64_t min, int64_t max, int64_t *value);
+
 // --- the criteria as stored -----------------------------------------------------
 
 // A remembered value as read back: present or not, and the number.

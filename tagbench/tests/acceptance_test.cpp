@@ -418,6 +418,24 @@ TEST(AcceptanceList, NotesAndSources)
     EXPECT_EQ(std::vector<uint32_t>({5}), list.ids);
 }
 
+TEST(AcceptanceSettings, TypedCriteriaAreWholeNumbersInTheirRange)
+{
+    const struct {
+        const char *text;
+        bool ok;
+        int64_t value;
+    } cases[] = {
+        {"-80", true, -80}, {" -128 ", true, -128}, {"127", true, 127}, {"0", true, 0},
+        {"-129", false, 0}, {"128", false, 0},      {"", false, 0},     {"-", false, 0},
+        {"8 0", false, 0},  {"+5", false, 0},       {"-8a", false, 0},  {"99999999999999999999", false, 0},
+    };
+    for (const auto &c : cases) {
+        int64_t v = 42;
+        EXPECT_EQ(c.ok, ParseCriterion(c.text, kMinSignalLowest, kMinSignalHighest, &v)) << c.text;
+        EXPECT_EQ(c.ok ? c.value : 42, v) << c.text;
+    }
+}
+
 TEST(AcceptanceSettings, StoredValuesOutsideTheirRangeGiveTheDefaults)
 {
     const StoredSetting none;

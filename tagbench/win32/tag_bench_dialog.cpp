@@ -80,6 +80,7 @@ HWND RedCheck;
 HWND BuzzerCheck;
 HWND PortErrorsLabel;
 HWND PortNoteLabel;
+HWND RefusedLabel;
 
 // The port the user opened, kept across a loss.
 PortKeeper Keeper;
@@ -244,6 +245,7 @@ void InitDialog(HWND dialog)
     OfflineLabel = GetDlgItem(dialog, IDC_OFFLINE_TOTAL);
     PortErrorsLabel = GetDlgItem(dialog, IDC_PORT_ERRORS);
     PortNoteLabel = GetDlgItem(dialog, IDC_PORT_NOTE);
+    RefusedLabel = GetDlgItem(dialog, IDC_TABLE_REFUSED);
 
     GreenCheck = GetDlgItem(dialog, IDC_LAMP_GREEN);
     RedCheck = GetDlgItem(dialog, IDC_LAMP_RED);
@@ -269,6 +271,17 @@ void InitDialog(HWND dialog)
 }
 
 // --- port button ----------------------------------------------------------
+
+// The tags a full table did not take, which would otherwise go unseen.
+void ShowRefusedTags()
+{
+    const int32_t refused = RefusedTagCount.load(std::memory_order_relaxed);
+    char text[48] = "";
+    if (refused > 0)
+        std::snprintf(text, sizeof text, refused >= kMaxRefusedIds ? "表满，%d 个以上未记入" : "表满，%d 个未记入",
+                      static_cast<int>(refused));
+    SetWindowTextA(RefusedLabel, text);
+}
 
 void ShowPortErrors()
 {
@@ -537,6 +550,7 @@ void OnSecondTick()
     AgeTagTable();
     RefreshPage();
     ShowPortErrors();
+    ShowRefusedTags();
 }
 
 void StopTagBench()
@@ -561,6 +575,7 @@ void ClearDisplay()
 {
     ClearGridMark();
     ShowStatus(0, 0, 0);
+    ShowRefusedTags();
     for (int r = 0; r < kGridRowsPerPage; ++r)
         EmptyRow(r);
 }

@@ -23,6 +23,8 @@
 // and what became of a port that vanished.
 #define IDC_PORT_ERRORS 1201
 #define IDC_PORT_NOTE 1202
+// Beside the status box: tags a full table did not take (empty while none).
+#define IDC_TABLE_REFUSED 1203
 
 // Grid cells: header 1046, 1083..1087; row 0 starts with 1088, then row r
 // (0..11) is 1106 + 6r .. 1111 + 6r (there is no 1106).
