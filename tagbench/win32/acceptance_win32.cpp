@@ -37,8 +37,8 @@ struct Column {
     const char *title;
     int width; // pixels
 };
-const Column kColumns[] = {{u8"卡号", 86}, {u8"结果", 52}, {u8"原因", 232}, {u8"报告次数", 62}, {u8"信号 dB", 54},
-                           {u8"最后出现", 66}};
+const Column kColumns[] = {{u8"卡号", 86}, {u8"结果", 52}, {u8"原因", 206}, {u8"报告次数", 72}, {u8"信号 dB", 64},
+                           {u8"最后出现", 70}};
 
 // Row colours by result, in AcceptResult order: 缺失 the grid's header
 // grey, 掉线 the grid's offline red, then the milder faults.
@@ -125,6 +125,8 @@ void Refresh()
     int32_t refused = 0;
     SnapshotForAcceptance(&W.tags, &refused);
     JudgeAcceptance(W.expected.ids, W.tags, W.criteria, refused, &W.judgement);
+    LARGE_INTEGER judged;
+    QueryPerformanceCounter(&judged);
     W.clock = CurrentWallClock();
     const AcceptanceCounts &n = W.judgement.counts;
     const uint32_t counts[] = {n.expected, n.arrived, n.passed,  n.missing,
@@ -138,10 +140,13 @@ void Refresh()
     InvalidateRect(W.list, nullptr, FALSE);
 
     QueryPerformanceCounter(&end);
-    const double ms = static_cast<double>(end.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart;
+    const double scale = 1000.0 / static_cast<double>(frequency.QuadPart);
+    const double judge_ms = static_cast<double>(judged.QuadPart - start.QuadPart) * scale;
+    const double ms = static_cast<double>(end.QuadPart - start.QuadPart) * scale;
     W.longest_ms = ms > W.longest_ms ? ms : W.longest_ms;
-    char timing[96];
-    std::snprintf(timing, sizeof timing, u8"每秒判断一次：本次 %.2f ms，最长 %.2f ms", ms, W.longest_ms);
+    char timing[128];
+    std::snprintf(timing, sizeof timing, u8"每秒一次：判断 %.2f ms，连同显示 %.2f ms（最长 %.2f ms）", judge_ms, ms,
+                  W.longest_ms);
     SetText(IDC_ACCEPT_TIMING, timing);
 }
 
@@ -402,12 +407,14 @@ bool OnCommand(int id, int code)
             ReadCriteria();
         return true;
     case IDOK: {
-        // Enter: in the list it follows the tag, in the range it applies it.
+        // Enter: in the range it applies it, in the criteria nothing more
+        // (they apply as typed), elsewhere it follows the selected tag.
         const HWND focus = GetFocus();
-        if (focus == W.list)
-            FollowItem(SelectedItem());
-        else if (focus == GetDlgItem(W.window, IDC_ACCEPT_FIRST) || focus == GetDlgItem(W.window, IDC_ACCEPT_LAST))
+        if (focus == GetDlgItem(W.window, IDC_ACCEPT_FIRST) || focus == GetDlgItem(W.window, IDC_ACCEPT_LAST))
             ApplyRange();
+        else if (focus != GetDlgItem(W.window, IDC_ACCEPT_MIN_SIGNAL) &&
+                 focus != GetDlgItem(W.window, IDC_ACCEPT_MIN_REPORTS))
+            FollowItem(SelectedItem());
         return true;
     }
     case IDCANCEL:

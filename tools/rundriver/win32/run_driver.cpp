@@ -2,7 +2,7 @@
 //
 //   RunDriver.exe --program Tarnwick.exe [--port COM3] [--open]
 //                 [--screenshots DIR] [--interval SECONDS] [--pellfray-tag]
-//                 [--follow ID]
+//                 [--follow ID] [--accept FIRST-LAST]
 //
 // Wine gives every session a COM1 for the host's first serial device; the
 // driver removes it first so the program lists only the simulated pair.
@@ -15,7 +15,12 @@
 // writes DIR/find.bmp of the main window with the find box and the framed
 // row, opens the tag's follow window with 跟踪, moves it to the screen's
 // bottom right corner and writes DIR/follow-NNN.bmp of it beside each shot.
+// With --accept (Tarnwick, after --open) it opens 批量验收… a few seconds
+// after opening, checks the range FIRST to LAST, moves the window to the
+// screen's bottom right corner and writes DIR/accept-NNN.bmp of it beside
+// each shot.
 #include "tools/driver/gui_driver.h"
+#include "tools/driver/tarnwick_accept_driver.h"
 #include "tools/driver/tarnwick_e2e.h"
 #include "tools/driver/tarnwick_follow_driver.h"
 
@@ -34,12 +39,14 @@ struct Options {
     std::string shots;
     int interval = 5;
     std::string follow; // tag ID
+    std::string accept; // FIRST-LAST
 };
 
 int Usage()
 {
     std::fprintf(stderr, "usage: RunDriver --program EXE [--port COMn] [--open] [--pellfray-tag]\n"
-                         "                 [--screenshots DIR] [--interval SECONDS] [--follow ID]\n");
+                         "                 [--screenshots DIR] [--interval SECONDS] [--follow ID]\n"
+                         "                 [--accept FIRST-LAST]\n");
     return 2;
 }
 
@@ -81,6 +88,30 @@ HWND FollowTag(const gui::Program &prog, HWND main, const std::string &id, const
     return window;
 }
 
+void ToCorner(HWND window)
+{
+    RECT r;
+    GetWindowRect(window, &r);
+    SetWindowPos(window, nullptr, GetSystemMetrics(SM_CXSCREEN) - (r.right - r.left),
+                 GetSystemMetrics(SM_CYSCREEN) - (r.bottom - r.top), 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+}
+
+// 批量验收… with the range FIRST-LAST checked; the window, moved to the
+// screen's corner.
+HWND CheckBatch(const gui::Program &prog, HWND main, const std::string &range)
+{
+    HWND window = accept::Open(main, prog.pid(), 10000);
+    if (window == nullptr)
+        return nullptr;
+    const size_t dash = range.find('-');
+    const uint32_t first = static_cast<uint32_t>(std::strtoul(range.c_str(), nullptr, 10));
+    const uint32_t last =
+        dash == std::string::npos ? first : static_cast<uint32_t>(std::strtoul(range.c_str() + dash + 1, nullptr, 10));
+    accept::UseRange(window, first, last);
+    ToCorner(window);
+    return window;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -103,6 +134,8 @@ int main(int argc, char **argv)
             o.interval = std::atoi(value().c_str());
         else if (a == "--follow")
             o.follow = value();
+        else if (a == "--accept")
+            o.accept = value();
         else
             return Usage();
     }
@@ -149,6 +182,12 @@ int main(int argc, char **argv)
         follow = FollowTag(prog, main, o.follow, o.shots);
         std::printf("RunDriver: %s tag %s\n", follow ? "following" : "could not follow", o.follow.c_str());
     }
+    HWND checking = nullptr;
+    if (o.open && !pellfray && !o.accept.empty()) {
+        Sleep(3000); // the reader's first reports
+        checking = CheckBatch(prog, main, o.accept);
+        std::printf("RunDriver: %s tags %s\n", checking ? "checking" : "could not check", o.accept.c_str());
+    }
     std::fflush(stdout);
 
     for (int n = 0;; ++n) {
@@ -159,6 +198,9 @@ int main(int argc, char **argv)
             std::snprintf(name, sizeof name, "\\follow-%03d.bmp", n % 1000);
             if (follow != nullptr && IsWindow(follow))
                 Shoot(follow, o.shots + name);
+            std::snprintf(name, sizeof name, "\\accept-%03d.bmp", n % 1000);
+            if (checking != nullptr && IsWindow(checking))
+                Shoot(checking, o.shots + name);
         }
         if (prog.WaitExit(static_cast<DWORD>(o.interval) * 1000))
             break;
