@@ -135,8 +135,11 @@ void Refresh()
         SetText(kCountIds[i], std::to_string(counts[i]));
     SetText(IDC_ACCEPT_VERDICT, AcceptanceVerdict(n));
     SetText(IDC_ACCEPT_NOTE, NoteText());
-    ListView_SetItemCountEx(W.list, static_cast<int>(W.judgement.failing.size()),
-                            LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
+    // A new count costs the list a relayout; most seconds it stays, and the
+    // rows on show are drawn again from the new judgement when they repaint.
+    const int rows = static_cast<int>(W.judgement.failing.size());
+    if (rows != ListView_GetItemCount(W.list))
+        ListView_SetItemCountEx(W.list, rows, LVSICF_NOINVALIDATEALL | LVSICF_NOSCROLL);
     InvalidateRect(W.list, nullptr, FALSE);
 
     QueryPerformanceCounter(&end);
