@@ -62,7 +62,6 @@ struct {
     std::vector<AcceptanceTag> tags;
     AcceptanceJudgement judgement;
     WallClock clock = {};
-    double longest_ms = 0;
     wchar_t cell[512] = {};
 } W;
 
@@ -146,10 +145,8 @@ void Refresh()
     const double scale = 1000.0 / static_cast<double>(frequency.QuadPart);
     const double judge_ms = static_cast<double>(judged.QuadPart - start.QuadPart) * scale;
     const double ms = static_cast<double>(end.QuadPart - start.QuadPart) * scale;
-    W.longest_ms = ms > W.longest_ms ? ms : W.longest_ms;
     char timing[128];
-    std::snprintf(timing, sizeof timing, u8"每秒一次：判断 %.2f ms，连同显示 %.2f ms（最长 %.2f ms）", judge_ms, ms,
-                  W.longest_ms);
+    std::snprintf(timing, sizeof timing, u8"本次判断 %.2f ms，刷新 %.2f ms", judge_ms, ms);
     SetText(IDC_ACCEPT_TIMING, timing);
 }
 
@@ -453,7 +450,6 @@ INT_PTR CALLBACK AcceptanceProc(HWND dialog, UINT message, WPARAM wparam, LPARAM
     switch (message) {
     case WM_INITDIALOG:
         W.window = dialog;
-        W.longest_ms = 0;
         PrepareList();
         W.criteria = LoadAcceptanceCriteria();
         W.signal_problem.clear();

@@ -137,7 +137,7 @@ void DoubleClickRow(HWND window, DWORD pid, int item)
 namespace {
 
 // The number after marker in the timing text
-// "每秒一次：判断 0.12 ms，连同显示 1.23 ms（最长 4.56 ms）".
+// "本次判断 0.12 ms，刷新 1.23 ms".
 double TimingAfter(HWND window, const std::string &marker)
 {
     const std::string text = Text(window, kTiming);
@@ -156,7 +156,7 @@ double LastJudgeMs(HWND window)
 
 double LastRefreshMs(HWND window)
 {
-    return TimingAfter(window, u8"连同显示 ");
+    return TimingAfter(window, u8"刷新 ");
 }
 
 } // namespace accept
