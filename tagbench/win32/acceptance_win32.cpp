@@ -106,11 +106,9 @@ std::string NoteText()
     if (!note.empty())
         return note;
     note = AcceptanceIncompleteNote(W.judgement.refused);
-    if (!note.empty())
-        return note;
     if (CaptureEnabled.load(std::memory_order_acquire) == 0)
-        return u8"串口未打开：按标签表最后的内容判断";
-    return "";
+        note += (note.empty() ? "" : u8"；") + std::string(u8"串口未打开，按标签表最后的内容判断");
+    return note;
 }
 
 void Refresh()

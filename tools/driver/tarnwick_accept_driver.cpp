@@ -111,13 +111,13 @@ std::vector<std::vector<std::string>> ListRows(HWND window, DWORD pid)
     return rows;
 }
 
-void DoubleClickRow(HWND window, DWORD pid, int item)
+RECT RowRect(HWND window, DWORD pid, int item)
 {
     HWND list = GetDlgItem(window, kList);
     RECT rect = {LVIR_BOUNDS, 0, 0, 0};
     HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
     if (process == nullptr)
-        return;
+        return RECT{};
     void *remote = VirtualAllocEx(process, nullptr, sizeof rect, MEM_COMMIT, PAGE_READWRITE);
     if (remote != nullptr) {
         WriteProcessMemory(process, remote, &rect, sizeof rect, nullptr);
@@ -126,8 +126,14 @@ void DoubleClickRow(HWND window, DWORD pid, int item)
         VirtualFreeEx(process, remote, 0, MEM_RELEASE);
     }
     CloseHandle(process);
-    const LPARAM at = MAKELPARAM((rect.left + rect.right) / 2 > 40 ? 40 : (rect.left + rect.right) / 2,
-                                 (rect.top + rect.bottom) / 2);
+    return rect;
+}
+
+void DoubleClickRow(HWND window, DWORD pid, int item)
+{
+    const RECT rect = RowRect(window, pid, item);
+    const LPARAM at = MAKELPARAM(rect.left + 20, (rect.top + rect.bottom) / 2);
+    HWND list = GetDlgItem(window, kList);
     PostMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
     PostMessageA(list, WM_LBUTTONUP, 0, at);
     PostMessageA(list, WM_LBUTTONDBLCLK, MK_LBUTTON, at);

@@ -46,6 +46,8 @@ std::string CountsLine(HWND window);
 // The rows of the list of failures, each its six cells, read across the
 // process boundary.
 std::vector<std::vector<std::string>> ListRows(HWND window, DWORD pid);
+// The rectangle of row item in the list's client area.
+RECT RowRect(HWND window, DWORD pid, int item);
 // A double-click on row item of the list, posted as the mouse sends it.
 void DoubleClickRow(HWND window, DWORD pid, int item);
 // The times the window shows of its last refresh, in ms: the judgement

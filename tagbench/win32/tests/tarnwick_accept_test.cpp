@@ -138,6 +138,21 @@ TEST(TarnwickAccept, ABatchWithFaultsFromARangeAndFromAJournal)
         EXPECT_EQ(i == 0 ? 0u : 8u, rows[i][5].size()) << rows[i][5]; // HH:MM:SS of the last report
     }
 
+    // Rows are coloured by result: 缺失 grey, 欠压 yellow, 信号弱 orange, 多余
+    // blue (a point of the reason column right of its text).
+    gui::Capture shot;
+    ASSERT_TRUE(gui::CaptureWindow(w, &shot));
+    const RECT list = gui::ControlRectIn(w, gui::Control(w, accept::kList));
+    const struct {
+        int row;
+        uint32_t colour;
+    } colours[] = {{0, 0xC8C8C8}, {1, 0xC8C8C8}, {2, 0xFFE16E}, {4, 0xFFBE8C}, {6, 0xC8DCFF}};
+    for (const auto &c : colours) {
+        const RECT r = accept::RowRect(w, pid, c.row);
+        EXPECT_EQ(c.colour, shot.At(list.left + 2 + 320, list.top + 2 + (r.top + r.bottom) / 2) & 0xFFFFFF)
+            << "row " << c.row;
+    }
+
     // A double-click on a row follows the tag.
     accept::DoubleClickRow(w, pid, 4);
     HWND followed = follow::WaitFollowWindow(pid, 114, kTimeoutMs);
@@ -157,6 +172,9 @@ TEST(TarnwickAccept, ABatchWithFaultsFromARangeAndFromAJournal)
     EXPECT_EQ(u8"最低信号应为 -128 到 127 的整数，仍按 -95 dB 判断", accept::Text(w, accept::kNote));
     EXPECT_EQ(Counts({"20", "19", "19", "1", "0", "0", "0", "2"}), accept::Counts(w));
     accept::SetText(w, accept::kMinSignal, "-80");
+    accept::SetText(w, accept::kMinReports, "0");
+    EXPECT_EQ(u8"至少报告次数应为 1 到 1000000 的整数，仍按 2 次判断", accept::Text(w, accept::kNote));
+    accept::SetText(w, accept::kMinReports, "2");
     EXPECT_EQ("", accept::Text(w, accept::kNote));
 
     // Remembered: closed and opened again, the window has them (and the range).
@@ -243,8 +261,16 @@ TEST(TarnwickAccept, ABatchWithFaultsFromARangeAndFromAJournal)
         kTimeoutMs))
         << accept::Text(w, accept::kNote);
 
-    // Reopening the port empties the table and the count.
+    // Closed, the port leaves the last table to judge; reopened, it empties
+    // the table and the count.
     t.PressPortButton();
+    EXPECT_TRUE(gui::WaitUntil(
+        [&] {
+            return accept::Text(w, accept::kNote) ==
+                   u8"标签表已满（3000 个），另有 21 个标签未能记入：判断可能不完整；串口未打开，按标签表最后的内容判断";
+        },
+        kTimeoutMs))
+        << accept::Text(w, accept::kNote);
     t.PressPortButton();
     EXPECT_TRUE(gui::WaitUntil([&] { return gui::Text(t.dialog, kRefusedLabel).empty(); }, kTimeoutMs));
     EXPECT_TRUE(CountsAre(w, {"3", "0", "0", "3", "0", "0", "0", "0"})) << accept::CountsLine(w);
