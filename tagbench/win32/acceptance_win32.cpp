@@ -453,10 +453,13 @@ INT_PTR CALLBACK AcceptanceProc(HWND dialog, UINT message, WPARAM wparam, LPARAM
         W.signal_problem.clear();
         W.reports_problem.clear();
         ShowCriteria();
+        SendDlgItemMessageW(dialog, IDC_ACCEPT_FIRST, EM_LIMITTEXT, 16, 0);
+        SendDlgItemMessageW(dialog, IDC_ACCEPT_LAST, EM_LIMITTEXT, 16, 0);
+        // Opened again: the list checked before, and its range if it was one.
         SetText(IDC_ACCEPT_SOURCE, ExpectedSourceText(W.expected, W.file_name));
-        if (W.expected.ids.empty()) {
-            SendDlgItemMessageW(dialog, IDC_ACCEPT_FIRST, EM_LIMITTEXT, 10, 0);
-            SendDlgItemMessageW(dialog, IDC_ACCEPT_LAST, EM_LIMITTEXT, 10, 0);
+        if (!W.expected.ids.empty() && W.file_name.empty()) {
+            SetText(IDC_ACCEPT_FIRST, std::to_string(W.expected.ids.front()));
+            SetText(IDC_ACCEPT_LAST, std::to_string(W.expected.ids.back()));
         }
         Refresh();
         SetTimer(dialog, kRefreshTimer, kRefreshMs, nullptr);
@@ -470,10 +473,11 @@ INT_PTR CALLBACK AcceptanceProc(HWND dialog, UINT message, WPARAM wparam, LPARAM
     case WM_NOTIFY:
         return OnNotify(dialog, reinterpret_cast<const NMHDR *>(lparam));
     case WM_CTLCOLORSTATIC:
-        if (reinterpret_cast<HWND>(lparam) == GetDlgItem(dialog, IDC_ACCEPT_VERDICT)) {
+        if (reinterpret_cast<HWND>(lparam) == GetDlgItem(dialog, IDC_ACCEPT_VERDICT) &&
+            W.judgement.counts.expected != 0) {
             const HDC dc = reinterpret_cast<HDC>(wparam);
             const AcceptanceCounts &n = W.judgement.counts;
-            SetTextColor(dc, n.expected != 0 && n.passed == n.expected ? kPassColour : kFailColour);
+            SetTextColor(dc, n.passed == n.expected ? kPassColour : kFailColour);
             SetBkMode(dc, TRANSPARENT);
             return reinterpret_cast<INT_PTR>(GetSysColorBrush(COLOR_BTNFACE));
         }

@@ -184,6 +184,8 @@ TEST(TarnwickAccept, ABatchWithFaultsFromARangeAndFromAJournal)
     ASSERT_NE(nullptr, w);
     EXPECT_EQ("-80", accept::Text(w, accept::kMinSignal));
     EXPECT_EQ("2", accept::Text(w, accept::kMinReports));
+    EXPECT_EQ("100", accept::Text(w, accept::kFirst));
+    EXPECT_EQ("119", accept::Text(w, accept::kLast));
     EXPECT_FALSE(gui::Checked(w, accept::kUnderVoltage));
     EXPECT_FALSE(gui::Checked(w, accept::kOffline));
     EXPECT_TRUE(CountsAre(w, {"20", "19", "17", "1", "0", "2", "0", "2"})) << accept::CountsLine(w);
