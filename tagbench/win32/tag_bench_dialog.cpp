@@ -73,6 +73,7 @@ HWND NextPageButton;
 HWND ReaderLabel;
 HWND TotalLabel;
 HWND OfflineLabel;
+HWND RefusedLabel; // tags a full table did not take
 HWND StartIdEdit;
 HWND ReminderButton;
 HWND GreenCheck;
@@ -80,7 +81,6 @@ HWND RedCheck;
 HWND BuzzerCheck;
 HWND PortErrorsLabel;
 HWND PortNoteLabel;
-HWND RefusedLabel;
 
 // The port the user opened, kept across a loss.
 PortKeeper Keeper;
@@ -240,12 +240,12 @@ void InitDialog(HWND dialog)
     ReminderButton = GetDlgItem(dialog, IDC_REMINDER_BUTTON);
     EnableWindow(ReminderButton, FALSE);
 
+    RefusedLabel = GetDlgItem(dialog, IDC_TABLE_REFUSED);
     ReaderLabel = GetDlgItem(dialog, IDC_READER_STATE);
     TotalLabel = GetDlgItem(dialog, IDC_TAG_TOTAL);
     OfflineLabel = GetDlgItem(dialog, IDC_OFFLINE_TOTAL);
     PortErrorsLabel = GetDlgItem(dialog, IDC_PORT_ERRORS);
     PortNoteLabel = GetDlgItem(dialog, IDC_PORT_NOTE);
-    RefusedLabel = GetDlgItem(dialog, IDC_TABLE_REFUSED);
 
     GreenCheck = GetDlgItem(dialog, IDC_LAMP_GREEN);
     RedCheck = GetDlgItem(dialog, IDC_LAMP_RED);

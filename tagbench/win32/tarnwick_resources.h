@@ -16,6 +16,8 @@
 #define IDC_PREV_PAGE 1042
 #define IDC_TAG_TOTAL 1043
 #define IDC_OFFLINE_TOTAL 1044
+// Right of 下一页: tags a full table did not take (empty while none).
+#define IDC_TABLE_REFUSED 1203
 #define IDC_REMINDER_START_ID 1178
 #define IDC_REMINDER_BUTTON 1179
 #define IDC_REMINDER_QUANTITY 1180
@@ -23,8 +25,6 @@
 // and what became of a port that vanished.
 #define IDC_PORT_ERRORS 1201
 #define IDC_PORT_NOTE 1202
-// Beside the status box: tags a full table did not take (empty while none).
-#define IDC_TABLE_REFUSED 1203
 
 // Grid cells: header 1046, 1083..1087; row 0 starts with 1088, then row r
 // (0..11) is 1106 + 6r .. 1111 + 6r (there is no 1106).
