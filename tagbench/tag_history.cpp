@@ -154,6 +154,11 @@ void CopySeenTimes(int index, int64_t *first_ms, int64_t *last_ms)
     *last_ms = h.last_seen_ms;
 }
 
+uint64_t TotalReportsLocked(int index)
+{
+    return Heads[SlotOfRecord[index]].total_reports;
+}
+
 bool SnapshotFollowedTag(uint32_t id, FollowedTag *out)
 {
     out->in_table = false;

@@ -85,6 +85,9 @@ int FindTagIndex(uint32_t id);
 
 // First and last seen of the record at index; caller holds TableLock.
 void CopySeenTimes(int index, int64_t *first_ms, int64_t *last_ms);
+// Reports of the record at index since it entered the table (ageing does
+// not restart it, unlike activity); caller holds TableLock.
+uint64_t TotalReportsLocked(int index);
 
 // One short locked copy of everything a follow window shows.
 struct FollowedTag {

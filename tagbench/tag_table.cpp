@@ -22,6 +22,7 @@ std::mutex TableLock;
 std::atomic<int32_t> ReaderConnected{0};
 int32_t ConnectedCountdown = 10;
 std::atomic<int32_t> OfflineCount{0};
+std::atomic<int32_t> RefusedTagCount{0};
 int32_t PageIndex = 0;
 
 namespace {
@@ -44,6 +45,30 @@ void StoreReport(TagRecord &r, uint8_t status, int8_t signal, const uint8_t *ext
     std::memcpy(r.extra, extra, n);
 }
 
+// The IDs behind RefusedTagCount, sorted; guarded by TableLock. A refused
+// tag reports again and again, so the lookup is a binary search and only a
+// new ID pays for the insertion.
+uint32_t RefusedIds[kMaxRefusedIds];
+
+void NoteRefusedTag(uint32_t id)
+{
+    const int32_t count = RefusedTagCount.load(std::memory_order_relaxed);
+    int32_t low = 0;
+    int32_t high = count;
+    while (low < high) {
+        const int32_t mid = low + (high - low) / 2;
+        if (RefusedIds[mid] < id)
+            low = mid + 1;
+        else
+            high = mid;
+    }
+    if ((low < count && RefusedIds[low] == id) || count >= kMaxRefusedIds)
+        return;
+    std::memmove(&RefusedIds[low + 1], &RefusedIds[low], sizeof RefusedIds[0] * static_cast<size_t>(count - low));
+    RefusedIds[low] = id;
+    RefusedTagCount.store(count + 1, std::memory_order_relaxed);
+}
+
 } // namespace
 
 void InitTagBench()
@@ -57,6 +82,7 @@ void InitTagBench()
     ConnectedCountdown = kCountdownTicks;
     std::memset(TagTable, 0, sizeof TagTable);
     OfflineCount.store(0, std::memory_order_relaxed);
+    RefusedTagCount.store(0, std::memory_order_relaxed);
 }
 
 void EnterFrame(const uint8_t *frame, uint32_t length)
@@ -104,6 +130,7 @@ void EnterFrameAt(const uint8_t *frame, uint32_t length, int64_t now_ms)
         return;
     }
     if (count >= kMaxTags) {
+        NoteRefusedTag(id);
         return;
     }
     std::memmove(&TagTable[k + 1], &TagTable[k], sizeof(TagRecord) * static_cast<size_t>(count - k));
@@ -168,6 +195,7 @@ void ResetTagBench(void (*clear_display)())
         ReaderConnected.store(0, std::memory_order_relaxed);
         ConnectedCountdown = kCountdownTicks;
         std::memset(TagTable, 0, sizeof TagTable);
+        RefusedTagCount.store(0, std::memory_order_relaxed);
     }
     PageIndex = 0;
     RestartPortErrorCount();

@@ -50,6 +50,14 @@ extern std::atomic<int32_t> ReaderConnected;
 extern int32_t ConnectedCountdown;
 extern std::atomic<int32_t> OfflineCount;
 
+// Tags a full table could not take since the last reset: distinct IDs, so a
+// refused tag that keeps reporting counts once. Written by the table thread
+// under TableLock (and zeroed by the GUI thread's reset under it); read
+// without the lock for the label. Counted exactly up to kMaxRefusedIds,
+// after which it stays there and means "at least".
+constexpr int32_t kMaxRefusedIds = kMaxTags;
+extern std::atomic<int32_t> RefusedTagCount;
+
 // Page shown by the grid; GUI thread only. Reset with the table.
 extern int32_t PageIndex;
 

@@ -78,6 +78,7 @@ HWND NextPageButton;
 HWND ReaderLabel;
 HWND TotalLabel;
 HWND OfflineLabel;
+HWND RefusedLabel; // tags a full table did not take
 HWND StartIdEdit;
 HWND ReminderButton;
 HWND GreenCheck;
@@ -252,6 +253,7 @@ void InitDialog(HWND dialog)
     ReminderButton = GetDlgItem(dialog, IDC_REMINDER_BUTTON);
     EnableWindow(ReminderButton, FALSE);
 
+    RefusedLabel = GetDlgItem(dialog, IDC_TABLE_REFUSED);
     ReaderLabel = GetDlgItem(dialog, IDC_READER_STATE);
     TotalLabel = GetDlgItem(dialog, IDC_TAG_TOTAL);
     OfflineLabel = GetDlgItem(dialog, IDC_OFFLINE_TOTAL);
@@ -284,6 +286,17 @@ void InitDialog(HWND dialog)
 }
 
 // --- port button ----------------------------------------------------------
+
+// The tags a full table did not take, which would otherwise go unseen.
+void ShowRefusedTags()
+{
+    const int32_t refused = RefusedTagCount.load(std::memory_order_relaxed);
+    char text[48] = "";
+    if (refused > 0)
+        std::snprintf(text, sizeof text, refused >= kMaxRefusedIds ? "表满，%d 个以上未记入" : "表满，%d 个未记入",
+                      static_cast<int>(refused));
+    SetWindowTextA(RefusedLabel, text);
+}
 
 void ShowPortErrors()
 {
@@ -570,6 +583,7 @@ void OnSecondTick()
     AgeTagTable();
     RefreshPage();
     ShowPortErrors();
+    ShowRefusedTags();
 }
 
 void StopTagBench()
@@ -594,6 +608,7 @@ void ClearDisplay()
 {
     ClearGridMark();
     ShowStatus(0, 0, 0);
+    ShowRefusedTags();
     for (int r = 0; r < kGridRowsPerPage; ++r)
         EmptyRow(r);
 }

@@ -16,6 +16,8 @@
 #define IDC_PREV_PAGE 1042
 #define IDC_TAG_TOTAL 1043
 #define IDC_OFFLINE_TOTAL 1044
+// Right of 下一页: tags a full table did not take (empty while none).
+#define IDC_TABLE_REFUSED 1203
 #define IDC_REMINDER_START_ID 1178
 #define IDC_REMINDER_BUTTON 1179
 #define IDC_REMINDER_QUANTITY 1180

@@ -3,7 +3,13 @@
 // at 115200 baud and 7680 frames/s at 921600 baud. The counters
 // vs_115200_baud and vs_921600_baud are the measured rate divided by those
 // demands (how many such lines one core could keep up with).
+//
+// BM_FullTableRefusing: the same path when the table is full and every
+// report is of a tag it cannot take (the count of refused tags).
+// BM_JudgeBatch: the batch check's work per refresh on the GUI thread, the
+// locked copy of a full table and the judgement of 3000 expected IDs.
 #include "serial/crc16.h"
+#include "tagbench/acceptance.h"
 #include "tagbench/frame_assembler.h"
 #include "tagbench/tag_table.h"
 
@@ -137,6 +143,39 @@ void BM_AssemblerAndTable(benchmark::State &state)
     }
 }
 BENCHMARK(BM_AssemblerAndTable)->ArgNames({"tags", "highest_id_only"})->Args({3000, 0})->Args({3000, 1});
+
+void BM_FullTableRefusing(benchmark::State &state)
+{
+    // 3000 further IDs, none of them in the table.
+    std::mt19937 rng(2);
+    Bytes stream;
+    for (int i = 0; i < 60000; ++i)
+        AppendReport(stream, rng() % 2 == 0, (3000 + rng() % 3000) * 7919u, 0, -50);
+    Prepare(kMaxTags);
+    SetCounters(state, RunBlocks<true>(state, stream));
+    if (TagCount.load() != kMaxTags || RefusedTagCount.load() == 0)
+        state.SkipWithError("the refused tags were not counted");
+}
+BENCHMARK(BM_FullTableRefusing);
+
+void BM_JudgeBatch(benchmark::State &state)
+{
+    Prepare(kMaxTags);
+    std::vector<uint32_t> expected;
+    for (uint32_t n = 0; n < kMaxTags; ++n)
+        expected.push_back(n * 7919u);
+    std::vector<AcceptanceTag> tags;
+    AcceptanceJudgement judgement;
+    int32_t refused = 0;
+    for (auto _ : state) {
+        SnapshotForAcceptance(&tags, &refused);
+        JudgeAcceptance(expected, tags, AcceptanceCriteria(), refused, &judgement);
+        benchmark::DoNotOptimize(judgement.counts.passed);
+    }
+    if (judgement.counts.expected != kMaxTags || judgement.counts.arrived != 0)
+        state.SkipWithError("not the judgement of a full table"); // one report each: fewer than 3
+}
+BENCHMARK(BM_JudgeBatch)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

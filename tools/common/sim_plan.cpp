@@ -10,6 +10,8 @@ ReportPlan::ReportPlan(const ReportPlanOptions &options) : options_(options), ra
 {
     if (options_.tags.empty())
         options_.tags.push_back(1000);
+    options_.weak_tags = SortedTags(options_.weak_tags);
+    options_.under_voltage_tags = SortedTags(options_.under_voltage_tags);
     if (options_.extra.size() > kMaxExtraBytes)
         options_.extra.resize(kMaxExtraBytes);
 }
@@ -51,10 +53,14 @@ void ReportPlan::Next(std::vector<uint8_t> *out, PlannedFrame *frame)
     r = TagReport();
     r.header = options_.header;
     r.id = options_.tags[index];
-    r.under_voltage = options_.under_voltage_every != 0 && (index + 1) % options_.under_voltage_every == 0;
+    r.under_voltage = (options_.under_voltage_every != 0 && (index + 1) % options_.under_voltage_every == 0) ||
+                      std::binary_search(options_.under_voltage_tags.begin(), options_.under_voltage_tags.end(), r.id);
+    const bool weak = std::binary_search(options_.weak_tags.begin(), options_.weak_tags.end(), r.id);
     r.extra_count = static_cast<uint8_t>(options_.extra.size());
     std::memcpy(r.extra, options_.extra.data(), options_.extra.size());
-    if (moving && r.id == options_.move_id) {
+    if (weak) {
+        r.signal = static_cast<int8_t>(options_.weak_signal);
+    } else if (moving && r.id == options_.move_id) {
         r.signal = static_cast<int8_t>(MovingTagSignal(elapsed_s_, options_.move_period_s));
     } else if (options_.signal_low == options_.signal_high) {
         r.signal = static_cast<int8_t>(options_.signal_low);
@@ -73,6 +79,23 @@ void ReportPlan::Next(std::vector<uint8_t> *out, PlannedFrame *frame)
     out->insert(out->end(), frame->bytes, frame->bytes + frame->length);
     ++frames_;
     frame_bytes_ += frame->length;
+}
+
+std::vector<uint32_t> SortedTags(std::vector<uint32_t> ids)
+{
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    return ids;
+}
+
+size_t RemoveSilentTags(std::vector<uint32_t> *tags, const std::vector<uint32_t> &silent)
+{
+    const std::vector<uint32_t> gone = SortedTags(silent);
+    const size_t before = tags->size();
+    tags->erase(std::remove_if(tags->begin(), tags->end(),
+                               [&gone](uint32_t id) { return std::binary_search(gone.begin(), gone.end(), id); }),
+                tags->end());
+    return before - tags->size();
 }
 
 int MovingTagSignal(double t, double period_s)

@@ -37,7 +37,18 @@ struct ReportPlanOptions {
     uint32_t move_id = 0;
     double move_period_s = 0;
     double move_gone_s = 0;
+    // A batch with faults: these tags always report at weak_signal, or
+    // always with the under-voltage flag (sorted, see SortedTags).
+    std::vector<uint32_t> weak_tags;
+    int weak_signal = -90;
+    std::vector<uint32_t> under_voltage_tags;
 };
+
+// The list sorted, without duplicates, for the lookups of the plan.
+std::vector<uint32_t> SortedTags(std::vector<uint32_t> ids);
+// Takes the silent tags out of the round: they never report. Returns how
+// many were taken out.
+size_t RemoveSilentTags(std::vector<uint32_t> *tags, const std::vector<uint32_t> &silent);
 
 // A tag walking to and from the reader: its signal follows a cosine from
 // -35 dB (nearest, at t = 0, P, 2P, ...) to -85 dB (farthest, at P/2), and

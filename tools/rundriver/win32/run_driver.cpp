@@ -2,7 +2,7 @@
 //
 //   RunDriver.exe --program Tarnwick.exe [--port COM3] [--open]
 //                 [--screenshots DIR] [--interval SECONDS] [--pellfray-tag]
-//                 [--follow ID] [--pellfray-batch TAGS]
+//                 [--follow ID] [--pellfray-batch TAGS] [--accept FIRST-LAST]
 //
 // Wine gives every session a COM1 for the host's first serial device; the
 // driver removes it first so the program lists only the simulated pair, and
@@ -20,9 +20,14 @@
 // 批量配置…, starts IDs 1..TAGS in 自动 with a 1 s pause, the journal in a new
 // temporary folder, moves the window to the screen's bottom right corner and
 // writes DIR/batch-NNN.bmp of it beside each shot.
+// With --accept (Tarnwick, after --open) it opens 批量验收… a few seconds
+// after opening, checks the range FIRST to LAST, moves the window to the
+// screen's bottom right corner and writes DIR/accept-NNN.bmp of it beside
+// each shot.
 #include "tools/driver/gui_driver.h"
 #include "tools/driver/pellfray_batch_driver.h"
 #include "tools/driver/save_as_driver.h"
+#include "tools/driver/tarnwick_accept_driver.h"
 #include "tools/driver/tarnwick_e2e.h"
 #include "tools/driver/tarnwick_follow_driver.h"
 
@@ -42,13 +47,14 @@ struct Options {
     int interval = 5;
     std::string follow; // tag ID
     std::string batch;  // tags in the batch
+    std::string accept; // FIRST-LAST
 };
 
 int Usage()
 {
     std::fprintf(stderr, "usage: RunDriver --program EXE [--port COMn] [--open] [--pellfray-tag]\n"
                          "                 [--screenshots DIR] [--interval SECONDS] [--follow ID]\n"
-                         "                 [--pellfray-batch TAGS]\n");
+                         "                 [--pellfray-batch TAGS] [--accept FIRST-LAST]\n");
     return 2;
 }
 
@@ -114,6 +120,30 @@ HWND StartBatch(const gui::Program &prog, HWND main, const std::string &tags)
     return window;
 }
 
+void ToCorner(HWND window)
+{
+    RECT r;
+    GetWindowRect(window, &r);
+    SetWindowPos(window, nullptr, GetSystemMetrics(SM_CXSCREEN) - (r.right - r.left),
+                 GetSystemMetrics(SM_CYSCREEN) - (r.bottom - r.top), 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+}
+
+// 批量验收… with the range FIRST-LAST checked; the window, moved to the
+// screen's corner.
+HWND CheckBatch(const gui::Program &prog, HWND main, const std::string &range)
+{
+    HWND window = accept::Open(main, prog.pid(), 10000);
+    if (window == nullptr)
+        return nullptr;
+    const size_t dash = range.find('-');
+    const uint32_t first = static_cast<uint32_t>(std::strtoul(range.c_str(), nullptr, 10));
+    const uint32_t last =
+        dash == std::string::npos ? first : static_cast<uint32_t>(std::strtoul(range.c_str() + dash + 1, nullptr, 10));
+    accept::UseRange(window, first, last);
+    ToCorner(window);
+    return window;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -138,6 +168,8 @@ int main(int argc, char **argv)
             o.follow = value();
         else if (a == "--pellfray-batch")
             o.batch = value();
+        else if (a == "--accept")
+            o.accept = value();
         else
             return Usage();
     }
@@ -194,6 +226,11 @@ int main(int argc, char **argv)
     if (o.open && pellfray && !o.batch.empty()) {
         batch_window = StartBatch(prog, main, o.batch);
         std::printf("RunDriver: %s\n", batch_window ? "batch started" : "could not start the batch");
+    HWND checking = nullptr;
+    if (o.open && !pellfray && !o.accept.empty()) {
+        Sleep(3000); // the reader's first reports
+        checking = CheckBatch(prog, main, o.accept);
+        std::printf("RunDriver: %s tags %s\n", checking ? "checking" : "could not check", o.accept.c_str());
     }
     std::fflush(stdout);
 
@@ -208,6 +245,9 @@ int main(int argc, char **argv)
             std::snprintf(name, sizeof name, "\\batch-%03d.bmp", n % 1000);
             if (batch_window != nullptr && IsWindow(batch_window))
                 Shoot(batch_window, o.shots + name);
+            std::snprintf(name, sizeof name, "\\accept-%03d.bmp", n % 1000);
+            if (checking != nullptr && IsWindow(checking))
+                Shoot(checking, o.shots + name);
         }
         if (prog.WaitExit(static_cast<DWORD>(o.interval) * 1000))
             break;

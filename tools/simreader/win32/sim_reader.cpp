@@ -11,6 +11,11 @@
 //   --signal DB            signal strength in dB, -128..127 (default -50)
 //   --signal-range A..B    a random signal from A to B for each report
 //   --undervoltage-every N every Nth tag of the list reports under-voltage
+//   --silent LIST          these tags of the list never report (a batch
+//                          with missing tags)
+//   --weak LIST            these tags always report at --weak-signal DB
+//                          (default -90)
+//   --undervoltage LIST    these tags always report under-voltage
 //   --extra 12,34          up to seven extra data bytes in every report
 //   --move ID[:PERIOD[:GONE]]  tag ID moves: its signal swings from -35 dB
 //                          (near) to -85 dB (far) and back every PERIOD
@@ -80,6 +85,9 @@ const char kUsage[] =
     "  --signal DB            signal in dB, -128..127 (default -50)\n"
     "  --signal-range A..B    random signal from A to B for each report\n"
     "  --undervoltage-every N every Nth tag of the list reports under-voltage\n"
+    "  --silent LIST          these tags of the list never report\n"
+    "  --weak LIST            these tags always report at --weak-signal DB (-90)\n"
+    "  --undervoltage LIST    these tags always report under-voltage\n"
     "  --extra 12,34          up to seven extra data bytes per report\n"
     "  --move ID[:PERIOD[:GONE]]  tag ID moves: signal -35..-85..-35 dB every\n"
     "                         PERIOD s (default 60), unheard for GONE s (default\n"
@@ -116,6 +124,7 @@ struct Options {
     bool examples = false;
     bool quiet = false;
     bool stats = false;
+    std::vector<uint32_t> silent; // taken out of the tag list
 };
 
 // Receive side, written only by the reader thread; the main thread reads the
@@ -233,6 +242,19 @@ bool ParseOptions(int argc, char **argv, Options *o)
                 if (!ParseUnsigned(value, 1000000, &u))
                     return Fail("under-voltage interval", value);
                 o->plan.under_voltage_every = static_cast<uint32_t>(u);
+            } else if (arg == "--silent") {
+                if (!ParseTagList(value, 1000000, &o->silent))
+                    return Fail("silent tag list", value);
+            } else if (arg == "--weak") {
+                if (!ParseTagList(value, 1000000, &o->plan.weak_tags))
+                    return Fail("weak tag list", value);
+            } else if (arg == "--weak-signal") {
+                if (!ParseInt(value, -128, 127, &s))
+                    return Fail("weak signal", value);
+                o->plan.weak_signal = static_cast<int>(s);
+            } else if (arg == "--undervoltage") {
+                if (!ParseTagList(value, 1000000, &o->plan.under_voltage_tags))
+                    return Fail("under-voltage tag list", value);
             } else if (arg == "--extra") {
                 if (!ParseHexBytes(value, &o->plan.extra) || o->plan.extra.size() > kMaxExtraBytes)
                     return Fail("extra bytes (at most 7 hex bytes)", value);
@@ -286,7 +308,21 @@ bool ParseOptions(int argc, char **argv, Options *o)
     std::vector<uint32_t> &tags = o->plan.tags;
     if (o->plan.move_period_s > 0 && std::find(tags.begin(), tags.end(), o->plan.move_id) == tags.end())
         tags.push_back(o->plan.move_id);
+    RemoveSilentTags(&tags, o->silent);
+    if (tags.empty())
+        return Fail("silent tag list (every tag would be silent)", "");
     return true;
+}
+
+// "1, 5, 7" (at most the first 20, then how many more).
+std::string FormatIdList(const std::vector<uint32_t> &ids)
+{
+    std::string out;
+    for (size_t i = 0; i < ids.size() && i < 20; ++i)
+        out += (i ? ", " : "") + std::to_string(ids[i]);
+    if (ids.size() > 20)
+        out += " and " + std::to_string(ids.size() - 20) + " more";
+    return out;
 }
 
 void SendExamples(const Options &o)
@@ -423,6 +459,12 @@ int main(int argc, char **argv)
         OutFlush();
         SleepUnlessStopped(o.duration > 0 ? o.duration : 1e12);
     } else {
+        if (!o.silent.empty())
+            Out("silent: %s\n", FormatIdList(o.silent).c_str());
+        if (!o.plan.weak_tags.empty())
+            Out("weak at %d dB: %s\n", o.plan.weak_signal, FormatIdList(o.plan.weak_tags).c_str());
+        if (!o.plan.under_voltage_tags.empty())
+            Out("under-voltage: %s\n", FormatIdList(o.plan.under_voltage_tags).c_str());
         Out("sending %zu tag ID(s), %s, %s header\n", o.plan.tags.size(),
             o.line_rate ? "paced at the line rate" : "paced by --rate", o.plan.header == Header::kFF ? "FF" : "55AA");
         OutFlush();
