@@ -23,16 +23,19 @@
 #include "modulebench/chunk_queue.h"
 #include "modulebench/config_frames.h"
 #include "modulebench/console/console.h"
+#include "modulebench/hex_send_extras.h"
 #include "modulebench/hex_text.h"
 #include "modulebench/input_filters.h"
 #include "modulebench/module_hooks.h"
 #include "modulebench/traffic_log.h"
 #include "modulebench/win32/edit_filters_win32.h"
+#include "modulebench/win32/log_tools_win32.h"
 #include "modulebench/win32/pellfray_resources.h"
 #include "modulebench/win32/traffic_log_win32.h"
 #include "serial/port_keeper.h"
 #include "serial/win32/port_list_win32.h"
 #include "serial/win32/serial_link.h"
+#include "shell/win32/settings_win32.h"
 
 namespace {
 
@@ -213,6 +216,7 @@ void InitDialog(HWND dialog)
     // without its console.
     if (ConsoleStartProblem()[0] != '\0')
         LogNote(ConsoleStartProblem());
+    AttachLogTools(dialog);
 }
 
 // --- handlers --------------------------------------------------------------
@@ -299,6 +303,7 @@ void OpenPort()
     if (opened != SerialOpenResult::Opened)
         return;
     Keeper.Opened(name.c_str(), baud_index, SerialPortGeneration());
+    RememberOpenedPort(name, BaudRateForIndex(baud_index));
     ShowPortOpen();
 }
 
@@ -434,6 +439,7 @@ void OnCommand(int id)
         SendHexText(GetDlgItem(Dialog, IDC_HEX_TEXT));
         break;
     default:
+        OnLogToolsCommand(id);
         break;
     }
 }
@@ -478,7 +484,7 @@ void SendHexText(HWND edit)
     const LRESULT length = SendMessageA(edit, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
     if (length <= 0)
         return;
-    uint8_t bytes[kHexMaxBytes];
+    uint8_t bytes[kHexSendCapacity];
     const HexParseResult parsed = ParseHexText(text, static_cast<size_t>(length), bytes);
     if (parsed.format_error) {
         // Nothing of a text that is not hex is sent.
@@ -487,9 +493,12 @@ void SendHexText(HWND edit)
     }
     if (parsed.count == 0)
         return;
+    const uint32_t count = AddChosenCrc(bytes, parsed.count);
     // Bytes that met no open port did not go out and are not logged.
-    if (SerialWriteChecked(bytes, parsed.count))
-        LogSent(parsed.count, bytes);
+    if (SerialWriteChecked(bytes, count)) {
+        LogSent(count, bytes);
+        RememberHexText(text, static_cast<size_t>(length));
+    }
 }
 
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM)
@@ -522,6 +531,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM
             TryResume();
         return 0;
     case WM_DESTROY:
+        SaveLogToolsSettings(dialog);
         PostQuitMessage(0);
         return 0;
     default:

@@ -4,7 +4,9 @@
 #include <windows.h>
 
 #include "modulebench/console/console.h"
+#include "modulebench/win32/log_find_win32.h"
 #include "modulebench/win32/log_options_win32.h"
+#include "modulebench/win32/log_tools_resources.h"
 #include "modulebench/win32/main_dialog.h"
 #include "modulebench/win32/pellfray_resources.h"
 #include "modulebench/win32/recording_win32.h"
@@ -18,6 +20,7 @@ const SystemMenuItem kMenuItems[] = {
     {IDM_SYSTEM_SAVE, IDS_SAVE_COMMAND, SaveTrafficLogCommand},             // 保存日志…
     {IDM_LOG_MILLISECONDS, IDS_LOG_MILLISECONDS, ToggleMillisecondsCommand}, // 毫秒时间
     {IDM_LOG_RECORD, IDS_RECORD_START, ToggleRecordingCommand},            // 开始记录… / 停止记录
+    {IDM_LOG_FIND, IDS_LOG_FIND, OpenLogFindBox},                          // 查找…
 };
 
 // The port path's threads first, then the recording of what they logged,
@@ -45,7 +48,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command)
         kMenuItems,              // system menu items
         sizeof kMenuItems / sizeof kMenuItems[0],
         UpdateLogMenu,           // check mark and recording item before the menu opens
-        nullptr,                 // no keys of its own
+        LogFindPreTranslate,     // Ctrl+F, F3, Ctrl+C in the log, the find box's keys
         StopPellfray,            // the port, the worker threads, the recording, the console
     };
     return ShellRun(instance, show_command, &values);

@@ -23,10 +23,12 @@
 #include "serial/win32/port_list_win32.h"
 #include "serial/win32/serial_link.h"
 #include "shell/win32/app_shell.h"
+#include "shell/win32/settings_win32.h"
 #include "tagbench/frame_assembler.h"
 #include "tagbench/grid_format.h"
 #include "tagbench/reminder.h"
 #include "tagbench/win32/tag_find_win32.h"
+#include "tagbench/win32/tarnwick_settings_win32.h"
 #include "tagbench/win32/tarnwick_resources.h"
 
 namespace {
@@ -266,6 +268,7 @@ void InitDialog(HWND dialog)
     SetReminderIo(io);
     MarkReminderIdle();
     PrepareGridForFinding(dialog);
+    LoadTarnwickSettings(dialog);
 }
 
 // --- port button ----------------------------------------------------------
@@ -316,6 +319,7 @@ void OpenPort(HWND dialog)
         return; // missing or busy port: nothing changes, nothing is shown
 
     Keeper.Opened(port.c_str(), baud_index, SerialPortGeneration());
+    RememberOpenedPort(port, BaudRateForIndex(baud_index));
     SetWindowTextA(PortNoteLabel, "");
     ShowPortOpen();
     ResetTagBench(ClearDisplay); // empties rings and table, then captures
@@ -607,6 +611,7 @@ INT_PTR CALLBACK TagBenchDialogProc(HWND dialog, UINT message, WPARAM wparam, LP
     case WM_CTLCOLORBTN:
         return reinterpret_cast<INT_PTR>(ControlBrush);
     case WM_DESTROY:
+        SaveTarnwickSettings(dialog);
         PostQuitMessage(0);
         return FALSE;
     default:
