@@ -2,7 +2,7 @@
 //
 //   RunDriver.exe --program Tarnwick.exe [--port COM3] [--open]
 //                 [--screenshots DIR] [--interval SECONDS] [--pellfray-tag]
-//                 [--follow ID]
+//                 [--follow ID] [--find TEXT]
 //
 // Wine gives every session a COM1 for the host's first serial device; the
 // driver removes it first so the program lists only the simulated pair.
@@ -15,6 +15,9 @@
 // writes DIR/find.bmp of the main window with the find box and the framed
 // row, opens the tag's follow window with 跟踪, moves it to the screen's
 // bottom right corner and writes DIR/follow-NNN.bmp of it beside each shot.
+// With --find (Pellfray, after --open) it looks for TEXT in the log with
+// 查找… a few seconds after opening and writes DIR/find.bmp of the main
+// window with the find box and the line found framed, then closes the box.
 #include "tools/driver/gui_driver.h"
 #include "tools/driver/tarnwick_e2e.h"
 #include "tools/driver/tarnwick_follow_driver.h"
@@ -34,12 +37,14 @@ struct Options {
     std::string shots;
     int interval = 5;
     std::string follow; // tag ID
+    std::string find;   // text to find in Pellfray's log
 };
 
 int Usage()
 {
     std::fprintf(stderr, "usage: RunDriver --program EXE [--port COMn] [--open] [--pellfray-tag]\n"
-                         "                 [--screenshots DIR] [--interval SECONDS] [--follow ID]\n");
+                         "                 [--screenshots DIR] [--interval SECONDS] [--follow ID]\n"
+                         "                 [--find TEXT]\n");
     return 2;
 }
 
@@ -81,6 +86,23 @@ HWND FollowTag(const gui::Program &prog, HWND main, const std::string &id, const
     return window;
 }
 
+// 查找… from Pellfray's window menu, the text, 下一个, a shot, the box closed.
+void FindInLog(const gui::Program &prog, HWND main, const std::string &text, const std::string &shots)
+{
+    constexpr WPARAM kFindCommand = 0x0240; // IDM_LOG_FIND
+    constexpr int kFindText = 2410;         // IDC_LOG_FIND_TEXT
+    PostMessageA(main, WM_SYSCOMMAND, kFindCommand, 0);
+    HWND box = gui::WaitForPopup(prog.pid(), "查找", 10000);
+    if (box == nullptr)
+        return;
+    gui::SetText(box, kFindText, text);
+    gui::Click(box, IDOK);
+    Sleep(1000); // the list repaints with the frame
+    if (!shots.empty())
+        Shoot(main, shots + "\\find.bmp");
+    PostMessageA(box, WM_COMMAND, IDCANCEL, 0);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -103,6 +125,8 @@ int main(int argc, char **argv)
             o.interval = std::atoi(value().c_str());
         else if (a == "--follow")
             o.follow = value();
+        else if (a == "--find")
+            o.find = value();
         else
             return Usage();
     }
@@ -148,6 +172,11 @@ int main(int argc, char **argv)
         Sleep(3000); // the reader's first reports
         follow = FollowTag(prog, main, o.follow, o.shots);
         std::printf("RunDriver: %s tag %s\n", follow ? "following" : "could not follow", o.follow.c_str());
+    }
+    if (o.open && pellfray && !o.find.empty()) {
+        Sleep(8000); // a few of the module's frames
+        FindInLog(prog, main, o.find, o.shots);
+        std::printf("RunDriver: looked for %s in the log\n", o.find.c_str());
     }
     std::fflush(stdout);
 
