@@ -103,6 +103,18 @@ protected:
         keybd_event(VK_CONTROL, 0, KEYEVENTF_KEYUP, 0);
     }
 
+    // F3 (or Shift+F3) typed, with the program in front.
+    void Key(BYTE key, bool shift)
+    {
+        SetForegroundWindow(session.main);
+        if (shift)
+            keybd_event(VK_SHIFT, 0, 0, 0);
+        keybd_event(key, 0, 0, 0);
+        keybd_event(key, 0, KEYEVENTF_KEYUP, 0);
+        if (shift)
+            keybd_event(VK_SHIFT, 0, KEYEVENTF_KEYUP, 0);
+    }
+
     // A click into the log list, which takes the keyboard focus.
     bool FocusList()
     {
@@ -246,6 +258,13 @@ TEST_F(PellfrayLogToolsTest, FindCopyCrcHistoryAndSettingsAcrossARestart)
     EXPECT_EQ("第 4 行", Find("ff ff ff ff 00"));
     EXPECT_EQ("第 2 行，已从另一端继续查找", Find("ff ff ff ff 00"));
     EXPECT_EQ("第 4 行，已从另一端继续查找", Find("ff ff ff ff 00", IDC_LOG_FIND_PREV));
+    // F3 goes on with the same text, down; Shift+F3 up.
+    Key(VK_F3, false);
+    EXPECT_TRUE(gui::WaitUntil([&] { return gui::Text(box, IDC_LOG_FIND_STATUS) == "第 2 行，已从另一端继续查找"; },
+                               kWaitMs));
+    Key(VK_F3, true);
+    EXPECT_TRUE(gui::WaitUntil([&] { return gui::Text(box, IDC_LOG_FIND_STATUS) == "第 4 行，已从另一端继续查找"; },
+                               kWaitMs));
     EXPECT_EQ("第 3 行，已从另一端继续查找", Find("] 03"));
     EXPECT_EQ("未找到", Find("0b"));
     EXPECT_TRUE(gui::WaitUntil([&] { return !Framed(2); }, kWaitMs));
@@ -286,9 +305,21 @@ TEST_F(PellfrayLogToolsTest, FindCopyCrcHistoryAndSettingsAcrossARestart)
                                kWaitMs))
         << gui::Text(box, IDC_LOG_FIND_STATUS);
 
-    // Copy all from the context menu: the head line and every kept line.
+    // Ctrl+C with no line found: the lines in view (the newest, at the end).
     const int count = gui::ListCount(d, IDC_LOG_LIST);
     ASSERT_EQ(kKeptLines + 1, count);
+    EmptyTheClipboard();
+    ASSERT_TRUE(FocusList());
+    CtrlKey('C');
+    const int top = static_cast<int>(SendMessageA(list, LB_GETTOPINDEX, 0, 0));
+    EXPECT_GT(top, 10);
+    EXPECT_EQ(Lines(top, count), WaitClipboard());
+
+    // An old line found is scrolled into view.
+    EXPECT_EQ("第 2 行", Find("20 00"));
+    EXPECT_LE(SendMessageA(list, LB_GETTOPINDEX, 0, 0), 1);
+
+    // Copy all from the context menu: the head line and every kept line.
     EmptyTheClipboard();
     PostMessageA(list, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(list), -1);
     ASSERT_TRUE(ChooseInMenu('a'));
@@ -296,6 +327,8 @@ TEST_F(PellfrayLogToolsTest, FindCopyCrcHistoryAndSettingsAcrossARestart)
     EXPECT_EQ(Lines(0, count), all);
     EXPECT_EQ(0u, all.find("[ - ] ")) << all.substr(0, 40);
     EXPECT_EQ("已复制 " + std::to_string(count) + " 行", gui::Text(box, IDC_LOG_FIND_STATUS));
+    gui::Click(d, IDC_CLEAR_LOG); // the line found (20 00) with the rest
+    EXPECT_TRUE(gui::WaitUntil([&] { return gui::Text(box, IDC_LOG_FIND_STATUS) == "日志已清空"; }, kWaitMs));
 
     // Settings: the speed of the last open, the mode, the fields; a value of
     // the wrong type (the channel as a text) is not taken.
