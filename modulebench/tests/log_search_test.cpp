@@ -73,13 +73,14 @@ TEST(LogQuery, MatchesLinesAsTheListShowsThem)
 
 TEST(LogQuery, NeverFoldsOrMatchesInsideADoubleByteCharacter)
 {
-    // GBK 0xC4 0x41 is one character whose second byte is 'A'.
-    const std::string line = std::string("[ ! 00:00:00 ] x") + "\xC4\x41" + "y\r\n";
-    for (const char *typed : {"a", "A", "Ay"}) {
+    // GBK 0xC4 0x41 and 0xB0 0x61 are characters whose second bytes are
+    // 'A' and 'a'.
+    const std::string line = std::string("[ ! 00:00:00 ] x") + "\xC4\x41" + "\xB0\x61" + "y\r\n";
+    for (const char *typed : {"a", "A", "ay"}) {
         const LogQuery q = MakeLogQuery(typed, std::char_traits<char>::length(typed));
         EXPECT_FALSE(LogLineMatches(q, line.data(), line.size())) << typed;
     }
-    const std::string whole = "\xC4\x41y";
+    const std::string whole = "\xC4\x41\xB0\x61y";
     EXPECT_TRUE(LogLineMatches(MakeLogQuery(whole.data(), whole.size()), line.data(), line.size()));
 }
 

@@ -12,7 +12,7 @@
 #define IDC_LOG_FIND_PREV 2411
 #define IDC_LOG_FIND_STATUS 2412
 
-// Controls the main dialog gets at start, beside the specified ones: the
+// Controls the main dialog gets at start, beside those of its template: the
 // 加CRC check box and the history button of the hex field.
 #define IDC_HEX_ADD_CRC 2420
 #define IDC_HEX_HISTORY 2421
