@@ -1,25 +1,18 @@
 #include "modulebench/win32/log_copy_win32.h"
 
-#include <cstring>
-#include <string>
+#include <vector>
 
 namespace {
 
 // Owns a global memory block until the clipboard takes it.
 class GlobalText {
 public:
-    explicit GlobalText(const std::wstring &text)
-        : memory_(GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t)))
+    explicit GlobalText(size_t chars) : memory_(GlobalAlloc(GMEM_MOVEABLE, (chars + 1) * sizeof(wchar_t))) {}
+    ~GlobalText()
     {
-        void *at = memory_ != nullptr ? GlobalLock(memory_) : nullptr;
-        if (at == nullptr) {
-            Free();
-            return;
-        }
-        std::memcpy(at, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
-        GlobalUnlock(memory_);
+        if (memory_ != nullptr)
+            GlobalFree(memory_);
     }
-    ~GlobalText() { Free(); }
     GlobalText(const GlobalText &) = delete;
     GlobalText &operator=(const GlobalText &) = delete;
 
@@ -27,13 +20,28 @@ public:
     void Release() { memory_ = nullptr; }
 
 private:
-    void Free()
-    {
-        if (memory_ != nullptr)
-            GlobalFree(memory_);
-        memory_ = nullptr;
-    }
     HGLOBAL memory_;
+};
+
+// The lock of a global memory block, for as long as it is written.
+class GlobalLockGuard {
+public:
+    explicit GlobalLockGuard(HGLOBAL memory)
+        : memory_(memory), at_(memory != nullptr ? static_cast<wchar_t *>(GlobalLock(memory)) : nullptr)
+    {
+    }
+    ~GlobalLockGuard()
+    {
+        if (at_ != nullptr)
+            GlobalUnlock(memory_);
+    }
+    GlobalLockGuard(const GlobalLockGuard &) = delete;
+    GlobalLockGuard &operator=(const GlobalLockGuard &) = delete;
+    wchar_t *at() const { return at_; }
+
+private:
+    HGLOBAL memory_;
+    wchar_t *at_;
 };
 
 class Clipboard {
@@ -58,6 +66,27 @@ size_t Count(HWND list)
     return count > 0 ? static_cast<size_t>(count) : 0;
 }
 
+// Lines [first, end) written one after another at out, each ending in
+// CR LF; lengths[i - first] is line i's length. Returns the characters
+// written.
+size_t WriteLines(HWND list, size_t first, size_t end, const std::vector<size_t> &lengths, wchar_t *out)
+{
+    size_t at = 0;
+    for (size_t i = first; i < end; ++i) {
+        // The list box writes the line and its NUL: room for both is there,
+        // since every line has its CR LF counted in.
+        const LRESULT got = SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(out + at));
+        const size_t length = got > 0 && static_cast<size_t>(got) <= lengths[i - first] ? static_cast<size_t>(got) : 0;
+        at += length;
+        if (length < 2 || out[at - 2] != L'\r' || out[at - 1] != L'\n') {
+            out[at++] = L'\r';
+            out[at++] = L'\n';
+        }
+    }
+    out[at] = L'\0';
+    return at;
+}
+
 } // namespace
 
 bool CopyListLines(HWND owner, HWND list, size_t first, size_t end)
@@ -65,25 +94,24 @@ bool CopyListLines(HWND owner, HWND list, size_t first, size_t end)
     const size_t count = Count(list);
     if (end > count)
         end = count;
-    std::wstring text;
-    // A log line is some 50 characters; one reservation spares most of the
-    // regrowth of a large copy.
-    text.reserve(first < end ? (end - first) * 64 : 0);
+    if (first > end)
+        first = end;
+    // First the lengths, so that the lines go straight into the block the
+    // clipboard takes, with no second copy of a few megabytes.
+    std::vector<size_t> lengths(end - first);
+    size_t chars = 0;
     for (size_t i = first; i < end; ++i) {
         const LRESULT length = SendMessageW(list, LB_GETTEXTLEN, i, 0);
-        if (length == LB_ERR)
-            continue;
-        const size_t at = text.size();
-        text.resize(at + static_cast<size_t>(length) + 1);
-        const LRESULT got = SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(&text[at]));
-        const size_t line_length = got > 0 ? static_cast<size_t>(got) : 0;
-        text.resize(at + line_length);
-        if (line_length < 2 || text.compare(text.size() - 2, 2, L"\r\n") != 0)
-            text += L"\r\n";
+        lengths[i - first] = length > 0 ? static_cast<size_t>(length) : 0;
+        chars += lengths[i - first] + 2; // its CR LF, if it has none
     }
-    GlobalText memory(text);
-    if (memory.get() == nullptr)
-        return false;
+    GlobalText memory(chars);
+    {
+        GlobalLockGuard lock(memory.get());
+        if (lock.at() == nullptr)
+            return false;
+        WriteLines(list, first, end, lengths, lock.at());
+    }
     Clipboard clipboard(owner);
     if (!clipboard.open() || !EmptyClipboard())
         return false;
