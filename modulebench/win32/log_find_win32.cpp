@@ -147,6 +147,8 @@ void Find(bool forward)
         KillTimer(LogList, kWatchTimer);
         ShowStatus(kLogNotFoundText);
         Repaint();
+        if (FindBox == nullptr) // F3 with the box closed: where it is said
+            OpenLogFindBox(MainWindow);
         return;
     }
     Mark.Set(found, state);

@@ -9,9 +9,11 @@
 // framed in blue; the list itself is not changed (it still has no
 // selection): the frame is drawn over the list after the list has painted
 // itself. The box says which line it is ("第 n 行"), that the search went
-// round an end, or "未找到". Lines keep coming while the box is open; when
-// the line found leaves the list (the oldest lines go past the list's bound)
-// or the list is emptied, the frame goes and the box says so.
+// round an end, or "未找到" (F3 with the box closed opens it to say so).
+// Lines keep coming while the box is open; when the line found leaves the
+// list (the oldest lines go past the list's bound) or the list is emptied,
+// the frame goes and the box says so, at once when it is open, else when it
+// is opened again.
 //
 // Copying, as text (CF_UNICODETEXT): Ctrl+C in the log list copies the line
 // found while it is framed, otherwise the lines in view; the list's context
