@@ -131,6 +131,10 @@ bool WriteTextListSetting(const char *name, const std::vector<std::string> &text
 
 void RememberOpenedPort(const std::string &name, uint32_t rate)
 {
-    WriteTextSetting("Port", name);
+    // A name typed as com5 opens COM5; the list shows it in capitals.
+    std::string upper = name;
+    for (char &c : upper)
+        c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+    WriteTextSetting("Port", upper);
     WriteNumberSetting("BaudRate", rate);
 }
