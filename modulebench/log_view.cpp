@@ -17,6 +17,7 @@ void LogListBound::Clear()
 {
     lines_ = 0;
     let_go_ = 0;
+    ++clears_;
 }
 
 std::string FormatLetGoLine(uint64_t count)

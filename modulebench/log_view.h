@@ -46,11 +46,15 @@ public:
     size_t first_line_index() const { return has_head() ? 1 : 0; }
     // Lines the list shows, head line not counted.
     size_t lines() const { return lines_; }
+    // Times the list was emptied: a line's number (let_go + position) is
+    // only meaningful between two clears.
+    uint64_t clears() const { return clears_; }
 
 private:
     size_t keep_;
     size_t lines_ = 0;
     uint64_t let_go_ = 0;
+    uint64_t clears_ = 0;
 };
 
 // The head line for count lines let go, CR LF included (code page of the

@@ -25,6 +25,7 @@
 #include "modulebench/chunk_queue.h"
 #include "modulebench/config_frames.h"
 #include "modulebench/console/console.h"
+#include "modulebench/hex_send_extras.h"
 #include "modulebench/hex_text.h"
 #include "modulebench/input_filters.h"
 #include "modulebench/module_hooks.h"
@@ -32,6 +33,7 @@
 #include "modulebench/traffic_log.h"
 #include "modulebench/win32/batch_window_win32.h"
 #include "modulebench/win32/edit_filters_win32.h"
+#include "modulebench/win32/log_tools_win32.h"
 #include "modulebench/win32/pellfray_resources.h"
 #include "modulebench/win32/traffic_log_win32.h"
 #include "serial/port_keeper.h"
@@ -39,6 +41,7 @@
 #include "serial/win32/port_change_win32.h"
 #include "serial/win32/port_list_win32.h"
 #include "serial/win32/serial_link.h"
+#include "shell/win32/settings_win32.h"
 
 namespace {
 
@@ -224,6 +227,7 @@ void InitDialog(HWND dialog)
     // without its console.
     if (ConsoleStartProblem()[0] != '\0')
         LogNote(ConsoleStartProblem());
+    AttachLogTools(dialog);
 }
 
 // --- handlers --------------------------------------------------------------
@@ -317,6 +321,7 @@ void OpenPort()
     if (opened != SerialOpenResult::Opened)
         return;
     Keeper.Opened(name.c_str(), baud_index, SerialPortGeneration());
+    RememberOpenedPort(name, BaudRateForIndex(baud_index));
     ShowPortOpen();
 }
 
@@ -498,6 +503,7 @@ void OnCommand(int id)
         SendHexText(GetDlgItem(Dialog, IDC_HEX_TEXT));
         break;
     default:
+        OnLogToolsCommand(id);
         break;
     }
 }
@@ -542,7 +548,7 @@ void SendHexText(HWND edit)
     const LRESULT length = SendMessageA(edit, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
     if (length <= 0)
         return;
-    uint8_t bytes[kHexMaxBytes];
+    uint8_t bytes[kHexSendCapacity];
     const HexParseResult parsed = ParseHexText(text, static_cast<size_t>(length), bytes);
     if (parsed.format_error) {
         // Nothing of a text that is not hex is sent.
@@ -551,9 +557,11 @@ void SendHexText(HWND edit)
     }
     if (parsed.count == 0)
         return;
+    const uint32_t count = AddChosenCrc(bytes, parsed.count);
     // Logged as what became of the write: the bytes that went out, and a
-    // note when not all did.
-    SendAndLog(SentFrame::HexText, bytes, parsed.count);
+    // note when not all did. Only a text that went out is kept for again.
+    if (WriteWentOut(SendAndLog(SentFrame::HexText, bytes, count)))
+        RememberHexText(text, static_cast<size_t>(length));
 }
 
 INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)
@@ -586,6 +594,7 @@ INT_PTR CALLBACK MainDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM
             TryResume();
         return 0;
     case WM_DESTROY:
+        SaveLogToolsSettings(dialog);
         PostQuitMessage(0);
         return 0;
     default:

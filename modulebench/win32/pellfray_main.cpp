@@ -6,7 +6,9 @@
 #include "modulebench/console/console.h"
 #include "modulebench/win32/batch_window_resources.h"
 #include "modulebench/win32/batch_window_win32.h"
+#include "modulebench/win32/log_find_win32.h"
 #include "modulebench/win32/log_options_win32.h"
+#include "modulebench/win32/log_tools_resources.h"
 #include "modulebench/win32/main_dialog.h"
 #include "modulebench/win32/pellfray_resources.h"
 #include "modulebench/win32/recording_win32.h"
@@ -21,7 +23,15 @@ const SystemMenuItem kMenuItems[] = {
     {IDM_LOG_MILLISECONDS, IDS_LOG_MILLISECONDS, ToggleMillisecondsCommand}, // 毫秒时间
     {IDM_LOG_RECORD, IDS_RECORD_START, ToggleRecordingCommand},            // 开始记录… / 停止记录
     {IDM_BATCH, IDS_BATCH_COMMAND, OpenBatchWindow},                        // 批量配置…
+    {IDM_LOG_FIND, IDS_LOG_FIND, OpenLogFindBox},                          // 查找…
 };
+
+// The batch window's keys first (Enter and Space there), then the log's
+// find keys, which also answer in other Pellfray windows.
+bool PellfrayPreTranslate(MSG *message)
+{
+    return BatchPreTranslate(message) || LogFindPreTranslate(message);
+}
 
 // A batch's stop line first, then the port path's threads, then the
 // recording of what they logged, then the console they print to.
@@ -49,7 +59,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show_command)
         kMenuItems,              // system menu items
         sizeof kMenuItems / sizeof kMenuItems[0],
         UpdateLogMenu,           // check mark and recording item before the menu opens
-        BatchPreTranslate,       // the batch window's keys
+        PellfrayPreTranslate,    // the batch window's keys; Ctrl+F, F3, Ctrl+C in the log, the find box's keys
         StopPellfray,            // the port, the worker threads, the recording, the console
     };
     return ShellRun(instance, show_command, &values);

@@ -311,6 +311,11 @@ void ShowConfigStatus(const char *text)
     SetWindowTextA(StatusLabel, text);
 }
 
+LogListState TrafficLogListState()
+{
+    return LogListState{Bound.clears(), Bound.let_go(), Bound.has_head()};
+}
+
 void ResetTrafficCounters()
 {
     SetWindowTextA(TxLabel, "0");

@@ -24,6 +24,8 @@
 
 #include <cstdint>
 
+#include "modulebench/log_search.h"
+
 // Private message of the main dialog: lines are waiting in the hand-off.
 constexpr UINT kLogLineMessage = WM_APP + 1;
 
@@ -54,6 +56,10 @@ bool LogMilliseconds();
 
 // Any thread: the text of the status label 1023.
 void ShowConfigStatus(const char *text);
+
+// GUI thread: how many lines the list let go since it was last emptied,
+// and how often it was emptied (finding lines in it, log_find_win32.h).
+LogListState TrafficLogListState();
 
 // Sets both labels to "0" and both counters to 0 without touching the list
 // (the dialog's initialisation).

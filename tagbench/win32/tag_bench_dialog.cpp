@@ -28,10 +28,12 @@
 #include "serial/win32/port_list_win32.h"
 #include "serial/win32/serial_link.h"
 #include "shell/win32/app_shell.h"
+#include "shell/win32/settings_win32.h"
 #include "tagbench/frame_assembler.h"
 #include "tagbench/grid_format.h"
 #include "tagbench/reminder.h"
 #include "tagbench/win32/tag_find_win32.h"
+#include "tagbench/win32/tarnwick_settings_win32.h"
 #include "tagbench/win32/tarnwick_resources.h"
 
 namespace {
@@ -283,6 +285,7 @@ void InitDialog(HWND dialog)
     SetReminderIo(io);
     MarkReminderIdle();
     PrepareGridForFinding(dialog);
+    LoadTarnwickSettings(dialog);
 }
 
 // --- port button ----------------------------------------------------------
@@ -350,6 +353,7 @@ void OpenPort(HWND dialog)
         return;
 
     Keeper.Opened(port.c_str(), baud_index, SerialPortGeneration());
+    RememberOpenedPort(port, BaudRateForIndex(baud_index));
     SetWindowTextA(PortNoteLabel, "");
     ShowPortOpen();
     ResetTagBench(ClearDisplay); // empties rings and table, then captures
@@ -655,6 +659,7 @@ INT_PTR CALLBACK TagBenchDialogProc(HWND dialog, UINT message, WPARAM wparam, LP
     case WM_CTLCOLORBTN:
         return reinterpret_cast<INT_PTR>(ControlBrush);
     case WM_DESTROY:
+        SaveTarnwickSettings(dialog);
         PostQuitMessage(0);
         return FALSE;
     default:

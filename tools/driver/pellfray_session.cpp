@@ -41,7 +41,7 @@ bool WaitPort23Free(DWORD timeout_ms)
 
 void ForgetSettings()
 {
-    RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Software\\RfidBench\\Pellfray", L"MillisecondTimes");
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\RfidBench\\Pellfray");
 }
 
 bool Session::Start(const char *exe, std::string *why, bool wait_for_port23)

@@ -22,8 +22,8 @@ bool Port23Taken();
 // another test run on this host) may hold it for a while.
 bool WaitPort23Free(DWORD timeout_ms);
 
-// Forgets what Pellfray remembers for the user (its time stamp choice), as
-// for a user who never ran it.
+// Forgets what Pellfray remembers for the user (time stamps, port, speed,
+// fields, hex history), as for a user who never ran it.
 void ForgetSettings();
 
 // One started Pellfray with its main window and main dialog.

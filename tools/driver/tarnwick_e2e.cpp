@@ -11,8 +11,15 @@ int CellId(int row, int column)
     return (row == 0 && column == 0) ? 1088 : 1106 + kColumns * row + column;
 }
 
+void ForgetSettings()
+{
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\RfidBench\\Tarnwick");
+}
+
 bool Tarnwick::Start()
 {
+    if (!keep_settings)
+        ForgetSettings();
     if (!program.Start(BENCH_TARGET_FILE_Tarnwick))
         return false;
     main = gui::WaitForWindow("QUORVEL", program.pid(), kStartTimeoutMs);

@@ -61,12 +61,19 @@ constexpr DWORD kTimeoutMs = 5000;
 // the first cell of row 0 is 1088.
 int CellId(int row, int column);
 
+// Forgets what Tarnwick remembers for the user (port, speed, reminder), as
+// for a user who never ran it.
+void ForgetSettings();
+
 // Tarnwick.exe started from the test, with its main window and dialog. The
 // program is ended (killed if need be) when the object goes.
 struct Tarnwick {
     gui::Program program;
     HWND main = nullptr;
     HWND dialog = nullptr;
+    // Start forgets the user's settings first unless this is set (a run
+    // that checks what the program remembers).
+    bool keep_settings = false;
 
     bool Start();
     // Closes the main window and waits for the program to end; false when it

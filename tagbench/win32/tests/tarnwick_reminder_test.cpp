@@ -355,3 +355,41 @@ TEST_F(TarnwickReminder, ClosingWhileRunningSendsNoOffPass)
 }
 
 } // namespace
+
+namespace {
+
+// The port and speed of the last open and the reminder's fields survive a
+// restart of Tarnwick (a second one, after the suite's has quit).
+TEST(TarnwickRemembers, PortSpeedAndReminderAcrossARestart)
+{
+    {
+        Tarnwick bench;
+        ASSERT_TRUE(bench.Start());
+        ASSERT_TRUE(bench.ChoosePort(kOtherPort)); // not the list's first entry, COM3
+        ASSERT_TRUE(bench.ChooseSpeed("57600"));
+        bench.PressPortButton();
+        ASSERT_EQ("关闭串口", gui::Text(bench.dialog, kPortButton));
+        bench.TypeInto(kStartIdEdit, "1234");
+        bench.TypeInto(kQuantityEdit, "7");
+        bench.SetCheck(kGreenCheck, false);
+        bench.SetCheck(kRedCheck, true);
+        bench.SetCheck(kBuzzerCheck, false);
+        ASSERT_TRUE(bench.Quit());
+    }
+    Tarnwick again;
+    again.keep_settings = true;
+    ASSERT_TRUE(again.Start());
+    const HWND d = again.dialog;
+    EXPECT_EQ("COM" + std::to_string(kOtherPort), gui::Text(gui::Control(d, kPortList)));
+    EXPECT_EQ("57600", gui::Text(gui::Control(d, kSpeedList)));
+    EXPECT_EQ("开始", gui::Text(d, kPortButton)); // nothing opened
+    EXPECT_EQ("1234", gui::Text(d, kStartIdEdit));
+    EXPECT_EQ("7", gui::Text(d, kQuantityEdit));
+    EXPECT_FALSE(gui::Checked(d, kGreenCheck));
+    EXPECT_TRUE(gui::Checked(d, kRedCheck));
+    EXPECT_FALSE(gui::Checked(d, kBuzzerCheck));
+    EXPECT_TRUE(again.Quit());
+    ForgetSettings();
+}
+
+} // namespace

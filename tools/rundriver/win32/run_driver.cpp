@@ -3,6 +3,7 @@
 //   RunDriver.exe --program Tarnwick.exe [--port COM3] [--open]
 //                 [--screenshots DIR] [--interval SECONDS] [--pellfray-tag]
 //                 [--follow ID] [--pellfray-batch TAGS] [--accept FIRST-LAST]
+//                 [--find TEXT]
 //
 // Wine gives every session a COM1 for the host's first serial device; the
 // driver removes it first so the program lists only the simulated pair, and
@@ -24,6 +25,9 @@
 // after opening, checks the range FIRST to LAST, moves the window to the
 // screen's bottom right corner and writes DIR/accept-NNN.bmp of it beside
 // each shot.
+// With --find (Pellfray, after --open) it looks for TEXT in the log with
+// 查找… a few seconds after opening and writes DIR/find.bmp of the main
+// window with the find box and the line found framed, then closes the box.
 #include "tools/driver/gui_driver.h"
 #include "tools/driver/pellfray_batch_driver.h"
 #include "tools/driver/save_as_driver.h"
@@ -48,13 +52,14 @@ struct Options {
     std::string follow; // tag ID
     std::string batch;  // tags in the batch
     std::string accept; // FIRST-LAST
+    std::string find;   // text to find in Pellfray's log
 };
 
 int Usage()
 {
     std::fprintf(stderr, "usage: RunDriver --program EXE [--port COMn] [--open] [--pellfray-tag]\n"
                          "                 [--screenshots DIR] [--interval SECONDS] [--follow ID]\n"
-                         "                 [--pellfray-batch TAGS] [--accept FIRST-LAST]\n");
+                         "                 [--pellfray-batch TAGS] [--accept FIRST-LAST] [--find TEXT]\n");
     return 2;
 }
 
@@ -144,6 +149,23 @@ HWND CheckBatch(const gui::Program &prog, HWND main, const std::string &range)
     return window;
 }
 
+// 查找… from Pellfray's window menu, the text, 下一个, a shot, the box closed.
+void FindInLog(const gui::Program &prog, HWND main, const std::string &text, const std::string &shots)
+{
+    constexpr WPARAM kFindCommand = 0x0240; // IDM_LOG_FIND
+    constexpr int kFindText = 2410;         // IDC_LOG_FIND_TEXT
+    PostMessageA(main, WM_SYSCOMMAND, kFindCommand, 0);
+    HWND box = gui::WaitForPopup(prog.pid(), "查找", 10000);
+    if (box == nullptr)
+        return;
+    gui::SetText(box, kFindText, text);
+    gui::Click(box, IDOK);
+    Sleep(1000); // the list repaints with the frame
+    if (!shots.empty())
+        Shoot(main, shots + "\\find.bmp");
+    PostMessageA(box, WM_COMMAND, IDCANCEL, 0);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -170,6 +192,8 @@ int main(int argc, char **argv)
             o.batch = value();
         else if (a == "--accept")
             o.accept = value();
+        else if (a == "--find")
+            o.find = value();
         else
             return Usage();
     }
@@ -226,11 +250,17 @@ int main(int argc, char **argv)
     if (o.open && pellfray && !o.batch.empty()) {
         batch_window = StartBatch(prog, main, o.batch);
         std::printf("RunDriver: %s\n", batch_window ? "batch started" : "could not start the batch");
+    }
     HWND checking = nullptr;
     if (o.open && !pellfray && !o.accept.empty()) {
         Sleep(3000); // the reader's first reports
         checking = CheckBatch(prog, main, o.accept);
         std::printf("RunDriver: %s tags %s\n", checking ? "checking" : "could not check", o.accept.c_str());
+    }
+    if (o.open && pellfray && !o.find.empty()) {
+        Sleep(8000); // a few of the module's frames
+        FindInLog(prog, main, o.find, o.shots);
+        std::printf("RunDriver: looked for %s in the log\n", o.find.c_str());
     }
     std::fflush(stdout);
 
