@@ -57,7 +57,8 @@ void ReportPlan::Next(std::vector<uint8_t> *out, PlannedFrame *frame)
                       std::binary_search(options_.under_voltage_tags.begin(), options_.under_voltage_tags.end(), r.id);
     const bool weak = std::binary_search(options_.weak_tags.begin(), options_.weak_tags.end(), r.id);
     r.extra_count = static_cast<uint8_t>(options_.extra.size());
-    std::memcpy(r.extra, options_.extra.data(), options_.extra.size());
+    if (!options_.extra.empty())
+        std::memcpy(r.extra, options_.extra.data(), options_.extra.size());
     if (weak) {
         r.signal = static_cast<int8_t>(options_.weak_signal);
     } else if (moving && r.id == options_.move_id) {
