@@ -12,9 +12,12 @@
 #                                   #   BENCH_TARGET_FILE_<target> below)
 #       [TIMEOUT seconds]           # default 300
 #       [NO_GTEST_MAIN]             # the sources bring their own main()
-#       [SHIM])                     # LD_PRELOAD the pty modem-line shim
+#       [SHIM]                      # LD_PRELOAD the pty modem-line shim
 #                                   #   (tools/driver/pty_modem_shim.c): WaitCommEvent then
 #                                   #   waits for a character as on a real port
+#       [PORT23])                   # the program starts Pellfray: the run holds
+#                                   #   the machine-wide port-23 lock
+#                                   #   (tools/driver/port23-lock.sh)
 #
 # The program links GoogleTest (and gtest_main unless NO_GTEST_MAIN) and
 # com_test_support (tools/driver/com_test_support.h). For every
@@ -23,7 +26,8 @@
 # drive is the Unix root), ready for CreateProcessA.
 #
 # COM tests of one build tree never run at the same time (RESOURCE_LOCK and
-# the harness's own lock); different build trees have separate prefixes.
+# the harness's own lock); different build trees have separate prefixes, but
+# share the host's TCP port 23, hence PORT23.
 include_guard(GLOBAL)
 
 # The pty modem-line shim (tools/driver/pty_modem_shim.c), built with the host's C
@@ -42,7 +46,7 @@ if(WIN32 AND NOT TARGET bench_pty_shim)
 endif()
 
 function(bench_wine_com_test name)
-  cmake_parse_arguments(T "NO_GTEST_MAIN;SHIM" "PAIRS;TIMEOUT" "SOURCES;LIBS;ARGS;DEPENDS" ${ARGN})
+  cmake_parse_arguments(T "NO_GTEST_MAIN;SHIM;PORT23" "PAIRS;TIMEOUT" "SOURCES;LIBS;ARGS;DEPENDS" ${ARGN})
   if(NOT WIN32 OR NOT BENCH_TESTS)
     return()
   endif()
@@ -73,9 +77,16 @@ function(bench_wine_com_test name)
     set(shim_args --shim ${CMAKE_BINARY_DIR}/pty-shim/libpty_modem_shim.so)
   endif()
 
+  set(locks bench_wine_com_ports)
+  set(port23_args)
+  if(T_PORT23)
+    list(APPEND locks pellfray_port23)
+    set(port23_args --port23)
+  endif()
+
   add_dependencies(bench_wine_tests ${name})
   add_test(NAME ${name}
     COMMAND bash ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/with-com-pairs.sh --build-dir ${CMAKE_BINARY_DIR} ${shim_args}
-            ${T_PAIRS} -- $<TARGET_FILE:${name}> ${T_ARGS})
-  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} RESOURCE_LOCK bench_wine_com_ports)
+            ${port23_args} ${T_PAIRS} -- $<TARGET_FILE:${name}> ${T_ARGS})
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} RESOURCE_LOCK "${locks}")
 endfunction()

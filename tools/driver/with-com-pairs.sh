@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs a Windows program under Wine with null-modem COM port pairs in place.
 #
-#   with-com-pairs.sh [--build-dir DIR] [--shim LIB.so] PAIRS... -- program.exe [args...]
+#   with-com-pairs.sh [--build-dir DIR] [--shim LIB.so] [--port23] PAIRS... -- program.exe [args...]
 #
 # PAIRS are A:B items (one per argument, or several in one argument separated
 # by spaces), e.g.  with-com-pairs.sh "3:13 10:20" 200:21 -- serial_test.exe
@@ -19,6 +19,9 @@
 #   - takes an exclusive lock on the prefix's COM ports for the whole run, so
 #     runs in one build tree queue up (ctest also gets RESOURCE_LOCK) and runs
 #     in different build trees never meet (each tree has its own prefix);
+#   - with --port23 (the program under test starts Pellfray, which listens
+#     on TCP port 23), also takes the machine-wide port-23 lock (see
+#     port23-lock.sh): every build tree's Wine shares the host's port 23;
 #   - removes what a killed earlier run left (socat processes, links, dirs);
 #   - starts one socat per pair with both pty ends linked into a fresh run
 #     directory under <build>/com-pairs/, waits for the links, and links them
@@ -57,11 +60,13 @@ die() { echo "with-com-pairs.sh: $*" >&2; exit 2; }
 
 build_dir=""
 shim=""
+port23=""
 pairs=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --build-dir) [ $# -ge 2 ] || die "--build-dir needs a directory"; build_dir=$2; shift 2 ;;
     --shim) [ $# -ge 2 ] || die "--shim needs a library"; shim=$2; shift 2 ;;
+    --port23) port23=1; shift ;;
     --) shift; break ;;
     -h|--help) sed -n '2,/^set -u/p' "${BASH_SOURCE[0]}" | sed '$d'; exit 0 ;;
     *) for p in $1; do pairs+=("$p"); done; shift ;;
@@ -109,6 +114,12 @@ done
 # child, or a daemon that outlives us (wineserver, socat) would keep it.
 exec 8>"$BUILD_DIR/wine-state/com-ports.lock"
 flock -w 600 8 || die "timed out waiting for the COM port lock of $BUILD_DIR"
+# Port 23 after the tree's own lock, always in that order, so that no two
+# runs each hold one lock while waiting for the other's.
+if [ -n "$port23" ]; then
+  . "$HERE/port23-lock.sh"
+  take_port23_lock 7 || die "timed out waiting for the port-23 lock ($PORT23_LOCK)"
+fi
 
 # Anything under ROOT now is left from a run that was killed.
 cleanup_stale() {
@@ -131,7 +142,7 @@ cleanup_stale
 
 # The prefix must exist before links go into it; this also starts the
 # persistent wineserver and the display that the program will use.
-"$WINE_RUN" --env </dev/null >"$ROOT/env.log" 2>&1 8>&- || die "Wine prefix set-up failed: $(cat "$ROOT/env.log")"
+"$WINE_RUN" --env </dev/null >"$ROOT/env.log" 2>&1 7>&- 8>&- || die "Wine prefix set-up failed: $(cat "$ROOT/env.log")"
 [ -d "$PREFIX/dosdevices" ] || die "no $PREFIX/dosdevices after set-up"
 
 # Wine links the host's serial ports into every prefix (ttyS0 as com1). A
@@ -178,7 +189,7 @@ trap 'exit 143' TERM HUP
 start_pair() {
   # Nothing of socat may hold our caller's output pipe (ctest waits for it).
   socat "pty,raw,echo=0,link=$RUN/com$1" "pty,raw,echo=0,link=$RUN/com$2" \
-    </dev/null >/dev/null 2>"$RUN/socat-$1-$2.log" 8>&- &
+    </dev/null >/dev/null 2>"$RUN/socat-$1-$2.log" 7>&- 8>&- &
   echo $! >"$RUN/socat-$1-$2.pid"
 }
 
@@ -267,7 +278,7 @@ for p in "${pairs[@]}"; do
   link_port "$b" || die "cannot link COM$b"
 done
 
-watch_requests </dev/null >/dev/null 2>&1 8>&- &
+watch_requests </dev/null >/dev/null 2>&1 7>&- 8>&- &
 watcher=$!
 
 export BENCH_COM_PAIRS="${pairs[*]}"
@@ -276,6 +287,6 @@ if [ -n "$shim" ]; then
   export LD_PRELOAD="$shim${LD_PRELOAD:+:$LD_PRELOAD}"
   export BENCH_SHIM_REFUSE_FILE=$CABLES/refuse-baud
 fi
-"$WINE_RUN" "$@" 8>&-
+"$WINE_RUN" "$@" 7>&- 8>&-
 rc=$?
 exit $rc

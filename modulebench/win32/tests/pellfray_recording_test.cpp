@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "modulebench/win32/pellfray_resources.h"
@@ -124,14 +125,47 @@ bool WaitDrawn(HWND window, gui::Capture *shot)
         kWaitMs);
 }
 
-// The table's rows over its two pages.
+// The rows of the item the menu's highlight is on, [top, bottom); empty
+// when no item is highlighted.
+std::pair<int, int> HighlightedRows(const gui::Capture &menu)
+{
+    BOOL flat = FALSE;
+    SystemParametersInfoA(SPI_GETFLATMENU, 0, &flat, 0);
+    const COLORREF colour = GetSysColor(flat ? COLOR_MENUHILIGHT : COLOR_HIGHLIGHT);
+    const uint32_t highlight = (GetRValue(colour) << 16) | (GetGValue(colour) << 8) | GetBValue(colour);
+    std::pair<int, int> rows = {menu.height, 0};
+    for (int y = 0; y < menu.height && menu.width > 8; ++y)
+        if (menu.At(menu.width - 8, y) == highlight)
+            rows = {std::min(rows.first, y), std::max(rows.second, y + 1)};
+    return rows;
+}
+
+// The table's rows over its two pages, from the first.
 std::vector<std::vector<std::string>> TableRows(tarnwick::Tarnwick &t)
 {
+    gui::Click(t.dialog, tarnwick::kPrevPage); // a read before this one ended on the second page
     std::vector<std::vector<std::string>> rows;
     for (int page = 0; page < 2; ++page, gui::Click(t.dialog, tarnwick::kNextPage))
         for (int r = 0; r < tarnwick::kRows && !t.Cell(r, 0).empty(); ++r)
             rows.push_back(t.Row(r));
     return rows;
+}
+
+// The table's rows once it holds tags tags that each show count reports.
+// The grid is written once a second while the test reads it cell by cell,
+// so a read may see an older write, or rows of two writes: the table is
+// read until the last write shows, then once more whole.
+std::vector<std::vector<std::string>> CountedRows(tarnwick::Tarnwick &t, size_t tags, const std::string &count)
+{
+    std::vector<std::vector<std::string>> rows;
+    const bool counted = gui::WaitUntil(
+        [&] {
+            rows = TableRows(t);
+            return rows.size() == tags &&
+                   std::all_of(rows.begin(), rows.end(), [&](const std::vector<std::string> &row) { return row[5] == count; });
+        },
+        kWaitMs);
+    return counted ? TableRows(t) : rows;
 }
 
 // Runs a simulator's --replay of path on COM port to its end; its output.
@@ -189,8 +223,9 @@ protected:
     }
 
     // The system menu as the screen shows it: opened as Alt+Space opens it,
-    // pictured once it is drawn, closed with Esc.
-    gui::Capture SystemMenuShot()
+    // with the highlight moved up ups items from the first (up from the
+    // first wraps to the last), pictured once it is drawn, closed with Esc.
+    gui::Capture SystemMenuShot(int ups = 0)
     {
         gui::Capture shot;
         // A window still being put on the screen would cover the menu.
@@ -203,7 +238,25 @@ protected:
                 return popup != nullptr && IsWindowVisible(popup);
             },
             kWaitMs));
+        // Opened from the keyboard, it highlights its first item, and may
+        // draw the highlight after the items: pictures to compare must all
+        // show it.
+        EXPECT_TRUE(gui::WaitUntil(
+            [&] {
+                if (!gui::CaptureWindow(popup, &shot))
+                    return false;
+                const std::pair<int, int> highlight = HighlightedRows(shot);
+                return highlight.first < highlight.second;
+            },
+            kWaitMs));
         EXPECT_TRUE(WaitDrawn(popup, &shot));
+        for (int i = 0; i < ups; ++i) {
+            const gui::Capture before = shot;
+            PostMessageA(popup, WM_KEYDOWN, VK_UP, 0);
+            EXPECT_TRUE(gui::WaitUntil(
+                [&] { return gui::CaptureWindow(popup, &shot) && shot.pixels != before.pixels; }, kWaitMs));
+            EXPECT_TRUE(WaitDrawn(popup, &shot));
+        }
         PostMessageA(popup, WM_KEYDOWN, VK_ESCAPE, 0);
         EXPECT_TRUE(gui::WaitUntil([&] { return !IsWindowVisible(popup); }, kWaitMs));
         return shot;
@@ -287,7 +340,12 @@ TEST_F(PellfrayLogTest, ListFollowsTheNewestLineKeepsAReaderInPlaceAndLetsOldLin
     EXPECT_LT(mark.left, mark.right) << "no check mark";
     EXPECT_TRUE(dark) << "the mark shows while milliseconds are on";
     EXPECT_LT(mark.right, 20) << "in the margin";
-    EXPECT_GT(mark.top, checked.height * 3 / 4) << "of one of the program's own items, at the bottom";
+    // 毫秒时间 is the program's fourth item from the bottom, where the
+    // keyboard lands four items up from the first.
+    const std::pair<int, int> item = HighlightedRows(SystemMenuShot(4));
+    EXPECT_LT(item.first, item.second) << "no item highlighted";
+    EXPECT_GE(mark.top, item.first) << "the mark beside 毫秒时间, rows " << item.first << "-" << item.second;
+    EXPECT_LE(mark.bottom, item.second) << "the mark beside 毫秒时间, rows " << item.first << "-" << item.second;
     ReceiveNumbered(1);
     EXPECT_TRUE(IsLogLine(Item(0), 'R', " 44", false)) << "lines already logged keep their time";
     EXPECT_TRUE(IsLogLine(Last(), 'R', " 45", true)) << Last();
@@ -335,17 +393,19 @@ TEST_F(PellfrayLogTest, ARecordingSurvivesAKillAndReplaysIntoTarnwickTagByTag)
             gui::Click(d, IDC_HEX_SEND); // a sent line among the received ones
         }
     }
-    ASSERT_TRUE(gui::WaitUntil([&] { return live.Labels()[1] == "14"; }, kWaitMs)) << live.Labels()[1];
-    const std::vector<std::vector<std::string>> live_rows = TableRows(live);
-    ASSERT_EQ(14u, live_rows.size());
-    EXPECT_EQ("3", live_rows[0][5]) << "three reports of each tag";
+    const std::vector<std::vector<std::string>> live_rows = CountedRows(live, 14, "3");
+    ASSERT_EQ(14u, live_rows.size()) << live.Labels()[1];
+    for (const std::vector<std::string> &row : live_rows)
+        EXPECT_EQ("3", row[5]) << "three reports of tag " << row[0];
     ASSERT_TRUE(live.Quit());
 
     std::vector<std::string> shown;
     for (int i = 0; i < Count(); ++i)
         shown.push_back(Item(i));
-    // Twice the one second a line may wait for the disk, then the plug.
-    Sleep(2000);
+    // A line waits at most a second for the disk: within twice that the
+    // file holds the date and every line shown; then the plug.
+    EXPECT_TRUE(gui::WaitUntil([&] { return FileLines(path).size() >= shown.size() + 1; }, 2000))
+        << FileLines(path).size() << " lines on disk, " << shown.size() << " shown";
     session.program.Kill();
     session.main = nullptr;
 
@@ -375,8 +435,7 @@ TEST_F(PellfrayLogTest, ARecordingSurvivesAKillAndReplaysIntoTarnwickTagByTag)
     EXPECT_NE(std::string::npos, sim_output.find("replayed 42 chunks")) << sim_output;
     EXPECT_NE(std::string::npos, sim_output.find("skipped 1 sent lines, 1 notes, 1 date lines")) << sim_output;
     EXPECT_EQ(std::string::npos, sim_output.find("skipped:")) << sim_output;
-    ASSERT_TRUE(gui::WaitUntil([&] { return desk.Labels()[1] == "14"; }, kWaitMs)) << desk.Labels()[1];
-    EXPECT_EQ(live_rows, TableRows(desk));
+    EXPECT_EQ(live_rows, CountedRows(desk, 14, "3"));
     EXPECT_TRUE(desk.Quit());
 }
 
@@ -395,7 +454,11 @@ TEST_F(PellfrayLogTest, RecordingStopsFromTheMenuAndWithTheProgram)
     const RECT item = Compare(idle, SystemMenuShot(), &dark);
     EXPECT_LT(item.left, item.right) << "the item reads 停止记录 while recording";
     EXPECT_GT(item.left, 15);
-    EXPECT_GT(item.top, idle.height * 3 / 4);
+    // The program's third item from the bottom, three up from the first.
+    const std::pair<int, int> rows = HighlightedRows(SystemMenuShot(3));
+    EXPECT_LT(rows.first, rows.second) << "no item highlighted";
+    EXPECT_GE(item.top, rows.first) << "on 开始记录…'s row, " << rows.first << "-" << rows.second;
+    EXPECT_LE(item.bottom, rows.second) << "on 开始记录…'s row, " << rows.first << "-" << rows.second;
     ReceiveNumbered(2);
     SendMessageA(session.main, WM_SYSCOMMAND, IDM_LOG_RECORD, 0);
     EXPECT_EQ(title, gui::Text(session.main));

@@ -9,15 +9,20 @@
 # devices are removed, then the program runs in that same session.
 #
 #   run-without-host-ports.sh BUILD_DIR PROGRAM.exe [args...]
+#
+# The program starts Pellfray, so the run holds the machine-wide port-23
+# lock (tools/driver/port23-lock.sh) while it lasts.
 set -u
 build=$1
 shift
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 wine_run=$here/../../../cmake/wine-run.sh
+. "$here/../../../tools/driver/port23-lock.sh"
+take_port23_lock 7 || { echo "timed out waiting for the port-23 lock ($PORT23_LOCK)" >&2; exit 2; }
 export BENCH_BUILD_DIR=$build
-"$wine_run" --env </dev/null >/dev/null 2>&1 || { echo "Wine session set-up failed" >&2; exit 2; }
+"$wine_run" --env </dev/null >/dev/null 2>&1 7>&- || { echo "Wine session set-up failed" >&2; exit 2; }
 for link in "$build"/wineprefix/dosdevices/com*; do
   [ -L "$link" ] || continue
   case "$(readlink "$link")" in /dev/*) rm -f "$link" ;; esac
 done
-exec "$wine_run" "$@"
+"$wine_run" "$@" 7>&-
