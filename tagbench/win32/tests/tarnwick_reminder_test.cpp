@@ -192,8 +192,8 @@ TEST_F(TarnwickReminder, ModeFromTheCheckBoxes)
 // in again brings the same table back at the same speed with the reminder
 // stopped; a second loss while the box is up brings no second box; the port
 // being retried stays in the refilled list; picking another port ends the
-// retries, and so does pressing the port button while the port is gone,
-// which the note then says.
+// retries, and so does pressing the port button while the port is gone:
+// a box says the port is not there, and the note that the retries stopped.
 TEST_F(TarnwickReminder, APulledCableIsReportedOnceAndResumesOnTheSameTable)
 {
     const DWORD pid = bench_->program.pid();
@@ -289,7 +289,8 @@ TEST_F(TarnwickReminder, APulledCableIsReportedOnceAndResumesOnTheSameTable)
     gui::ClickAsync(box, IDOK);
     ASSERT_TRUE(gui::WaitUntil([&] { return gui::CountPopups(pid) == 0; }, kTimeoutMs));
     EXPECT_EQ("COM3 已断开，正在每秒重试", gui::Text(d_, IDC_PORT_NOTE));
-    bench_->PressPortButton();
+    gui::ClickAsync(d_, kPortButton);
+    EXPECT_EQ("串口 COM3 不存在", ReadAndCloseMessageBox(*bench_, kTimeoutMs)) << "why it did not open";
     EXPECT_EQ("打开串口", gui::Text(d_, kPortButton));
     EXPECT_EQ("COM3 已断开，已停止重试", gui::Text(d_, IDC_PORT_NOTE));
     ASSERT_TRUE(PlugComPair(kBenchPort));
