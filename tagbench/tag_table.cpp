@@ -66,7 +66,8 @@ void NoteRefusedTag(uint32_t id)
         return;
     std::memmove(&RefusedIds[low + 1], &RefusedIds[low], sizeof RefusedIds[0] * static_cast<size_t>(count - low));
     RefusedIds[low] = id;
-    RefusedTagCount.store(count + 1, std::memory_order_relaxed);
+    // Release: whoever reads a refusal also reads the full count before it.
+    RefusedTagCount.store(count + 1, std::memory_order_release);
 }
 
 } // namespace

@@ -293,7 +293,7 @@ void InitDialog(HWND dialog)
 // The tags a full table did not take, which would otherwise go unseen.
 void ShowRefusedTags()
 {
-    const int32_t refused = RefusedTagCount.load(std::memory_order_relaxed);
+    const int32_t refused = RefusedTagCount.load(std::memory_order_acquire);
     char text[48] = "";
     if (refused > 0)
         std::snprintf(text, sizeof text, refused >= kMaxRefusedIds ? "表满，%d 个以上未记入" : "表满，%d 个未记入",
@@ -585,9 +585,11 @@ void OnSecondTick()
     if (!CaptureEnabled.load(std::memory_order_acquire))
         return;
     AgeTagTable();
+    // The refusals before the count: a table that fills between the two
+    // reads would otherwise show "表满" beside a total short of full.
+    ShowRefusedTags();
     RefreshPage();
     ShowPortErrors();
-    ShowRefusedTags();
 }
 
 void StopTagBench()

@@ -322,6 +322,24 @@ std::vector<uint8_t> TestComPort::ReadUntilQuiet(DWORD quiet_ms, DWORD timeout_m
     return got;
 }
 
+bool StallComLine(uint32_t n)
+{
+    TestComPort filler;
+    if (!filler.Open(n, false)) // the program's unsent bytes stay queued
+        return false;
+    // Large blocks, then single bytes until not even one is taken: a block
+    // left pending may leave room for a few bytes behind it.
+    for (const size_t size : {4096, 256, 16, 1}) {
+        const std::vector<uint8_t> block(size, 0x5A);
+        int blocks = 0;
+        while (filler.Write(block, 200) && ++blocks < 1000) {
+        }
+        if (blocks == 1000)
+            return false;
+    }
+    return true;
+}
+
 namespace {
 
 // The harness's request folder as a Windows path (Wine's Z: drive is the

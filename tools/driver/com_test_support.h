@@ -141,3 +141,12 @@ private:
     HANDLE handle_ = INVALID_HANDLE_VALUE;
     HANDLE event_ = nullptr;
 };
+
+// A cable that takes nothing more from the program on COMn: with the device
+// on the far end not reading, COMn is opened a second time (Wine allows it)
+// and written to until not even one byte more is taken, so every buffer on
+// the way is full. The program's next write on COMn then stays pending until
+// its own time-out runs out, and the cancel leaves 0 bytes taken. The line
+// flows again once the far end reads (what it reads first is 0x5A filler).
+// False when COMn did not open or the line never filled.
+bool StallComLine(uint32_t n);

@@ -367,19 +367,7 @@ TEST_F(PellfrayTest, TagConfigurationArmAnswerUnlockAndDisarm)
     // configuration still waits for the tag.
     gui::Click(d, IDC_MODIFY);
     ASSERT_EQ("等待生效", gui::Text(d, IDC_CONFIG_STATUS));
-    {
-        TestComPort filler;
-        ASSERT_TRUE(filler.Open(kProductPort, false));
-        // Large blocks, then single bytes until not even one is taken: a
-        // block left pending may leave room for a few bytes behind it.
-        for (const size_t size : {4096, 256, 16, 1}) {
-            const Bytes block(size, 0x5A);
-            int blocks = 0;
-            while (filler.Write(block, 200) && ++blocks < 1000) {
-            }
-            ASSERT_LT(blocks, 1000) << "the cable never filled";
-        }
-    }
+    ASSERT_TRUE(StallComLine(kProductPort)) << "the cable never filled";
     const std::string tx_before = gui::Text(d, IDC_TX_COUNT);
     const int before = gui::ListCount(d, IDC_LOG_LIST);
     ASSERT_TRUE(device.Write(wake));

@@ -2,7 +2,8 @@
 // test as the reader on the far end of the cable (COM3-COM300), reading every
 // frame the bench sends: the refusals as modal boxes that send nothing, the
 // start frame and the passes, the mode from the check boxes, a stop's single
-// off pass, a pulled cable, and closing the port while the reminder runs.
+// off pass, a pulled cable, a stalled cable (frames that did not go out,
+// counted under 发送失败), and closing the port while the reminder runs.
 // The frame layouts and the pass arithmetic are the host's tests; here the
 // dialog's wiring.
 //
@@ -192,8 +193,8 @@ TEST_F(TarnwickReminder, ModeFromTheCheckBoxes)
 // in again brings the same table back at the same speed with the reminder
 // stopped; a second loss while the box is up brings no second box; the port
 // being retried stays in the refilled list; picking another port ends the
-// retries, and so does pressing the port button while the port is gone,
-// which the note then says.
+// retries, and so does pressing the port button while the port is gone:
+// a box says the port is not there, and the note that the retries stopped.
 TEST_F(TarnwickReminder, APulledCableIsReportedOnceAndResumesOnTheSameTable)
 {
     const DWORD pid = bench_->program.pid();
@@ -289,7 +290,8 @@ TEST_F(TarnwickReminder, APulledCableIsReportedOnceAndResumesOnTheSameTable)
     gui::ClickAsync(box, IDOK);
     ASSERT_TRUE(gui::WaitUntil([&] { return gui::CountPopups(pid) == 0; }, kTimeoutMs));
     EXPECT_EQ("COM3 已断开，正在每秒重试", gui::Text(d_, IDC_PORT_NOTE));
-    bench_->PressPortButton();
+    gui::ClickAsync(d_, kPortButton);
+    EXPECT_EQ("串口 COM3 不存在", ReadAndCloseMessageBox(*bench_, kTimeoutMs)) << "why it did not open";
     EXPECT_EQ("打开串口", gui::Text(d_, kPortButton));
     EXPECT_EQ("COM3 已断开，已停止重试", gui::Text(d_, IDC_PORT_NOTE));
     ASSERT_TRUE(PlugComPair(kBenchPort));
@@ -334,15 +336,32 @@ TEST_F(TarnwickReminder, RemovalByNameIsALossAndArrivalReopensAtOnce)
         << "the same table, capturing: " << total << " then " << gui::Text(d_, kTotalLabel);
 }
 
-// Closing the port while the reminder runs sends no off frames; the button
-// is idle and disabled until the port opens again.
+// A cable that stops taking bytes while the reminder runs: a pass's frame
+// times out, is counted under 发送失败, and the reminder goes on; once the
+// reader reads again its passes arrive whole. Closing the port while the
+// reminder runs sends no off frames; the button is idle and disabled until
+// the port opens again. The close keeps the count, the user's open zeroes it.
 TEST_F(TarnwickReminder, ClosingWhileRunningSendsNoOffPass)
 {
+    const std::vector<uint8_t> pass = ReminderFrame(Header::kFF, 1000, 2, 1);
     ReaderReports(kExampleReportFF);
     Prepare("2", true, false, true);
     gui::Click(d_, kReminderButton);
     EXPECT_EQ(Hex(kStartFrameMode1), Hex(listener_->Next(kTimeoutMs).bytes));
-    EXPECT_EQ(Hex(ReminderFrame(Header::kFF, 1000, 2, 1)), Hex(listener_->Next(kTimeoutMs).bytes));
+    EXPECT_EQ(Hex(pass), Hex(listener_->Next(kTimeoutMs).bytes));
+    ASSERT_EQ("0", gui::Text(d_, IDC_REMINDER_FAILURES));
+
+    // Stalled: a pass that did not go out in its second is counted (how
+    // the count adds up is the host's tests) and the reminder goes on.
+    ASSERT_TRUE(StallComLine(kBenchPort)) << "the cable never filled";
+    EXPECT_TRUE(gui::WaitUntil([&] { return gui::Text(d_, IDC_REMINDER_FAILURES) != "0"; }, kTimeoutMs))
+        << "发送失败 shows " << gui::Text(d_, IDC_REMINDER_FAILURES);
+    EXPECT_EQ("停止", gui::Text(d_, kReminderButton));
+    const std::vector<uint8_t> stalled = reader_->ReadUntilQuiet(300, kTimeoutMs);
+    EXPECT_FALSE(stalled.empty());
+    EXPECT_EQ(Hex(pass), Hex(listener_->Next(kTimeoutMs).bytes)) << "the reminder went on once the line flowed";
+    const std::string failed = gui::Text(d_, IDC_REMINDER_FAILURES);
+    EXPECT_NE("0", failed);
 
     bench_->PressPortButton();
     EXPECT_EQ("打开串口", gui::Text(d_, kPortButton));
@@ -350,7 +369,11 @@ TEST_F(TarnwickReminder, ClosingWhileRunningSendsNoOffPass)
     EXPECT_FALSE(gui::Enabled(d_, kReminderButton));
     EXPECT_TRUE(gui::Enabled(d_, kStartIdEdit));
     for (const Received &f : listener_->Collect(1500))
-        EXPECT_EQ(Hex(ReminderFrame(Header::kFF, 1000, 2, 1)), Hex(f.bytes)) << "only a pass already on its way";
+        EXPECT_EQ(Hex(pass), Hex(f.bytes)) << "only a pass already on its way";
+    EXPECT_EQ(failed, gui::Text(d_, IDC_REMINDER_FAILURES)) << "the close keeps the count";
+    bench_->PressPortButton();
+    ASSERT_EQ("关闭串口", gui::Text(d_, kPortButton));
+    EXPECT_EQ("0", gui::Text(d_, IDC_REMINDER_FAILURES)) << "the user's open";
     EXPECT_TRUE(bench_->Quit());
 }
 
