@@ -2,44 +2,26 @@
 // taken, every damaged one (missing, wrong type, out of range, too long, not
 // in the list) leaves the default.
 #include "modulebench/pellfray_settings.h"
+#include "shell/tests/stored_settings.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
 #include <string>
+#include <tuple>
 
 namespace {
 
-SettingValue Number(uint32_t n)
-{
-    SettingValue v;
-    v.kind = SettingValue::Kind::Number;
-    v.number = n;
-    return v;
-}
-
-SettingValue Text(const std::string &t)
-{
-    SettingValue v;
-    v.kind = SettingValue::Kind::Text;
-    v.text = t;
-    return v;
-}
-
-SettingValue List(const std::vector<std::string> &l)
-{
-    SettingValue v;
-    v.kind = SettingValue::Kind::TextList;
-    v.list = l;
-    return v;
-}
-
 PellfraySettings Read(const std::map<std::string, SettingValue> &stored)
 {
-    return PellfraySettingsFrom([&](const char *name) {
-        const auto found = stored.find(name);
-        return found == stored.end() ? SettingValue() : found->second;
-    });
+    return ReadStored<PellfraySettings>(PellfraySettingsFrom, stored);
+}
+
+// Every field, so that a damaged value shows whichever it changed.
+auto Fields(const PellfraySettings &s)
+{
+    return std::tie(s.port, s.baud_choice, s.tag_mode, s.channel, s.reader_id, s.tag_id, s.send_period,
+                    s.battery_period, s.hex_history);
 }
 
 TEST(PellfraySettings, GoodValuesAreTaken)
@@ -53,30 +35,18 @@ TEST(PellfraySettings, GoodValuesAreTaken)
                                      {"SendPeriod", Text("255")},
                                      {"BatteryPeriod", Text("0")},
                                      {"HexHistory", List({"01 02", "FF"})}});
-    EXPECT_EQ("COM12", s.port);
-    EXPECT_EQ(0u, s.baud_choice);
-    EXPECT_TRUE(s.tag_mode);
-    EXPECT_EQ("1000000", s.reader_id);
-    EXPECT_EQ(7u, s.channel);
-    EXPECT_EQ("1", s.tag_id);
-    EXPECT_EQ("255", s.send_period);
-    EXPECT_EQ("0", s.battery_period);
-    EXPECT_EQ((std::vector<std::string>{"01 02", "FF"}), s.hex_history);
+    EXPECT_EQ(std::make_tuple("COM12", 0u, true, 7u, "1000000", "1", "255", "0",
+                              std::vector<std::string>{"01 02", "FF"}),
+              Fields(s));
     EXPECT_EQ(2u, Read({{"BaudRate", Number(38400)}}).baud_choice);
 }
 
 TEST(PellfraySettings, DamagedValuesLeaveTheDefaults)
 {
     const PellfraySettings defaults = Read({});
-    EXPECT_EQ("", defaults.port);
-    EXPECT_EQ(3u, defaults.baud_choice);
-    EXPECT_FALSE(defaults.tag_mode);
-    EXPECT_EQ(0u, defaults.channel);
-    EXPECT_TRUE(defaults.reader_id.empty() && defaults.tag_id.empty() && defaults.send_period.empty() &&
-                defaults.battery_period.empty() && defaults.hex_history.empty());
+    EXPECT_EQ(std::make_tuple("", 3u, false, 0u, "", "", "", "", std::vector<std::string>{}), Fields(defaults));
 
-    SettingValue other;
-    other.kind = SettingValue::Kind::Other;
+    const SettingValue other = OtherType();
     const std::map<std::string, SettingValue> damaged[] = {
         {{"Port", Text("COM0")}},          {{"Port", Text("COM257")}},
         {{"Port", Text("COM05")}},         {{"Port", Text("LPT1")}},
@@ -95,16 +65,7 @@ TEST(PellfraySettings, DamagedValuesLeaveTheDefaults)
     };
     for (const auto &stored : damaged) {
         const PellfraySettings s = Read(stored);
-        const std::string name = stored.begin()->first;
-        EXPECT_EQ(defaults.port, s.port) << name;
-        EXPECT_EQ(defaults.baud_choice, s.baud_choice) << name;
-        EXPECT_EQ(defaults.tag_mode, s.tag_mode) << name;
-        EXPECT_EQ(defaults.channel, s.channel) << name;
-        EXPECT_EQ(defaults.reader_id, s.reader_id) << name;
-        EXPECT_EQ(defaults.tag_id, s.tag_id) << name;
-        EXPECT_EQ(defaults.send_period, s.send_period) << name;
-        EXPECT_EQ(defaults.battery_period, s.battery_period) << name;
-        EXPECT_EQ(defaults.hex_history, s.hex_history) << name;
+        EXPECT_EQ(Fields(defaults), Fields(s)) << stored.begin()->first;
     }
 }
 

@@ -1,36 +1,24 @@
 // Tarnwick's remembered settings as read back: values in range are taken,
 // damaged ones leave the defaults of the dialog's start.
 #include "tagbench/tarnwick_settings.h"
+#include "shell/tests/stored_settings.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
 #include <string>
+#include <tuple>
 
 namespace {
 
-SettingValue Number(uint32_t n)
-{
-    SettingValue v;
-    v.kind = SettingValue::Kind::Number;
-    v.number = n;
-    return v;
-}
-
-SettingValue Text(const std::string &t)
-{
-    SettingValue v;
-    v.kind = SettingValue::Kind::Text;
-    v.text = t;
-    return v;
-}
-
 TarnwickSettings Read(const std::map<std::string, SettingValue> &stored)
 {
-    return TarnwickSettingsFrom([&](const char *name) {
-        const auto found = stored.find(name);
-        return found == stored.end() ? SettingValue() : found->second;
-    });
+    return ReadStored<TarnwickSettings>(TarnwickSettingsFrom, stored);
+}
+
+auto Fields(const TarnwickSettings &s)
+{
+    return std::tie(s.port, s.baud_index, s.start_id, s.quantity, s.green, s.red, s.buzzer);
 }
 
 TEST(TarnwickSettings, GoodValuesAreTaken)
@@ -42,13 +30,7 @@ TEST(TarnwickSettings, GoodValuesAreTaken)
                                      {"GreenLamp", Number(0)},
                                      {"RedLamp", Number(1)},
                                      {"Buzzer", Number(0)}});
-    EXPECT_EQ("COM256", s.port);
-    EXPECT_EQ(1u, s.baud_index);
-    EXPECT_EQ("4294967295", s.start_id);
-    EXPECT_EQ("80", s.quantity);
-    EXPECT_FALSE(s.green);
-    EXPECT_TRUE(s.red);
-    EXPECT_FALSE(s.buzzer);
+    EXPECT_EQ(std::make_tuple("COM256", 1u, "4294967295", "80", false, true, false), Fields(s));
     EXPECT_EQ(0u, Read({{"BaudRate", Number(9600)}}).baud_index);
     EXPECT_EQ("0", Read({{"StartId", Text("0")}}).start_id);
     EXPECT_EQ("COM1", Read({{"Port", Text("COM1")}}).port);
@@ -57,16 +39,9 @@ TEST(TarnwickSettings, GoodValuesAreTaken)
 TEST(TarnwickSettings, DamagedValuesLeaveTheDefaults)
 {
     const TarnwickSettings defaults = Read({});
-    EXPECT_EQ("", defaults.port);
-    EXPECT_EQ(6u, defaults.baud_index);
-    EXPECT_EQ("", defaults.start_id);
-    EXPECT_EQ("1", defaults.quantity);
-    EXPECT_TRUE(defaults.green);
-    EXPECT_FALSE(defaults.red);
-    EXPECT_TRUE(defaults.buzzer);
+    EXPECT_EQ(std::make_tuple("", 6u, "", "1", true, false, true), Fields(defaults));
 
-    SettingValue other;
-    other.kind = SettingValue::Kind::Other;
+    const SettingValue other = OtherType();
     const std::map<std::string, SettingValue> damaged[] = {
         {{"Port", Text("COM257")}},          {{"Port", Text("COM")}},
         {{"Port", Text("com3")}},            {{"BaudRate", Number(115201)}},
@@ -79,14 +54,7 @@ TEST(TarnwickSettings, DamagedValuesLeaveTheDefaults)
     };
     for (const auto &stored : damaged) {
         const TarnwickSettings s = Read(stored);
-        const std::string name = stored.begin()->first;
-        EXPECT_EQ(defaults.port, s.port) << name;
-        EXPECT_EQ(defaults.baud_index, s.baud_index) << name;
-        EXPECT_EQ(defaults.start_id, s.start_id) << name;
-        EXPECT_EQ(defaults.quantity, s.quantity) << name;
-        EXPECT_EQ(defaults.green, s.green) << name;
-        EXPECT_EQ(defaults.red, s.red) << name;
-        EXPECT_EQ(defaults.buzzer, s.buzzer) << name;
+        EXPECT_EQ(Fields(defaults), Fields(s)) << stored.begin()->first;
     }
 }
 
