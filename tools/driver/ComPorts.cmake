@@ -1,5 +1,5 @@
 # Wine tests that need COM ports: each test program runs inside
-# with-com-pairs.sh, which wires socat null-modem pairs into the build tree's
+# with-com-pairs.sh, which wires pty null-modem pairs into the build tree's
 # Wine prefix as COMn for the length of the run.
 #
 #   include(${PROJECT_SOURCE_DIR}/tools/driver/ComPorts.cmake)

@@ -2,7 +2,7 @@
  * Test-only LD_PRELOAD library for Wine runs over pseudo-terminals.
  *
  * A pty has no modem lines: TIOCMGET and TIOCGICOUNT fail on it. Wine's
- * WaitCommEvent polls both and gives up when they fail, so over a socat
+ * WaitCommEvent polls both and gives up when they fail, so over a pty
  * null-modem pair a pending wait ends about every millisecond instead of
  * waiting for a received character as it does on a real port. This library
  * answers those requests for pty slaves only, and only when the real ioctl

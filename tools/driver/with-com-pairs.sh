@@ -22,10 +22,12 @@
 #   - with --port23 (the program under test starts Pellfray, which listens
 #     on TCP port 23), also takes the machine-wide port-23 lock (see
 #     port23-lock.sh): every build tree's Wine shares the host's port 23;
-#   - removes what a killed earlier run left (socat processes, links, dirs);
-#   - starts one socat per pair with both pty ends linked into a fresh run
-#     directory under <build>/com-pairs/, waits for the links, and links them
-#     as <prefix>/dosdevices/comN;
+#   - removes what a killed earlier run left (relay processes, links, dirs);
+#   - starts one relay per pair (null-modem-cable.py: each direction relayed
+#     on its own, so an end that is not read stalls only the bytes going into
+#     it) with both pty ends linked into a fresh run directory under
+#     <build>/com-pairs/, waits for the links, and links them as
+#     <prefix>/dosdevices/comN;
 #   - runs the program through cmake/wine-run.sh with BENCH_COM_PAIRS set to
 #     the pairs (the test support library reads it to know which ports are its
 #     own), and with LD_PRELOAD=LIB.so when --shim is given (a host library
@@ -35,7 +37,7 @@
 #     writes it through Wine's Z: drive, then waits for NAME.done):
 #         unlink-N   remove the link of COMN (listed, but it no longer opens)
 #         link-N     make the link of COMN again (after unlink-N)
-#         pull-N     end the socat of N's pair: both ends vanish, as when a
+#         pull-N     end the relay of N's pair: both ends vanish, as when a
 #                    USB adapter is pulled out
 #         plug-N     make N's pair again with the same links (it comes back)
 #         add-A-B    a new pair A:B, linked as COMA and COMB (newly plugged)
@@ -43,7 +45,7 @@
 #     in any folder, as the device itself.) With --shim, the file
 #     $BENCH_CABLE_DIR/refuse-baud, holding a rate, makes every pty refuse
 #     that rate (see the shim);
-#   - on any exit removes the links, ends its socats and deletes the run dir,
+#   - on any exit removes the links, ends its relays and deletes the run dir,
 #     and exits with the program's exit code (2 when the set-up failed).
 #
 # Wine makes the host's ttyS0 into COM1 in two ways: a link in the prefix,
@@ -57,6 +59,9 @@ HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 WINE_RUN=${BENCH_WINE_RUN:-$HERE/../../cmake/wine-run.sh}
 
 die() { echo "with-com-pairs.sh: $*" >&2; exit 2; }
+# The system's python: a version manager's shim may take seconds to start.
+PYTHON=${BENCH_PYTHON:-/usr/bin/python3}
+[ -x "$PYTHON" ] || PYTHON=$(command -v python3) || die "no python3 for the null-modem cables"
 
 build_dir=""
 shim=""
@@ -111,7 +116,7 @@ for p in "${pairs[@]}"; do
 done
 
 # One run at a time per prefix. The lock's descriptor is closed for every
-# child, or a daemon that outlives us (wineserver, socat) would keep it.
+# child, or a daemon that outlives us (wineserver, a relay) would keep it.
 exec 8>"$BUILD_DIR/wine-state/com-ports.lock"
 flock -w 600 8 || die "timed out waiting for the COM port lock of $BUILD_DIR"
 # Port 23 after the tree's own lock, always in that order, so that no two
@@ -163,12 +168,12 @@ mkdir -p "$CABLES"
 watcher=""
 
 # ended PID: the process has exited (a zombie that its parent has not
-# reaped yet counts as ended: a socat of ours may be the watcher's).
+# reaped yet counts as ended: a relay of ours may be the watcher's).
 ended() {
   [ ! -e "/proc/$1" ] || grep -q '^State:[[:space:]]*Z' "/proc/$1/status" 2>/dev/null
 }
 
-# Every socat leaves its pid in RUN/socat-A-B.pid and every link made goes
+# Every relay leaves its pid in RUN/cable-A-B.pid and every link made goes
 # into RUN/links, the watcher's included, so the clean-up finds them all.
 cleanup() {
   local link pid
@@ -185,12 +190,16 @@ trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM HUP
 
-# start_pair A B: one socat for the cable A:B, both ends linked in RUN.
+# start_pair A B: one relay for the cable A:B, both ends linked in RUN.
+# Each direction is relayed on its own (null-modem-cable.py), not by one
+# socat loop: a socat blocked writing into an end that is no longer read
+# stops relaying the other way too, and a test that stalls the program's
+# line would no longer hear the device.
 start_pair() {
-  # Nothing of socat may hold our caller's output pipe (ctest waits for it).
-  socat "pty,raw,echo=0,link=$RUN/com$1" "pty,raw,echo=0,link=$RUN/com$2" \
-    </dev/null >/dev/null 2>"$RUN/socat-$1-$2.log" 7>&- 8>&- &
-  echo $! >"$RUN/socat-$1-$2.pid"
+  # Nothing of the relay may hold our caller's output pipe (ctest waits for it).
+  "$PYTHON" "$HERE/null-modem-cable.py" "$RUN/com$1" "$RUN/com$2" \
+    </dev/null >/dev/null 2>"$RUN/cable-$1-$2.log" 7>&- 8>&- &
+  echo $! >"$RUN/cable-$1-$2.pid"
 }
 
 # wait_pair A B: true once both ends exist.
@@ -212,9 +221,9 @@ link_port() {
 # pair_of N: "A B" of the cable that has the end N.
 pair_of() {
   local f a b
-  for f in "$RUN"/socat-*.pid; do
+  for f in "$RUN"/cable-*.pid; do
     [ -f "$f" ] || continue
-    f=${f##*/socat-}; f=${f%.pid}; a=${f%-*}; b=${f#*-}
+    f=${f##*/cable-}; f=${f%.pid}; a=${f%-*}; b=${f#*-}
     if [ "$a" = "$1" ] || [ "$b" = "$1" ]; then echo "$a $b"; return 0; fi
   done
   return 1
@@ -234,13 +243,13 @@ serve() {
       link_port "$n" ;;
     pull-*)
       read -r a b < <(pair_of "${req#pull-}") || return 1
-      pid=$(cat "$RUN/socat-$a-$b.pid")
+      pid=$(cat "$RUN/cable-$a-$b.pid")
       kill "$pid" 2>/dev/null
       until ended "$pid"; do sleep 0.01; done
       rm -f "$RUN/com$a" "$RUN/com$b" ;;
     plug-*)
       read -r a b < <(pair_of "${req#plug-}") || return 1
-      ended "$(cat "$RUN/socat-$a-$b.pid")" || return 0
+      ended "$(cat "$RUN/cable-$a-$b.pid")" || return 0
       start_pair "$a" "$b"
       wait_pair "$a" "$b" ;;
     add-*-*)
@@ -273,7 +282,7 @@ done
 for p in "${pairs[@]}"; do
   a=$((10#${p%%:*}))
   b=$((10#${p##*:}))
-  wait_pair "$a" "$b" || die "socat made no ptys for $p: $(cat "$RUN/socat-$a-$b.log" 2>/dev/null)"
+  wait_pair "$a" "$b" || die "the relay made no ptys for $p: $(cat "$RUN/cable-$a-$b.log" 2>/dev/null)"
   link_port "$a" || die "cannot link COM$a"
   link_port "$b" || die "cannot link COM$b"
 done
