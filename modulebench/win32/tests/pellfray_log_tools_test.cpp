@@ -94,9 +94,27 @@ protected:
     }
 
     // Ctrl and key typed on the keyboard, with the program in front.
+    // The main window active, as a user's click makes it. Activation is
+    // handled by the program after this returns, and it gives the keyboard
+    // focus back to the control that had it: so it is waited for, and
+    // asked for only when needed, lest it take the focus from the list.
+    bool Activate()
+    {
+        if (GetForegroundWindow() != session.main)
+            SetForegroundWindow(session.main);
+        const DWORD thread = GetWindowThreadProcessId(session.main, nullptr);
+        return gui::WaitUntil(
+            [&] {
+                GUITHREADINFO info = {};
+                info.cbSize = sizeof info;
+                return GetGUIThreadInfo(thread, &info) && info.hwndActive == session.main;
+            },
+            kWaitMs);
+    }
+
     void CtrlKey(BYTE key)
     {
-        SetForegroundWindow(session.main);
+        Activate();
         keybd_event(VK_CONTROL, 0, 0, 0);
         keybd_event(key, 0, 0, 0);
         keybd_event(key, 0, KEYEVENTF_KEYUP, 0);
@@ -106,7 +124,7 @@ protected:
     // F3 (or Shift+F3) typed, with the program in front.
     void Key(BYTE key, bool shift)
     {
-        SetForegroundWindow(session.main);
+        Activate();
         if (shift)
             keybd_event(VK_SHIFT, 0, 0, 0);
         keybd_event(key, 0, 0, 0);
@@ -118,7 +136,8 @@ protected:
     // A click into the log list, which takes the keyboard focus.
     bool FocusList()
     {
-        SetForegroundWindow(session.main);
+        if (!Activate())
+            return false;
         PostMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
         PostMessageA(list, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
         const DWORD thread = GetWindowThreadProcessId(list, nullptr);
