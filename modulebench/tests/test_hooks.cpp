@@ -2,9 +2,17 @@
 
 #include "serial/crc16.h"
 
+#include <mutex>
+
 HookRecorder Recorded;
 
 namespace {
+
+// The threaded tests run the receive path and the processor together, and
+// both report (the console's "msg buffer full" comes from the receive
+// thread): the record takes one event at a time. Recursive, for a write's
+// during_write action that reports in turn.
+std::recursive_mutex RecordLock;
 
 SerialWriteOutcome RecordWrite(const uint8_t *data, uint32_t length)
 {
@@ -15,6 +23,7 @@ SerialWriteOutcome RecordWrite(const uint8_t *data, uint32_t length)
         return {WriteStatus::NoPort, 0, 0};
     if (outcome.written > length)
         outcome.written = length;
+    std::lock_guard<std::recursive_mutex> lock(RecordLock);
     Recorded.events.push_back({HookEvent::Write, Bytes(data, data + length), {}});
     // Once only: the action may itself write.
     void (*action)() = Recorded.during_write;
@@ -26,11 +35,13 @@ SerialWriteOutcome RecordWrite(const uint8_t *data, uint32_t length)
 
 template <HookEvent::Kind K> void RecordBytes(uint32_t count, const uint8_t *bytes)
 {
+    std::lock_guard<std::recursive_mutex> lock(RecordLock);
     Recorded.events.push_back({K, Bytes(bytes, bytes + count), {}});
 }
 
 template <HookEvent::Kind K> void RecordText(const char *text)
 {
+    std::lock_guard<std::recursive_mutex> lock(RecordLock);
     Recorded.events.push_back({K, {}, text});
 }
 
@@ -69,9 +80,13 @@ void InstallRecorder()
     Recorded.Clear();
     SetModuleHooks(ModuleHooks{
         RecordWrite, RecordBytes<HookEvent::Received>, RecordBytes<HookEvent::Sent>,
-        [](uint32_t arm) { Recorded.events.push_back({HookEvent::Answered, {}, std::to_string(arm)}); },
+        [](uint32_t arm) {
+            std::lock_guard<std::recursive_mutex> lock(RecordLock);
+            Recorded.events.push_back({HookEvent::Answered, {}, std::to_string(arm)});
+        },
         RecordText<HookEvent::Console>, RecordText<HookEvent::Note>,
         [](uint32_t arm, const SerialWriteOutcome &o, uint32_t length) {
+            std::lock_guard<std::recursive_mutex> lock(RecordLock);
             Recorded.events.push_back({HookEvent::NotSent, {},
                                        std::to_string(arm) + " " + std::to_string(static_cast<int>(o.status)) + " " +
                                            std::to_string(o.written) + "/" + std::to_string(length)});

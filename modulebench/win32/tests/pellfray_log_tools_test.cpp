@@ -219,7 +219,13 @@ protected:
     std::string WaitClipboard()
     {
         std::string text;
-        gui::WaitUntil([&] { return !(text = ClipboardText()).empty(); }, kWaitMs);
+        // Busy while the program is still putting the copy there.
+        gui::WaitUntil(
+            [&] {
+                text = ClipboardText();
+                return !text.empty() && text != "(clipboard busy)";
+            },
+            kWaitMs);
         return text;
     }
 
