@@ -262,7 +262,7 @@ LRESULT CALLBACK LogListProc(HWND list, UINT message, WPARAM wparam, LPARAM lpar
 {
     switch (message) {
     case WM_PAINT: {
-        const LRESULT result = CallWindowProcA(ListProc, list, message, wparam, lparam);
+        const LRESULT result = CallWindowProcW(ListProc, list, message, wparam, lparam);
         DrawFrame();
         return result;
     }
@@ -277,7 +277,7 @@ LRESULT CALLBACK LogListProc(HWND list, UINT message, WPARAM wparam, LPARAM lpar
     default:
         break;
     }
-    return CallWindowProcA(ListProc, list, message, wparam, lparam);
+    return CallWindowProcW(ListProc, list, message, wparam, lparam);
 }
 
 INT_PTR CALLBACK FindBoxProc(HWND box, UINT message, WPARAM wparam, LPARAM)
@@ -344,8 +344,12 @@ void AttachLogFind(HWND dialog)
     MainWindow = GetParent(dialog);
     LogList = GetDlgItem(dialog, IDC_LOG_LIST);
     FrameBrush = CreateSolidBrush(kFrameColour); // lives as long as the dialog
+    // A Unicode subclass: the list's own text messages then reach it as they
+    // did before, without a round trip through the code page. Wine cuts a
+    // line longer than 767 characters (a chunk of over 251 bytes) read back
+    // through an ANSI subclass, and 保存日志 and the copy read it that way.
     ListProc = reinterpret_cast<WNDPROC>(
-        SetWindowLongPtrA(LogList, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(LogListProc)));
+        SetWindowLongPtrW(LogList, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(LogListProc)));
 }
 
 void OpenLogFindBox(HWND)

@@ -258,8 +258,19 @@ int Burst(const char *pellfray_exe, const char *sim_exe, const char *seconds)
     // before its CR LF.
     const int lines = gui::ListCount(s.dialog, IDC_LOG_LIST);
     uint64_t line_bytes = 0;
-    for (int i = 0; i < lines; ++i)
-        line_bytes += (gui::ListItem(s.dialog, IDC_LOG_LIST, i).size() - 16) / 3;
+    int other_lines = 0;
+    for (int i = 0; i < lines; ++i) {
+        const std::string line = gui::ListItem(s.dialog, IDC_LOG_LIST, i);
+        if (line.size() < 16 || line.compare(0, 4, "[ R ") != 0 || (line.size() - 16) % 3 != 0) {
+            // Not a received line of whole bytes: shown, never counted.
+            if (++other_lines <= 5)
+                std::printf("log line %d is not a received line: %s\n", i, line.c_str());
+            continue;
+        }
+        line_bytes += (line.size() - 16) / 3;
+    }
+    if (other_lines != 0)
+        std::printf("%d log lines were not received lines\n", other_lines);
     std::printf("Pellfray: received counter %s bytes, %d log lines holding %llu bytes, sent counter %s\n", now.c_str(),
                 lines, static_cast<unsigned long long>(line_bytes), gui::Text(s.dialog, IDC_TX_COUNT).c_str());
     std::printf("console: %zu bytes, \"msg buffer full\" %s\n", console_text.size(),

@@ -355,6 +355,24 @@ TEST_F(PellfrayLogToolsTest, FindCopyCrcHistoryAndSettingsAcrossARestart)
     gui::Click(d, IDC_CLEAR_LOG); // the line found (20 00) with the rest
     EXPECT_TRUE(gui::WaitUntil([&] { return gui::Text(box, IDC_LOG_FIND_STATUS) == "日志已清空"; }, kWaitMs));
 
+    // A line longer than any read of the port (300 bytes typed) is copied
+    // whole, not cut where the code page's round trip once cut it.
+    std::string typed;
+    for (int i = 0; i < 300; ++i) {
+        char byte[4];
+        std::snprintf(byte, sizeof byte, i == 0 ? "%02x" : " %02x", i & 0xFF);
+        typed += byte;
+    }
+    gui::SetText(d, IDC_HEX_TEXT, typed.c_str());
+    gui::Click(d, IDC_HEX_SEND);
+    ASSERT_EQ(300u, device.Read(300, kWaitMs).size());
+    EmptyTheClipboard();
+    PostMessageA(list, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(list), -1);
+    ASSERT_TRUE(ChooseInMenu('a'));
+    const std::string whole = WaitClipboard();
+    ASSERT_NE(std::string::npos, whole.find("] ")) << whole;
+    EXPECT_EQ(typed + "\r\n", whole.substr(whole.find("] ") + 2));
+
     // Settings: the speed of the last open, the mode, the fields; a value of
     // the wrong type (the channel as a text) is not taken.
     gui::Click(d, IDC_PORT_BUTTON);
@@ -388,7 +406,7 @@ TEST_F(PellfrayLogToolsTest, FindCopyCrcHistoryAndSettingsAcrossARestart)
     EXPECT_EQ("77", gui::Text(d, IDC_READER_ID));
     EXPECT_EQ("6", gui::Text(d, IDC_CHANNEL_LIST));
     gui::ClickAsync(d, IDC_HEX_HISTORY);
-    ASSERT_TRUE(ChooseInMenu(0, 1));
+    ASSERT_TRUE(ChooseInMenu(0, 2));
     EXPECT_TRUE(gui::WaitUntil([&] { return gui::Text(d, IDC_HEX_TEXT) == "05"; }, kWaitMs));
 
     // Damaged: the channel stored as a text falls back to "0", silently.
